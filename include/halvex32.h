@@ -1,0 +1,156 @@
+/*
+ * halvex32: talk to a GPS receiver on a serial line.
+ *
+ * Every export that starts an exchange only checks and prepares state, sends
+ * its first packet and returns at once. The work runs on the library's own
+ * dispatch thread, and results come back through the host's callbacks, which
+ * are always called on that thread.
+ *
+ * Callbacks are passed by reference: an export receives the address of a
+ * variable that holds the callback and reads it once, when the operation
+ * starts. True is -1, as OLE Automation hosts expect.
+ *
+ * A host callback may call the exports again. It must not wait for another
+ * thread of the host that is itself calling into the library: the library
+ * serialises its exports with the dispatch thread, so such a wait never ends.
+ *
+ * On Windows the strings and arrays are the system's OLE Automation BSTRs and
+ * SAFEARRAYs. Elsewhere the library exports a compatible subset of those calls,
+ * declared below, so that a host can build what it passes in.
+ */
+#ifndef HALVEX32_H
+#define HALVEX32_H
+
+#include <stdint.h>
+
+#ifdef _WIN32
+#include <windows.h>
+#include <oleauto.h>
+#define HALVEX_CALL __stdcall
+#define HALVEX_API
+#else
+#define HALVEX_CALL
+#define HALVEX_API __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#ifndef _WIN32
+/* The OLE Automation subset: the Windows layouts with the Windows widths. */
+typedef uint16_t USHORT;
+typedef uint32_t ULONG;
+typedef int32_t LONG;
+typedef unsigned int UINT;
+typedef int32_t HRESULT;
+typedef uint16_t VARTYPE;
+#ifdef __cplusplus
+typedef char16_t OLECHAR;
+#else
+typedef uint16_t OLECHAR;
+#endif
+/* A BSTR points at its first 16-bit unit; the byte length sits in the 4 bytes
+ * before it and two zero bytes follow the text. A null BSTR is empty. */
+typedef OLECHAR *BSTR;
+
+typedef struct tagSAFEARRAYBOUND {
+    ULONG cElements;
+    LONG lLbound;
+} SAFEARRAYBOUND;
+
+typedef struct tagSAFEARRAY {
+    USHORT cDims;
+    USHORT fFeatures;
+    ULONG cbElements;
+    ULONG cLocks;
+    void *pvData;
+    SAFEARRAYBOUND rgsabound[1];
+} SAFEARRAY;
+
+#define S_OK ((HRESULT)0)
+#define E_INVALIDARG ((HRESULT)0x80070057)
+#define E_OUTOFMEMORY ((HRESULT)0x8007000E)
+#define DISP_E_ARRAYISLOCKED ((HRESULT)0x8002000D)
+
+#define FADF_BSTR 0x0100
+#define FADF_HAVEVARTYPE 0x0080
+
+/* Element types that SafeArrayCreateVector knows the size of. */
+enum {
+    VT_I2 = 2, VT_I4 = 3, VT_R4 = 4, VT_R8 = 5, VT_CY = 6, VT_DATE = 7,
+    VT_BSTR = 8, VT_ERROR = 10, VT_BOOL = 11, VT_I1 = 16, VT_UI1 = 17,
+    VT_UI2 = 18, VT_UI4 = 19, VT_I8 = 20, VT_UI8 = 21, VT_INT = 22, VT_UINT = 23
+};
+
+HALVEX_API BSTR SysAllocString(const OLECHAR *text);
+HALVEX_API BSTR SysAllocStringLen(const OLECHAR *text, UINT units);
+HALVEX_API BSTR SysAllocStringByteLen(const char *bytes, UINT length);
+HALVEX_API void SysFreeString(BSTR text);
+HALVEX_API UINT SysStringLen(BSTR text);
+HALVEX_API UINT SysStringByteLen(BSTR text);
+
+HALVEX_API HRESULT SafeArrayAllocDescriptor(UINT dims, SAFEARRAY **out);
+HALVEX_API HRESULT SafeArrayAllocData(SAFEARRAY *array);
+HALVEX_API HRESULT SafeArrayDestroyData(SAFEARRAY *array);
+HALVEX_API HRESULT SafeArrayDestroyDescriptor(SAFEARRAY *array);
+HALVEX_API SAFEARRAY *SafeArrayCreateVector(VARTYPE type, LONG lowerBound, ULONG elements);
+HALVEX_API HRESULT SafeArrayDestroy(SAFEARRAY *array);
+#endif
+
+/* An open port, as returned by OpenCommPort and OpenCommPortEx. */
+typedef struct PortSession PortSession;
+
+/* Records handed to callbacks; their layouts come with the operations. */
+typedef struct HostProductInfo HostProductInfo;
+typedef struct HostTrackPoint HostTrackPoint;
+
+/* Line events of OpenCommPortEx: (1, event mask) for a modem-line change,
+ * (2, 0) when the port was lost and the session closed. */
+typedef void(HALVEX_CALL *HalvexPortCallback)(int32_t code, int32_t value);
+/* Product identification: (0, 0, record) when identified, else a failure code. */
+typedef void(HALVEX_CALL *HalvexProductCallback)(int32_t code, int32_t value, HostProductInfo *record);
+/* Uploads: (0, 0) when every record was acknowledged, (1, 0) when aborted. */
+typedef void(HALVEX_CALL *HalvexUploadCallback)(int32_t status, int32_t zero);
+/* Waypoint download: (0, -1, array) with a null array when aborted. */
+typedef void(HALVEX_CALL *HalvexWaypointCallback)(int32_t zero, int32_t value, SAFEARRAY **waypoints);
+/* Route download: (0, -1, routes, waypoints), or (2, 0, null, null) when aborted. */
+typedef void(HALVEX_CALL *HalvexRouteCallback)(int32_t status, int32_t value, SAFEARRAY **routes,
+                                               SAFEARRAY **waypoints);
+/* Track download: one call per point; returning 0 stops the download. */
+typedef int16_t(HALVEX_CALL *HalvexTrackCallback)(int32_t zero, int32_t value, HostTrackPoint *point);
+/* NMEA mode: a sentence, a line error or a silence report. */
+typedef int16_t(HALVEX_CALL *HalvexNmeaCallback)(int32_t code, int32_t value, BSTR *sentence);
+
+/* Port session. */
+HALVEX_API PortSession *HALVEX_CALL OpenCommPort(const char *name, int32_t baud);
+HALVEX_API PortSession *HALVEX_CALL OpenCommPortEx(const char *name, int32_t baud, HalvexPortCallback *callback);
+HALVEX_API void HALVEX_CALL CloseCommPort(PortSession *session);
+
+/* Diagnostics log: writes the text as one line when the log is on; 0, or -1
+ * when the log file could not be written. */
+HALVEX_API int32_t HALVEX_CALL OutputDebug(const char *text);
+
+/* Binary link protocol. Each returns 1 when started, 0 when refused. */
+HALVEX_API int32_t HALVEX_CALL HalvexGetProductInfoInit(PortSession *session, HalvexProductCallback *callback);
+HALVEX_API int32_t HALVEX_CALL HalvexUploadWayPtInit(PortSession *session, SAFEARRAY **waypoints,
+                                                     HalvexUploadCallback *callback);
+HALVEX_API int32_t HALVEX_CALL HalvexDownloadWayPtInit(PortSession *session, HalvexWaypointCallback *callback);
+HALVEX_API int32_t HALVEX_CALL HalvexUploadRouteInit(PortSession *session, SAFEARRAY **routes,
+                                                     SAFEARRAY **waypoints, HalvexUploadCallback *callback);
+HALVEX_API int32_t HALVEX_CALL HalvexDownloadRouteInit(PortSession *session, HalvexRouteCallback *callback);
+HALVEX_API int32_t HALVEX_CALL HalvexUploadTrackInit(PortSession *session, SAFEARRAY **points,
+                                                     HalvexUploadCallback *callback);
+HALVEX_API int32_t HALVEX_CALL HalvexDownloadTrackInit(PortSession *session, HalvexTrackCallback *callback);
+
+/* NMEA mode. SendNMEA and SendNMEAChk return -1 when written, 0 otherwise. */
+HALVEX_API int32_t HALVEX_CALL StartNMEA(PortSession *session, SAFEARRAY **table, HalvexNmeaCallback *callback);
+HALVEX_API void HALVEX_CALL StopNMEA(PortSession *session);
+HALVEX_API int16_t HALVEX_CALL SendNMEA(PortSession *session, BSTR *sentence);
+HALVEX_API int16_t HALVEX_CALL SendNMEAChk(PortSession *session, SAFEARRAY **sentences);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# The whole test suite on a fresh Debian machine: installs what is missing,
+# then builds and runs the tests natively, under ThreadSanitizer, under
+# AddressSanitizer with UndefinedBehaviorSanitizer, and cross-compiles
+# halvex32.dll and checks its export table.
+set -euo pipefail
+export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ASAN_OPTIONS="detect_leaks=1" UBSAN_OPTIONS="print_stacktrace=1"
+top=$(cd "$(dirname "$0")/.." && pwd)
+cd "$top"
+"$top/scripts/install-deps.sh"
+
+jobs=$(nproc)
+run_suite() { # name, extra cmake arguments...
+  local dir=$1
+  shift
+  echo "== $dir"
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake --build "$dir" -j "$jobs"
+  (cd "$dir" && ctest --output-on-failure -j "$jobs" --timeout 300)
+}
+
+run_suite build
+run_suite build-tsan -DCMAKE_CXX_FLAGS="-fsanitize=thread -g" \
+  -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread -DCMAKE_SHARED_LINKER_FLAGS=-fsanitize=thread
+run_suite build-asan -DCMAKE_CXX_FLAGS="-fsanitize=address,undefined -fno-sanitize-recover=all -g" \
+  -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" \
+  -DCMAKE_SHARED_LINKER_FLAGS="-fsanitize=address,undefined"
+
+echo "== build-mingw"
+cmake -S . -B build-mingw -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DHALVEX_TESTS=OFF >/dev/null
+cmake --build build-mingw -j "$jobs"
+scripts/check-dll-exports.sh build-mingw
+echo "all tests passed"

@@ -1,0 +1,112 @@
+#include "dispatch.h"
+
+#include <atomic>
+
+#include "../errlog/errlog.h"
+#include "enginelock.h"
+#include "timerqueue.h"
+#include "waittable.h"
+
+static std::atomic<HANDLE> commandEvent{NULL};
+static std::atomic<int> stopDispatch{0};
+
+static int CommandEventHandler(int code, HANDLE handle, void *context)
+{
+    (void)code;
+    (void)handle;
+    (void)context;
+    ErrorLog("Command Event\n");
+    return 1;
+}
+
+DWORD WaitAndDispatch(DWORD timeout)
+{
+    WaitTable waiting;
+    SnapshotWaitTable(&waiting);
+    DWORD count = (DWORD)waiting.count;
+    DWORD result = WaitForMultipleObjects(count, waiting.handles, FALSE, timeout);
+    DWORD index;
+    if (result < WAIT_OBJECT_0 + count)
+        index = result - WAIT_OBJECT_0;
+    else if (result >= WAIT_ABANDONED_0 && result < WAIT_ABANDONED_0 + count)
+        index = result - WAIT_ABANDONED_0;
+    else
+        return result;
+
+    /* The table may have changed during the wait: serve the entry only if it
+     * is still the one that was signalled. */
+    LockEngine();
+    if (IsWaitEntryLive(waiting.handles[index], &waiting.entries[index]))
+        waiting.entries[index].callback(0, waiting.handles[index], waiting.entries[index].context);
+    UnlockEngine();
+    return index;
+}
+
+static void RunExpiredTimers(void)
+{
+    for (;;) {
+        /* Popped and run under the engine lock, so that a cancel on a host
+         * thread either removes the timer or sees it already run. */
+        LockEngine();
+        void *context;
+        TimerCallback callback;
+        void *identity = PopExpiredTimer(&context, &callback);
+        if (identity)
+            callback(context);
+        UnlockEngine();
+        if (!identity)
+            return;
+    }
+}
+
+static DWORD WINAPI DispatchThreadMain(LPVOID parameter)
+{
+    (void)parameter;
+    StartErrorLog("halvex32", "halvex32.log");
+    HANDLE event = CreateEventA(NULL, FALSE, FALSE, NULL);
+    RegisterWaitHandle(event, event, CommandEventHandler);
+    commandEvent.store(event);
+
+    while (!stopDispatch.load()) {
+        DWORD result = WaitAndDispatch(NextTimeout());
+        if (result == WAIT_FAILED)
+            ErrorLog("WaitForMultipleObjects(): WAIT_FAILED %lx\n", (unsigned long)GetLastError());
+        else if (result == WAIT_TIMEOUT)
+            ErrorLog("wait timeout\n");
+        ExpireTimers();
+        RunExpiredTimers();
+    }
+
+    /* Taken out under the engine lock so that a waker never sets a handle
+     * that is being closed. */
+    LockEngine();
+    commandEvent.store(NULL);
+    UnlockEngine();
+    UnregisterWaitHandle(event);
+    CloseHandle(event);
+    return 0;
+}
+
+HANDLE StartDispatcher(void)
+{
+    stopDispatch.store(0);
+    DWORD threadId;
+    return CreateThread(NULL, 0, DispatchThreadMain, NULL, 0, &threadId);
+}
+
+void WakeDispatcher(void)
+{
+    LockEngine();
+    HANDLE event = commandEvent.load();
+    if (event)
+        SetEvent(event);
+    UnlockEngine();
+}
+
+int DispatcherReady(void) { return commandEvent.load() != NULL; }
+
+void StopDispatcher(void)
+{
+    stopDispatch.store(1);
+    WakeDispatcher();
+}

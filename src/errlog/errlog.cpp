@@ -1,0 +1,161 @@
+#include "errlog.h"
+
+#include <atomic>
+#include <errno.h>
+#include <sys/stat.h>
+#include <stdarg.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "../platform/platform.h"
+
+#ifdef HALVEX_LOG
+static std::atomic<int> logEnabled{1};
+#else
+static std::atomic<int> logEnabled{0};
+#endif
+
+enum { TagSize = 96, PathSize = 256, CutAbove = 100000, KeepBytes = 10000, CopyBlock = 512 };
+
+static char logTag[TagSize];
+static char logPath[PathSize];
+/* One writer at a time, and no line while the log is being cut. */
+static CRITICAL_SECTION logLock;
+
+void InitErrorLog(void) { InitializeCriticalSection(&logLock); }
+
+void DeleteErrorLog(void) { DeleteCriticalSection(&logLock); }
+
+void SetLogEnabled(int enabled) { logEnabled.store(enabled ? 1 : 0); }
+
+int LogEnabled(void) { return logEnabled.load(); }
+
+static void CopyBounded(char *target, size_t size, const char *source)
+{
+    size_t length = strlen(source);
+    if (length >= size)
+        length = size - 1;
+    memcpy(target, source, length);
+    target[length] = '\0';
+}
+
+int StartErrorLog(const char *tag, const char *fileName)
+{
+    EnterCriticalSection(&logLock);
+    CopyBounded(logTag, sizeof logTag, tag);
+    DWORD length = GetTempPathA(PathSize, logPath);
+    /* A temporary directory too long to hold the name falls back as a
+     * missing one does. */
+    if (length == 0 || length + strlen(fileName) >= PathSize)
+        CopyBounded(logPath, sizeof logPath, PLATFORM_FALLBACK_TEMP_DIR);
+    strncat(logPath, fileName, PathSize - strlen(logPath) - 1);
+    LeaveCriticalSection(&logLock);
+    return ErrorLog("Error logging started for %s\n", logTag);
+}
+
+int ErrorLog(const char *format, ...)
+{
+    if (!logEnabled.load())
+        return 0;
+    char line[1024];
+    va_list arguments;
+    va_start(arguments, format);
+    int length = vsnprintf(line, sizeof line, format, arguments);
+    va_end(arguments);
+    if (length < 0)
+        return 0;
+    if ((size_t)length < sizeof line)
+        return WriteLogLine(line);
+
+    char *longLine = (char *)malloc((size_t)length + 1);
+    if (!longLine)
+        return WriteLogLine(line); /* cut short rather than lost */
+    va_start(arguments, format);
+    vsnprintf(longLine, (size_t)length + 1, format, arguments);
+    va_end(arguments);
+    int result = WriteLogLine(longLine);
+    free(longLine);
+    return result;
+}
+
+/* Local time as ctime() gives it, cut before the year. */
+static void FormatLogTime(char *text, size_t size)
+{
+    static const char days[] = "SunMonTueWedThuFriSat";
+    static const char months[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
+    struct tm now;
+    PlatformLocalTime(time(NULL), &now);
+    snprintf(text, size, "%.3s %.3s%3d %.2d:%.2d:%.2d", days + 3 * now.tm_wday, months + 3 * now.tm_mon,
+             now.tm_mday, now.tm_hour, now.tm_min, now.tm_sec);
+}
+
+int WriteLogLine(const char *message)
+{
+    if (!logEnabled.load())
+        return 0;
+    char stamp[32];
+    FormatLogTime(stamp, sizeof stamp);
+    EnterCriticalSection(&logLock);
+    TrimErrorLog(logPath, logTag);
+    FILE *file = logPath[0] ? fopen(logPath, "a") : NULL;
+    if (file) {
+        /* Other processes may read or remove the log at any time. */
+        PlatformSetFileMode(logPath, 0666);
+        fprintf(file, "%s: %s: %s", logTag, stamp, message);
+        fclose(file);
+    }
+    LeaveCriticalSection(&logLock);
+    return file ? 0 : -1;
+}
+
+/* Goes to standard output: the log itself is what failed. */
+static void ReportCopyFailure(const char *copyPath)
+{
+    struct stat status;
+    if (stat(copyPath, &status) != 0)
+        printf("failed to stat %s, errno %d\n", copyPath, errno);
+    else
+        printf("mode %x ino %d nlink %d uid %d gid %d size %d\n", (unsigned)status.st_mode, (int)status.st_ino,
+               (int)status.st_nlink, (int)status.st_uid, (int)status.st_gid, (int)status.st_size);
+}
+
+/* The cut writes the tail into a file it has just created itself, next to the
+ * log, and moves that over the log: a planted file or link cannot redirect it. */
+int TrimErrorLog(const char *path, const char *tag)
+{
+    FILE *log = fopen(path, "rb");
+    if (!log)
+        return 1;
+    int mode = PlatformFileMode(path);
+    long size = fseek(log, 0, SEEK_END) == 0 ? ftell(log) : -1;
+    if (size <= CutAbove) {
+        fclose(log);
+        return 0;
+    }
+    fseek(log, size - KeepBytes, SEEK_SET);
+
+    char copyPath[PathSize + TagSize + 8];
+    size_t directory = strlen(path);
+    while (directory > 0 && !strchr(PLATFORM_PATH_SEPARATORS, path[directory - 1]))
+        directory--;
+    snprintf(copyPath, sizeof copyPath, "%.*s%s.XXXXXX", (int)directory, path, tag);
+    FILE *copy = PlatformCreateFreshFile(copyPath);
+    if (!copy) {
+        ReportCopyFailure(copyPath);
+        fclose(log);
+        return 2;
+    }
+    char block[CopyBlock];
+    size_t got;
+    do {
+        got = fread(block, 1, sizeof block, log);
+        fwrite(block, 1, got, copy);
+    } while (got == sizeof block);
+    fclose(copy);
+    fclose(log);
+    if (mode >= 0)
+        PlatformSetFileMode(copyPath, mode);
+    if (!MoveFileExA(copyPath, path, MOVEFILE_REPLACE_EXISTING))
+        remove(copyPath);
+    return 0;
+}

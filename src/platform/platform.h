@@ -1,0 +1,40 @@
+/*
+ * The one internal interface to the operating system. The library is written
+ * against this subset of Win32 and OLE Automation: on Windows it is the real
+ * API, elsewhere our own implementation in unix/. A few helpers that Win32
+ * spells differently from POSIX (local time, fresh files) are named Platform*.
+ */
+#ifndef HALVEX_PLATFORM_H
+#define HALVEX_PLATFORM_H
+
+#include <stdio.h>
+#include <time.h>
+
+#include "halvex32.h"
+
+#ifdef _WIN32
+#define PLATFORM_FALLBACK_TEMP_DIR "c:\\temp\\"
+#define PLATFORM_PATH_SEPARATORS "\\/"
+#else
+#include "unix/win32.h"
+#define PLATFORM_FALLBACK_TEMP_DIR "/tmp/"
+#define PLATFORM_PATH_SEPARATORS "/"
+#endif
+
+/* Local broken-down time of t, safe against other threads. */
+void PlatformLocalTime(time_t t, struct tm *out);
+
+/* Creates and opens for writing a file that did not exist, named after
+ * pathTemplate, whose last six characters are "XXXXXX" and are replaced in
+ * place. Null when no such file could be created. */
+FILE *PlatformCreateFreshFile(char *pathTemplate);
+
+/* Permission bits of a file, or -1; and setting them. */
+int PlatformFileMode(const char *path);
+int PlatformSetFileMode(const char *path, int mode);
+
+/* Ends the dispatch thread at unload once it has been asked to stop, and
+ * releases its handle. */
+void PlatformEndThread(HANDLE thread);
+
+#endif

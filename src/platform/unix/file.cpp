@@ -1,0 +1,59 @@
+#include <errno.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "../platform.h"
+
+DWORD GetTempPathA(DWORD size, LPSTR buffer)
+{
+    const char *directory = getenv("TMPDIR");
+    if (!directory || !*directory)
+        directory = "/tmp";
+    size_t length = strlen(directory);
+    int addSlash = directory[length - 1] != '/';
+    DWORD needed = (DWORD)(length + addSlash);
+    if (size <= needed)
+        return needed + 1; /* the room the path and its NUL would take */
+    memcpy(buffer, directory, length);
+    if (addSlash)
+        buffer[length] = '/';
+    buffer[needed] = '\0';
+    return needed;
+}
+
+BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags)
+{
+    /* rename() replaces the target in one step, which is the only way the
+     * library moves files. */
+    (void)flags;
+    if (rename(from, to) == 0)
+        return TRUE;
+    SetLastError(errno == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_ACCESS_DENIED);
+    return FALSE;
+}
+
+void PlatformLocalTime(time_t t, struct tm *out) { localtime_r(&t, out); }
+
+FILE *PlatformCreateFreshFile(char *pathTemplate)
+{
+    int fd = mkstemp(pathTemplate);
+    if (fd < 0)
+        return NULL;
+    FILE *file = fdopen(fd, "w");
+    if (!file) {
+        close(fd);
+        unlink(pathTemplate);
+    }
+    return file;
+}
+
+int PlatformFileMode(const char *path)
+{
+    struct stat status;
+    return stat(path, &status) == 0 ? (int)(status.st_mode & 07777) : -1;
+}
+
+int PlatformSetFileMode(const char *path, int mode) { return chmod(path, (mode_t)mode); }

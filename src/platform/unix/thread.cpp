@@ -1,0 +1,138 @@
+#include <errno.h>
+#include <stdlib.h>
+#include <time.h>
+
+#include "../platform.h"
+#include "object.h"
+
+struct ThreadObject {
+    KernelObject base; /* signalled once the thread has finished */
+    pthread_t thread;
+    LPTHREAD_START_ROUTINE start;
+    LPVOID parameter;
+    DWORD exitCode;
+    int finished;
+    int handleClosed;
+};
+
+static thread_local ThreadObject *currentThread;
+static thread_local DWORD lastError;
+
+DWORD GetLastError(void) { return lastError; }
+
+void SetLastError(DWORD error) { lastError = error; }
+
+/* Whoever comes second, the finishing thread or the closing handle, frees the
+ * record: a closed handle's thread runs on detached. */
+static void FinishThread(ThreadObject *thread, DWORD exitCode)
+{
+    pthread_mutex_lock(&kernelLock);
+    thread->exitCode = exitCode;
+    thread->finished = 1;
+    SignalObject(&thread->base);
+    int orphan = thread->handleClosed;
+    pthread_mutex_unlock(&kernelLock);
+    if (orphan)
+        free(thread);
+}
+
+static void CloseThread(KernelObject *object)
+{
+    ThreadObject *thread = (ThreadObject *)object;
+    pthread_mutex_lock(&kernelLock);
+    thread->handleClosed = 1;
+    int finished = thread->finished;
+    pthread_t id = thread->thread;
+    pthread_mutex_unlock(&kernelLock);
+    if (finished) {
+        /* Reaps it: once this returns no code of the thread is running. */
+        pthread_join(id, NULL);
+        free(thread);
+    } else {
+        pthread_detach(id);
+    }
+}
+
+static const KernelObjectOps threadOps = {CloseThread};
+
+static void *ThreadMain(void *parameter)
+{
+    ThreadObject *thread = (ThreadObject *)parameter;
+    currentThread = thread;
+    FinishThread(thread, thread->start(thread->parameter));
+    return NULL;
+}
+
+HANDLE CreateThread(LPSECURITY_ATTRIBUTES security, size_t stackSize, LPTHREAD_START_ROUTINE start,
+                    LPVOID parameter, DWORD flags, LPDWORD threadId)
+{
+    (void)security;
+    (void)stackSize;
+    (void)flags; /* threads always start at once here */
+    static uint32_t lastThreadId;
+    ThreadObject *thread = (ThreadObject *)calloc(1, sizeof *thread);
+    if (!thread) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return NULL;
+    }
+    thread->base.ops = &threadOps;
+    thread->base.manualReset = 1;
+    thread->start = start;
+    thread->parameter = parameter;
+    if (pthread_create(&thread->thread, NULL, ThreadMain, thread) != 0) {
+        free(thread);
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return NULL;
+    }
+    HANDLE handle = InsertObject(&thread->base);
+    if (!handle) {
+        CloseThread(&thread->base);
+        return NULL;
+    }
+    if (threadId)
+        *threadId = __atomic_add_fetch(&lastThreadId, 1, __ATOMIC_RELAXED);
+    return handle;
+}
+
+void ExitThread(DWORD exitCode)
+{
+    if (currentThread)
+        FinishThread(currentThread, exitCode);
+    pthread_exit(NULL);
+}
+
+void PlatformEndThread(HANDLE thread)
+{
+    /* No loader lock stands in the way here: the thread ends by itself. */
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+}
+
+void Sleep(DWORD milliseconds)
+{
+    struct timespec left = {(time_t)(milliseconds / 1000), (long)(milliseconds % 1000) * 1000000L};
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+}
+
+DWORD GetTickCount(void)
+{
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return (DWORD)((uint64_t)now.tv_sec * 1000u + (uint64_t)now.tv_nsec / 1000000u);
+}
+
+void InitializeCriticalSection(CRITICAL_SECTION *section)
+{
+    pthread_mutexattr_t attributes;
+    pthread_mutexattr_init(&attributes);
+    pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_RECURSIVE);
+    pthread_mutex_init(&section->mutex, &attributes);
+    pthread_mutexattr_destroy(&attributes);
+}
+
+void DeleteCriticalSection(CRITICAL_SECTION *section) { pthread_mutex_destroy(&section->mutex); }
+
+void EnterCriticalSection(CRITICAL_SECTION *section) { pthread_mutex_lock(&section->mutex); }
+
+void LeaveCriticalSection(CRITICAL_SECTION *section) { pthread_mutex_unlock(&section->mutex); }

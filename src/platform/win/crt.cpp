@@ -1,0 +1,52 @@
+#include <errno.h>
+#include <fcntl.h>
+#include <io.h>
+#include <string.h>
+#include <sys/stat.h>
+
+#include "../platform.h"
+
+void PlatformLocalTime(time_t t, struct tm *out) { localtime_s(out, &t); }
+
+FILE *PlatformCreateFreshFile(char *pathTemplate)
+{
+    size_t length = strlen(pathTemplate);
+    if (length < 6)
+        return NULL;
+    char *suffix = pathTemplate + length - 6;
+    for (unsigned attempt = 0; attempt < 100; attempt++) {
+        unsigned value = GetTickCount() * 2654435761u + attempt * 40503u + GetCurrentThreadId();
+        for (int i = 0; i < 6; i++, value /= 26)
+            suffix[i] = (char)('a' + value % 26);
+        int fd = _open(pathTemplate, _O_CREAT | _O_EXCL | _O_WRONLY | _O_TEXT, _S_IREAD | _S_IWRITE);
+        if (fd >= 0) {
+            FILE *file = _fdopen(fd, "w");
+            if (!file) {
+                _close(fd);
+                remove(pathTemplate);
+            }
+            return file;
+        }
+        if (errno != EEXIST)
+            return NULL;
+    }
+    return NULL;
+}
+
+int PlatformFileMode(const char *path)
+{
+    struct _stat status;
+    return _stat(path, &status) == 0 ? (int)(status.st_mode & 0777) : -1;
+}
+
+int PlatformSetFileMode(const char *path, int mode) { return _chmod(path, mode & (_S_IREAD | _S_IWRITE)); }
+
+void PlatformEndThread(HANDLE thread)
+{
+    /* Process detach holds the loader lock, which an ending thread needs, so
+     * the thread cannot finish while we wait: give it a bounded moment, then
+     * end it where it stands. */
+    if (WaitForSingleObjectEx(thread, 100, FALSE) != WAIT_OBJECT_0)
+        TerminateThread(thread, 0);
+    CloseHandle(thread);
+}

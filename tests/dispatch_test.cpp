@@ -1,0 +1,139 @@
+// The dispatch thread as a loaded library runs it.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <sys/resource.h>
+#include <thread>
+
+#include "engine/dispatch.h"
+#include "engine/enginelock.h"
+#include "engine/entry.h"
+#include "engine/timerqueue.h"
+#include "engine/waittable.h"
+#include "halvex32.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+class Dispatcher : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ProcessAttach();
+        auto deadline = Clock::now() + std::chrono::seconds(5);
+        while (!DispatcherReady() && Clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ASSERT_TRUE(DispatcherReady());
+    }
+    void TearDown() override { ProcessDetach(); }
+};
+
+std::atomic<int> calls;
+std::atomic<std::thread::id> callerThread;
+Clock::time_point firedAt;
+
+int CountCall(void *)
+{
+    firedAt = Clock::now();
+    callerThread = std::this_thread::get_id();
+    calls++;
+    return 0;
+}
+
+bool WaitFor(const std::atomic<int> &value, int expected, int milliseconds = 2000)
+{
+    auto deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+    while (value.load() != expected && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return value.load() == expected;
+}
+
+TEST_F(Dispatcher, TimersFireOnTheDispatchThreadOnTime)
+{
+    calls = 0;
+    LockEngine();
+    auto armed = Clock::now();
+    CreateTimer(nullptr, 60, CountCall);
+    UnlockEngine();
+    WakeDispatcher();
+    ASSERT_TRUE(WaitFor(calls, 1));
+    auto late = firedAt - armed;
+    EXPECT_GE(late, std::chrono::milliseconds(59));
+    EXPECT_LT(late, std::chrono::milliseconds(300));
+    EXPECT_NE(callerThread.load(), std::this_thread::get_id());
+}
+
+int Reenter(int, HANDLE, void *)
+{
+    // A handler that calls back into the library, as a host callback may.
+    OutputDebug("from the dispatch thread\n");
+    LockEngine();
+    CreateTimer(nullptr, 0, CountCall);
+    UnlockEngine();
+    return 1;
+}
+
+TEST_F(Dispatcher, HandlersMayCallBackIntoTheLibrary)
+{
+    calls = 0;
+    HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    RegisterWaitHandle(event, nullptr, Reenter);
+    WakeDispatcher();
+    SetEvent(event);
+    EXPECT_TRUE(WaitFor(calls, 1));
+    UnregisterWaitHandle(event);
+    WakeDispatcher();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    CloseHandle(event);
+}
+
+std::atomic<int> staleCalls;
+int CountStale(int, HANDLE, void *)
+{
+    staleCalls++;
+    return 1;
+}
+
+TEST_F(Dispatcher, AnEntryRemovedDuringTheWaitIsNeverCalled)
+{
+    staleCalls = 0;
+    HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    RegisterWaitHandle(event, nullptr, CountStale);
+    WakeDispatcher();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50)); // now waiting on it
+    UnregisterWaitHandle(event);
+    SetEvent(event);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(staleCalls.load(), 0);
+    CloseHandle(event);
+}
+
+double ProcessCpuSeconds()
+{
+    rusage usage;
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+TEST_F(Dispatcher, AnIdleThreadSleepsInTheKernel)
+{
+    double before = ProcessCpuSeconds();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_LT(ProcessCpuSeconds() - before, 0.005);
+}
+
+TEST_F(Dispatcher, DetachWakesTheThreadInsteadOfWaitingOutItsTimers)
+{
+    LockEngine();
+    CreateTimer(nullptr, 60000, CountCall);
+    UnlockEngine();
+    WakeDispatcher();
+    auto start = Clock::now();
+    ProcessDetach();
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(100));
+    ProcessAttach(); // for TearDown
+}
+
+} // namespace

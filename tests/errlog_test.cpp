@@ -1,0 +1,137 @@
+// The diagnostics log on disk: its switch, its lines and its cut.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "errlog/errlog.h"
+#include "halvex32.h"
+
+namespace {
+
+std::string ReadFile(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+bool Exists(const std::string &path) { return access(path.c_str(), F_OK) == 0; }
+
+class ErrorLogTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/halvex-log-XXXXXX";
+        directory = mkdtemp(pattern);
+        setenv("TMPDIR", directory.c_str(), 1);
+        logPath = directory + "/halvex32.log";
+        InitErrorLog();
+    }
+    void TearDown() override
+    {
+        SetLogEnabled(0);
+        DeleteErrorLog();
+        unsetenv("TMPDIR");
+        std::system(("rm -rf " + directory).c_str());
+    }
+    std::string directory;
+    std::string logPath;
+};
+
+TEST_F(ErrorLogTest, OffWritesNothing)
+{
+    SetLogEnabled(0);
+    EXPECT_EQ(StartErrorLog("halvex32", "halvex32.log"), 0);
+    EXPECT_EQ(OutputDebug("hello\n"), 0);
+    EXPECT_EQ(ErrorLog("%d\n", 1), 0);
+    EXPECT_FALSE(Exists(logPath));
+}
+
+TEST_F(ErrorLogTest, FirstLineCarriesTagAndCutTime)
+{
+    SetLogEnabled(1);
+    EXPECT_EQ(StartErrorLog("halvex32", "halvex32.log"), 0);
+    std::string log = ReadFile(logPath);
+    EXPECT_TRUE(std::regex_match(
+        log, std::regex("halvex32: (Sun|Mon|Tue|Wed|Thu|Fri|Sat) [A-Z][a-z]{2} [ 1-3][0-9] "
+                        "[0-2][0-9]:[0-5][0-9]:[0-6][0-9]: Error logging started for halvex32\n")))
+        << log;
+    struct stat status;
+    ASSERT_EQ(stat(logPath.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0666u);
+}
+
+TEST_F(ErrorLogTest, HostTextIsNeverReadAsAFormat)
+{
+    SetLogEnabled(1);
+    StartErrorLog("halvex32", "halvex32.log");
+    EXPECT_EQ(OutputDebug("100%% done %s %d %n\n"), 0);
+    EXPECT_EQ(OutputDebug("no line end"), 0);
+    EXPECT_EQ(OutputDebug("next"), 0);
+    std::string log = ReadFile(logPath);
+    EXPECT_NE(log.find(": 100% done %s %d %n\n"), std::string::npos) << log;
+    EXPECT_NE(log.find(": no line endhalvex32: "), std::string::npos) << "a line without its end runs on";
+}
+
+TEST_F(ErrorLogTest, LogIsCutToItsTailOnceItExceedsTheLimit)
+{
+    SetLogEnabled(1);
+    StartErrorLog("halvex32", "halvex32.log");
+    std::string filler(99, 'x');
+    while (ReadFile(logPath).size() <= 100000)
+        ErrorLog("%s\n", filler.c_str());
+    std::string before = ReadFile(logPath);
+    ASSERT_GT(before.size(), 100000u);
+    ErrorLog("last line\n");
+    std::string after = ReadFile(logPath);
+    EXPECT_EQ(after.substr(0, 10000), before.substr(before.size() - 10000));
+    EXPECT_NE(after.find("last line\n"), std::string::npos);
+    EXPECT_LT(after.size(), 10200u);
+    struct stat status;
+    ASSERT_EQ(stat(logPath.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0666u);
+}
+
+TEST_F(ErrorLogTest, ALogAtTheLimitIsLeftAlone)
+{
+    {
+        std::ofstream out(logPath, std::ios::binary);
+        out << std::string(100000, 'y');
+    }
+    EXPECT_EQ(TrimErrorLog(logPath.c_str(), "halvex32"), 0);
+    EXPECT_EQ(ReadFile(logPath).size(), 100000u);
+    EXPECT_EQ(TrimErrorLog((directory + "/missing.log").c_str(), "halvex32"), 1);
+}
+
+TEST_F(ErrorLogTest, APlantedFileCannotRedirectTheCut)
+{
+    // A link where a fixed temporary name would be: the cut must not write through it.
+    std::string victim = directory + "/victim";
+    { std::ofstream(victim) << "untouched"; }
+    ASSERT_EQ(symlink(victim.c_str(), (directory + "/halvex32").c_str()), 0);
+    { std::ofstream(logPath, std::ios::binary) << std::string(100001, 'z'); }
+    EXPECT_EQ(TrimErrorLog(logPath.c_str(), "halvex32"), 0);
+    EXPECT_EQ(ReadFile(victim), "untouched");
+    EXPECT_EQ(ReadFile(logPath), std::string(10000, 'z'));
+}
+
+TEST_F(ErrorLogTest, LongTemporaryDirectoryFallsBackWithoutOverrun)
+{
+    std::string deep = directory + "/" + std::string(250, 'd');
+    setenv("TMPDIR", deep.c_str(), 1);
+    SetLogEnabled(1);
+    std::string longTag(300, 't');
+    // The fallback directory is /tmp/: the line goes there, cut to the tag's room.
+    StartErrorLog(longTag.c_str(), "halvex32-fallback-test.log");
+    std::string fallback = ReadFile("/tmp/halvex32-fallback-test.log");
+    unlink("/tmp/halvex32-fallback-test.log");
+    EXPECT_EQ(fallback.substr(0, 96), std::string(95, 't') + ":");
+}
+
+} // namespace

@@ -1,0 +1,141 @@
+// Events, waits and threads of the platform layer, as the library relies on them.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "platform/platform.h"
+
+namespace {
+
+HANDLE Event(bool manual, bool set) { return CreateEventA(nullptr, manual, set, nullptr); }
+
+TEST(Events, WaitReportsLowestSignalledAndConsumesOnlyThatAutoResetEvent)
+{
+    HANDLE handles[3] = {Event(false, false), Event(false, true), Event(false, true)};
+    EXPECT_EQ(WaitForMultipleObjects(3, handles, FALSE, 0), WAIT_OBJECT_0 + 1);
+    EXPECT_EQ(WaitForMultipleObjects(3, handles, FALSE, 0), WAIT_OBJECT_0 + 2);
+    EXPECT_EQ(WaitForMultipleObjects(3, handles, FALSE, 0), WAIT_TIMEOUT);
+    for (HANDLE h : handles)
+        CloseHandle(h);
+}
+
+TEST(Events, ManualResetStaysSetUntilReset)
+{
+    HANDLE event = Event(true, false);
+    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
+    SetEvent(event);
+    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
+    ResetEvent(event);
+    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
+    CloseHandle(event);
+}
+
+TEST(Events, WaitAllNeedsEveryHandle)
+{
+    HANDLE handles[2] = {Event(false, true), Event(true, false)};
+    EXPECT_EQ(WaitForMultipleObjects(2, handles, TRUE, 0), WAIT_TIMEOUT);
+    SetEvent(handles[1]);
+    EXPECT_EQ(WaitForMultipleObjects(2, handles, TRUE, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(handles[0], 0), WAIT_TIMEOUT) << "auto-reset event consumed";
+    EXPECT_EQ(WaitForSingleObject(handles[1], 0), WAIT_OBJECT_0);
+    for (HANDLE h : handles)
+        CloseHandle(h);
+}
+
+TEST(Events, BadWaitsFailWithTheWindowsErrors)
+{
+    HANDLE event = Event(false, true);
+    EXPECT_EQ(WaitForMultipleObjects(0, &event, FALSE, 0), WAIT_FAILED);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_PARAMETER);
+
+    HANDLE many[MAXIMUM_WAIT_OBJECTS + 1];
+    for (HANDLE &h : many)
+        h = Event(false, false);
+    EXPECT_EQ(WaitForMultipleObjects(MAXIMUM_WAIT_OBJECTS + 1, many, FALSE, 0), WAIT_FAILED);
+    EXPECT_EQ(WaitForMultipleObjects(MAXIMUM_WAIT_OBJECTS, many, FALSE, 0), WAIT_TIMEOUT);
+    for (HANDLE h : many)
+        CloseHandle(h);
+
+    HANDLE twice[2] = {event, event};
+    EXPECT_EQ(WaitForMultipleObjects(2, twice, FALSE, 0), WAIT_FAILED);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_PARAMETER);
+
+    CloseHandle(event);
+    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_FAILED);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
+    EXPECT_FALSE(SetEvent(event));
+    EXPECT_FALSE(CloseHandle(event));
+}
+
+TEST(Events, SetFromAnotherThreadEndsAnInfiniteWait)
+{
+    HANDLE event = Event(false, false);
+    auto start = std::chrono::steady_clock::now();
+    std::thread setter([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        SetEvent(event);
+    });
+    EXPECT_EQ(WaitForSingleObject(event, INFINITE), WAIT_OBJECT_0);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(25));
+    setter.join();
+    CloseHandle(event);
+}
+
+TEST(Events, TimedWaitLastsItsTimeout)
+{
+    HANDLE event = Event(false, false);
+    DWORD before = GetTickCount();
+    EXPECT_EQ(WaitForSingleObject(event, 50), WAIT_TIMEOUT);
+    DWORD waited = GetTickCount() - before;
+    EXPECT_GE(waited, 49u);
+    EXPECT_LT(waited, 500u);
+    CloseHandle(event);
+}
+
+std::atomic<int> threadRan{0};
+
+DWORD WINAPI CountAndExit(LPVOID parameter)
+{
+    threadRan += *(int *)parameter;
+    ExitThread(7);
+}
+
+TEST(Threads, ThreadHandleIsSignalledWhenTheThreadEnds)
+{
+    int step = 3;
+    DWORD id = 0;
+    HANDLE thread = CreateThread(nullptr, 0, CountAndExit, &step, 0, &id);
+    ASSERT_NE(thread, nullptr);
+    EXPECT_NE(id, 0u);
+    EXPECT_EQ(WaitForSingleObject(thread, 5000), WAIT_OBJECT_0);
+    EXPECT_EQ(threadRan.load(), 3);
+    EXPECT_TRUE(CloseHandle(thread));
+}
+
+TEST(Threads, LastErrorIsPerThread)
+{
+    SetLastError(ERROR_ACCESS_DENIED);
+    std::thread other([] {
+        EXPECT_EQ(GetLastError(), 0u);
+        SetLastError(ERROR_FILE_NOT_FOUND);
+    });
+    other.join();
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+}
+
+TEST(Files, TempPathFollowsTmpdirWithATrailingSlash)
+{
+    char path[256];
+    setenv("TMPDIR", "/var/tmp", 1);
+    EXPECT_EQ(GetTempPathA(sizeof path, path), 9u);
+    EXPECT_STREQ(path, "/var/tmp/");
+    EXPECT_EQ(GetTempPathA(5, path), 10u) << "too small: the size needed";
+    unsetenv("TMPDIR");
+    EXPECT_EQ(GetTempPathA(sizeof path, path), 5u);
+    EXPECT_STREQ(path, "/tmp/");
+}
+
+} // namespace
