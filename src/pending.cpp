@@ -15,6 +15,3 @@ int32_t HALVEX_CALL HalvexUploadRouteInit(PortSession *, SAFEARRAY **, SAFEARRAY
 int32_t HALVEX_CALL HalvexDownloadRouteInit(PortSession *, HalvexRouteCallback *) { return 0; }
 int32_t HALVEX_CALL HalvexUploadTrackInit(PortSession *, SAFEARRAY **, HalvexUploadCallback *) { return 0; }
 int32_t HALVEX_CALL HalvexDownloadTrackInit(PortSession *, HalvexTrackCallback *) { return 0; }
-PortSession *HALVEX_CALL OpenCommPort(const char *, int32_t) { return 0; }
-PortSession *HALVEX_CALL OpenCommPortEx(const char *, int32_t, HalvexPortCallback *) { return 0; }
-void HALVEX_CALL CloseCommPort(PortSession *) {}

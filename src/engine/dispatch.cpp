@@ -3,6 +3,7 @@
 #include <atomic>
 
 #include "../errlog/errlog.h"
+#include "../port/registry.h"
 #include "enginelock.h"
 #include "timerqueue.h"
 #include "waittable.h"
@@ -68,6 +69,10 @@ static DWORD WINAPI DispatchThreadMain(LPVOID parameter)
     commandEvent.store(event);
 
     while (!stopDispatch.load()) {
+        /* Between two waits no wait can be using a closed session's events. */
+        LockEngine();
+        ReleaseClosedSessions();
+        UnlockEngine();
         DWORD result = WaitAndDispatch(NextTimeout());
         if (result == WAIT_FAILED)
             ErrorLog("WaitForMultipleObjects(): WAIT_FAILED %lx\n", (unsigned long)GetLastError());
@@ -77,9 +82,12 @@ static DWORD WINAPI DispatchThreadMain(LPVOID parameter)
         RunExpiredTimers();
     }
 
-    /* Taken out under the engine lock so that a waker never sets a handle
-     * that is being closed. */
+    /* Ports the host left open must not outlive the library's code. The
+     * event is taken out under the engine lock so that a waker never sets a
+     * handle that is being closed. */
     LockEngine();
+    CloseAllSessions();
+    ReleaseClosedSessions();
     commandEvent.store(NULL);
     UnlockEngine();
     UnregisterWaitHandle(event);

@@ -1,0 +1,81 @@
+/*
+ * A serial port behind a HANDLE. The kernel has no event character and no
+ * overlapped I/O on ttys, so each port has a thread that moves bytes between
+ * the device and queues of our own and completes the pending operations.
+ */
+#ifndef HALVEX_UNIX_SERIAL_H
+#define HALVEX_UNIX_SERIAL_H
+
+#include "object.h"
+
+struct PendingIo {
+    PendingIo *next;
+    OVERLAPPED *overlapped;
+    unsigned char *buffer;
+    DWORD length;
+    DWORD done;
+    uint64_t deadline; /* reads: ms on the monotonic clock, 0 for none */
+};
+
+struct CommPort {
+    KernelObject base; /* never signalled: the library waits on events */
+    int fd;
+    int isTty;
+    pthread_mutex_t lock; /* everything below */
+    pthread_t thread;
+    int threadRunning;
+    int wakeFd; /* eventfd that makes the port thread look again */
+    int closing;
+    int hungUp;
+
+    DCB dcb; /* what SetCommState was given, for the fields termios has no room for */
+    COMMTIMEOUTS timeouts;
+    DWORD mask;
+    DWORD heldEvents; /* occurred while no wait was pending */
+    DWORD errors;     /* CE_ flags since the last ClearCommError */
+
+    OVERLAPPED *waitOverlapped;
+    DWORD *waitMask;
+
+    unsigned char *input; /* ring buffer of inputSize bytes */
+    DWORD inputSize;
+    DWORD inputStart;
+    DWORD inputCount;
+    DWORD outputSize;
+
+    PendingIo *reads; /* in the order they were started */
+    PendingIo *writes;
+
+    int haveCounters; /* the driver counts line errors (TIOCGICOUNT) */
+    int frameErrors, parityErrors, overruns, breaks;
+    int haveModem; /* the driver reports modem lines */
+    int modemLines;
+    pthread_t modemThread;
+};
+
+extern const KernelObjectOps commOps;
+
+/* The port of a handle, or null with ERROR_INVALID_HANDLE; only a tty counts
+ * as a comm device. */
+CommPort *LookupPort(HANDLE handle);
+
+/* Port thread and the operations it completes; lock held unless said. */
+int StartPortThread(CommPort *port);
+void StopPortThread(CommPort *port); /* lock not held */
+void WakePortThread(CommPort *port);
+void RaiseEvents(CommPort *port, DWORD events);
+void CompleteIo(OVERLAPPED *overlapped, DWORD error, DWORD bytes);
+void AbortIoList(PendingIo **list, DWORD error);
+/* Moves up to length queued input bytes into buffer; how many it moved. */
+DWORD TakeInput(CommPort *port, unsigned char *buffer, DWORD length);
+uint64_t MonotonicMilliseconds(void);
+
+/* Line settings: termios from a DCB and back. */
+int ApplyDcb(CommPort *port, const DCB *dcb);
+int ReadDcb(CommPort *port, DCB *dcb);
+
+/* Modem lines, where the driver has them (lock not held). */
+void StartModemWatch(CommPort *port);
+void StopModemWatch(CommPort *port);
+
+#endif

@@ -1,0 +1,141 @@
+/* Opening and closing serial devices. */
+#include <errno.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "serial.h"
+
+enum { DefaultQueue = 4096 };
+
+static DWORD ErrorFromErrno(int error)
+{
+    switch (error) {
+    case ENOENT:
+    case ENXIO:
+    case ENODEV:
+        return ERROR_FILE_NOT_FOUND;
+    case ENOTDIR:
+    case ENAMETOOLONG:
+        return ERROR_PATH_NOT_FOUND;
+    case ENOMEM:
+        return ERROR_NOT_ENOUGH_MEMORY;
+    default:
+        return ERROR_ACCESS_DENIED; /* EACCES, EPERM, EBUSY and the rest */
+    }
+}
+
+static void FreePort(CommPort *port)
+{
+    if (port->wakeFd >= 0)
+        close(port->wakeFd);
+    if (port->fd >= 0)
+        close(port->fd); /* also drops the exclusive lock */
+    pthread_mutex_destroy(&port->lock);
+    free(port->input);
+    free(port);
+}
+
+static void ClosePort(KernelObject *object)
+{
+    CommPort *port = (CommPort *)object;
+    if (port->isTty) {
+        StopModemWatch(port);
+        StopPortThread(port);
+        /* Closing a handle cancels what is still pending on it. */
+        pthread_mutex_lock(&port->lock);
+        AbortIoList(&port->reads, ERROR_OPERATION_ABORTED);
+        AbortIoList(&port->writes, ERROR_OPERATION_ABORTED);
+        if (port->waitOverlapped) {
+            *port->waitMask = 0;
+            CompleteIo(port->waitOverlapped, ERROR_OPERATION_ABORTED, 0);
+            port->waitOverlapped = NULL;
+        }
+        pthread_mutex_unlock(&port->lock);
+    }
+    FreePort(port);
+}
+
+const KernelObjectOps commOps = {ClosePort};
+
+static int PrepareTty(CommPort *port)
+{
+    /* Exclusive for other users; the flock taken before keeps out root too. */
+    ioctl(port->fd, TIOCEXCL);
+    port->input = (unsigned char *)malloc(DefaultQueue);
+    port->wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (!port->input || port->wakeFd < 0 || !ReadDcb(port, &port->dcb))
+        return 0;
+    port->inputSize = DefaultQueue;
+    port->outputSize = DefaultQueue;
+    port->dcb.EvtChar = 0;
+    return StartPortThread(port);
+}
+
+HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES security, DWORD disposition,
+                   DWORD flags, HANDLE templateFile)
+{
+    (void)security;
+    (void)flags; /* serial I/O here is always overlapped */
+    (void)templateFile;
+    if (!name || disposition != OPEN_EXISTING) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    int mode = (access & GENERIC_WRITE) ? ((access & GENERIC_READ) ? O_RDWR : O_WRONLY) : O_RDONLY;
+    int fd = open(name, mode | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        SetLastError(ErrorFromErrno(errno));
+        return INVALID_HANDLE_VALUE;
+    }
+    if (shareMode == 0 && flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        close(fd);
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    CommPort *port = (CommPort *)calloc(1, sizeof *port);
+    if (!port) {
+        close(fd);
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return INVALID_HANDLE_VALUE;
+    }
+    port->base.ops = &commOps;
+    port->fd = fd;
+    port->wakeFd = -1;
+    port->isTty = isatty(fd);
+    pthread_mutex_init(&port->lock, NULL);
+    if (port->isTty && !PrepareTty(port)) {
+        FreePort(port);
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return INVALID_HANDLE_VALUE;
+    }
+    HANDLE handle = InsertObject(&port->base);
+    if (!handle) {
+        ClosePort(&port->base);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (port->isTty)
+        StartModemWatch(port);
+    return handle;
+}
+
+CommPort *LookupPort(HANDLE handle)
+{
+    pthread_mutex_lock(&kernelLock);
+    KernelObject *object = LookupObject(handle);
+    pthread_mutex_unlock(&kernelLock);
+    if (!object || object->ops != &commOps) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return NULL;
+    }
+    CommPort *port = (CommPort *)object;
+    if (!port->isTty) {
+        SetLastError(ERROR_INVALID_FUNCTION); /* a file, not a comm device */
+        return NULL;
+    }
+    return port;
+}

@@ -1,0 +1,174 @@
+/* The line-event wait, the reads it starts and the routing of what they read.
+ * All of it runs on the dispatch thread under the engine lock. */
+#include "../errlog/errlog.h"
+#include "../link/link.h"
+#include "../nmea/nmea.h"
+#include "port.h"
+#include "registry.h"
+
+int InitiateCommWait(PortSession *session)
+{
+    if (WaitCommEvent(session->portHandle, &session->eventMask, &session->waitOverlapped))
+        return 1;
+    DWORD error = GetLastError();
+    if (error == ERROR_IO_PENDING)
+        return 1;
+    ErrorLog("WaitCommEvent() : error %u:\n", (unsigned)error);
+    return 0;
+}
+
+/* The line is gone or cannot be waited on: the session ends and the host
+ * hears of it. */
+static void LoseSession(PortSession *session)
+{
+    HalvexPortCallback callback = session->portCallback;
+    ClosePortSession(session);
+    if (callback) {
+        ErrorLog("calling callback\n");
+        callback(2, 0);
+    }
+}
+
+/* readBuffer belongs to the read in flight until its bytes are routed; an
+ * event character meanwhile asks for one more read after that. */
+static int StartRead(PortSession *session)
+{
+    if (session->readPending) {
+        session->readAgain = 1;
+        return 1;
+    }
+    if (!ReadFile(session->portHandle, session->readBuffer, ReadChunk, NULL, &session->readOverlapped)) {
+        DWORD error = GetLastError();
+        if (error != ERROR_IO_PENDING)
+            return 0;
+        ErrorLog("ReadFile() : error %u:\n", (unsigned)error);
+    }
+    session->readPending = 1;
+    return 1;
+}
+
+int HandleCommEvents(PortSession *session, DWORD mask)
+{
+    ErrorLog("EvtMask=%lx\n", (unsigned long)mask);
+    if (mask & EV_CTS)
+        ErrorLog("The CTS (clear-to-send) signal changed state.\n");
+    if (mask & EV_DSR)
+        ErrorLog("The DSR (data-set-ready) signal changed state.\n");
+    if (mask & EV_ERR) {
+        DWORD errors = 0;
+        COMSTAT status;
+        ClearCommError(session->portHandle, &errors, &status);
+        ErrorLog("Comm error: %lx\n", (unsigned long)errors);
+        if (session->objective == ObjectiveNmea)
+            NmeaLineError(session, errors);
+        else if (session->objective != ObjectiveNone)
+            HalvexErrorProc(session, errors);
+        if (!IsLiveSession(session))
+            return 1; /* the host closed the port from its callback */
+    }
+    if (mask & EV_RING)
+        ErrorLog("A ring indicator was detected.\n");
+    if (mask & EV_RXFLAG) {
+        /* From the first event character on, the port reports only what that
+         * first event reported. */
+        if (!(session->readFlags & ReadFlagNarrowed)) {
+            SetCommMask(session->portHandle, mask);
+            session->readFlags |= ReadFlagNarrowed;
+        }
+        if (!StartRead(session))
+            return 0;
+    }
+    if ((mask & (EV_CTS | EV_DSR | EV_RING)) && session->portCallback)
+        session->portCallback(1, (int32_t)mask);
+    return 1;
+}
+
+int IoCompletedHandler(int code, HANDLE handle, void *context)
+{
+    (void)handle;
+    PortSession *session = (PortSession *)context;
+    if (code == 128) {
+        ErrorLog("IoCompletedEvent abandoned\n");
+        return 1;
+    }
+    DWORD count;
+    if (!GetOverlappedResult(session->portHandle, &session->waitOverlapped, &count, FALSE)) {
+        DWORD error = GetLastError();
+        if (error == ERROR_IO_INCOMPLETE)
+            return 1;
+        /* The device went away. Left alone the signalled event would bring
+         * us back here on every pass. */
+        ErrorLog("GetOverlappedResults() failed: %d\n", (int)error);
+        LoseSession(session);
+        return -1;
+    }
+    ErrorLog("IoCompletedEvent object %d\n", (int)count);
+    HandleCommEvents(session, session->eventMask);
+    if (!IsLiveSession(session))
+        return 1;
+    if (!InitiateCommWait(session)) {
+        ErrorLog("InitiateCommWait() failure\n");
+        LoseSession(session);
+        return -1;
+    }
+    return 1;
+}
+
+static void RouteReceived(PortSession *session, unsigned char *bytes, DWORD count)
+{
+    if (session->objective == ObjectiveNmea)
+        NmeaReceive(session, bytes, (int)count);
+    else if (session->objective != ObjectiveNone)
+        LinkReceive(session, bytes, (int)count);
+}
+
+int ReadCompletedHandler(int code, HANDLE handle, void *context)
+{
+    (void)handle;
+    PortSession *session = (PortSession *)context;
+    if (code == 128) {
+        ErrorLog("ReadCompletedEvent abandoned\n");
+        return 1;
+    }
+    DWORD count = 0;
+    if (GetOverlappedResult(session->portHandle, &session->readOverlapped, &count, FALSE)) {
+        ErrorLog("ReadCompletedEvent object %d\n", (int)count);
+        session->readBuffer[count] = '\0';
+        int last = count >= 2 ? (signed char)session->readBuffer[count - 2] : 0;
+        /* The line keeps its historical format, whose 0 flag is redundant. */
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat"
+        ErrorLog("cw=%ld last=%02.2x data=%s\n", (long)count, last, (const char *)session->readBuffer);
+#pragma GCC diagnostic pop
+        RouteReceived(session, session->readBuffer, count);
+        if (!IsLiveSession(session))
+            return 1;
+    } else if (GetLastError() == ERROR_IO_INCOMPLETE) {
+        return 1;
+    } else {
+        ErrorLog("GetOverlappedResults() failed: %d\n", (int)GetLastError());
+    }
+    ResetEvent(session->readCompletedEvent);
+    session->readPending = 0;
+    /* More may be queued than one read takes, or an event character came
+     * while this read was being routed: read on, so that no complete
+     * sentence or frame waits for a later event character. */
+    if (session->readAgain || count == ReadChunk) {
+        session->readAgain = 0;
+        StartRead(session);
+    }
+    return 1;
+}
+
+int SendCompletedHandler(int code, HANDLE handle, void *context)
+{
+    (void)handle;
+    PortSession *session = (PortSession *)context;
+    if (code == 128) {
+        ErrorLog("SendCompletedEvent abandoned\n");
+        return 1;
+    }
+    ResetEvent(session->sendCompletedEvent);
+    ErrorLog("SendCompletedEvent object\n");
+    return 1;
+}

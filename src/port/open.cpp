@@ -1,0 +1,174 @@
+#include <stdlib.h>
+#include <string.h>
+
+#include "../engine/dispatch.h"
+#include "../engine/enginelock.h"
+#include "../engine/timerqueue.h"
+#include "../engine/waittable.h"
+#include "../errlog/errlog.h"
+#include "../link/link.h"
+#include "port.h"
+#include "registry.h"
+
+enum { QueueSize = 4096, ReadWaitMs = 3000, DispatcherWaitMs = 5000 };
+
+/* The events the dispatch thread serves, each with the handler of its kind. */
+static int RegisterSessionEvents(PortSession *session)
+{
+    HANDLE *events[] = {&session->ioCompletedEvent, &session->sendCompletedEvent, &session->readCompletedEvent};
+    WaitCallback handlers[] = {IoCompletedHandler, SendCompletedHandler, ReadCompletedHandler};
+    for (int i = 0; i < 3; i++) {
+        *events[i] = CreateEventA(NULL, TRUE, FALSE, NULL);
+        if (!*events[i]) {
+            ErrorLog("CreateEvent() failure: %ld\n", (long)GetLastError());
+            return 0;
+        }
+        if (!RegisterWaitHandle(*events[i], session, handlers[i])) {
+            ErrorLog("RegisterWaitHandle() failure: table full\n");
+            return 0;
+        }
+    }
+    return 1;
+}
+
+void ConfigureLineDcb(DCB *dcb, DWORD baud)
+{
+    /* Rebuilt from nothing: whatever the device reported is not kept. */
+    memset(dcb, 0, sizeof *dcb);
+    dcb->DCBlength = sizeof(DCB);
+    dcb->BaudRate = baud;
+    dcb->fBinary = 1;
+    dcb->fRtsControl = RTS_CONTROL_ENABLE;
+    dcb->ByteSize = 8;
+    dcb->Parity = NOPARITY;
+    dcb->StopBits = ONESTOPBIT;
+    dcb->EvtChar = '\n';
+}
+
+static int ConfigureLine(PortSession *session, DWORD baud)
+{
+    DCB dcb;
+    dcb.DCBlength = sizeof dcb;
+    if (!GetCommState(session->portHandle, &dcb)) {
+        ErrorLog("GetCommState() failure: %ld\n", (long)GetLastError());
+        return 0;
+    }
+    ConfigureLineDcb(&dcb, baud);
+    if (!SetCommState(session->portHandle, &dcb)) {
+        ErrorLog("SetCommState() failure: %ld\n", (long)GetLastError());
+        return 0;
+    }
+    /* A read returns at once with what has arrived, or waits up to 3 s for
+     * the first byte. */
+    COMMTIMEOUTS timeouts;
+    GetCommTimeouts(session->portHandle, &timeouts);
+    timeouts.ReadIntervalTimeout = MAXDWORD;
+    timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
+    timeouts.ReadTotalTimeoutConstant = ReadWaitMs;
+    SetCommTimeouts(session->portHandle, &timeouts);
+    SetCommMask(session->portHandle, EV_RXFLAG | EV_CTS | EV_DSR | EV_ERR | EV_RING);
+    if (!SetupComm(session->portHandle, QueueSize, QueueSize))
+        ErrorLog("SetupComm() failure: %ld\n", (long)GetLastError());
+    COMMPROP properties;
+    if (GetCommProperties(session->portHandle, &properties))
+        ErrorLog("TxBufSize=%ld RxBufSize=%ld\n", (long)properties.dwCurrentTxQueue,
+                 (long)properties.dwCurrentRxQueue);
+    else
+        ErrorLog("GetCommProperties() failure: %ld\n", (long)GetLastError());
+    return 1;
+}
+
+PortSession *OpenPortSession(const char *name, DWORD baud, HalvexPortCallback callback)
+{
+    PortSession *session = (PortSession *)calloc(1, sizeof *session);
+    if (!session)
+        return NULL;
+    session->portHandle = INVALID_HANDLE_VALUE;
+    AddLiveSession(session);
+    session->portCallback = callback;
+    /* The device is opened by its full name; the record keeps what fits. */
+    size_t kept = strlen(name);
+    memcpy(session->portName, name, kept < PortNameSize ? kept : PortNameSize - 1);
+
+    if (!RegisterSessionEvents(session))
+        goto failed;
+    session->portHandle = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
+                                      FILE_FLAG_OVERLAPPED, NULL);
+    if (session->portHandle == INVALID_HANDLE_VALUE) {
+        ErrorLog("CreateFile() failure: %ld\n", (long)GetLastError());
+        goto failed;
+    }
+    if (!ConfigureLine(session, baud))
+        goto failed;
+    session->waitOverlapped.hEvent = session->ioCompletedEvent;
+    session->writeOverlapped.hEvent = session->sendCompletedEvent;
+    session->readOverlapped.hEvent = session->readCompletedEvent;
+    session->readBuffer = (unsigned char *)malloc(ReadBufferSize);
+    if (session->readBuffer && InitiateCommWait(session))
+        return session;
+    ErrorLog("InitiateCommWait() failure\n");
+failed:
+    ClosePortSession(session);
+    return NULL;
+}
+
+void ClosePortSession(PortSession *session)
+{
+    if (!RetireSession(session))
+        return;
+    if (session->objective > ObjectiveNmea)
+        StopHalvex(session);
+    /* Nothing may fire on a closed session. */
+    if (session->ackTimer)
+        CancelTimer(session->ackTimer);
+    if (session->modeTimer)
+        CancelTimer(session->modeTimer);
+    session->ackTimer = session->modeTimer = NULL;
+    if (session->portHandle != INVALID_HANDLE_VALUE)
+        CloseHandle(session->portHandle);
+    session->portHandle = INVALID_HANDLE_VALUE;
+    HANDLE events[] = {session->ioCompletedEvent, session->sendCompletedEvent, session->readCompletedEvent};
+    for (HANDLE event : events)
+        if (event)
+            UnregisterWaitHandle(event);
+    /* The events are closed, and the record freed, by the dispatch thread
+     * once its current wait is over. */
+    WakeDispatcher();
+}
+
+/* The dispatch thread publishes commandEvent soon after load; a host that
+ * comes earlier waits for it, but not for ever. */
+static int WaitForDispatcher(void)
+{
+    for (int waited = 0; !DispatcherReady(); waited += 10) {
+        if (waited >= DispatcherWaitMs)
+            return 0;
+        Sleep(10);
+    }
+    return 1;
+}
+
+static PortSession *OpenExport(const char *name, int32_t baud, HalvexPortCallback callback)
+{
+    if (!name || !WaitForDispatcher())
+        return NULL;
+    LockEngine();
+    PortSession *session = OpenPortSession(name, (DWORD)baud, callback);
+    UnlockEngine();
+    WakeDispatcher();
+    return session;
+}
+
+PortSession *HALVEX_CALL OpenCommPort(const char *name, int32_t baud) { return OpenExport(name, baud, NULL); }
+
+PortSession *HALVEX_CALL OpenCommPortEx(const char *name, int32_t baud, HalvexPortCallback *callback)
+{
+    return OpenExport(name, baud, callback ? *callback : NULL);
+}
+
+void HALVEX_CALL CloseCommPort(PortSession *session)
+{
+    LockEngine();
+    ClosePortSession(session);
+    UnlockEngine();
+}

@@ -1,0 +1,20 @@
+/* The port session: opening and configuring the line, the line-event wait,
+ * reads started by the event character, and the routing of what was read. */
+#ifndef HALVEX_PORT_H
+#define HALVEX_PORT_H
+
+#include "session.h"
+
+/* The open session, or null; engine lock held. */
+PortSession *OpenPortSession(const char *name, DWORD baud, HalvexPortCallback callback);
+/* Closes a live session; anything else is ignored. Engine lock held. */
+void ClosePortSession(PortSession *session);
+void ConfigureLineDcb(DCB *dcb, DWORD baud);
+
+int InitiateCommWait(PortSession *session);
+int HandleCommEvents(PortSession *session, DWORD mask);
+int IoCompletedHandler(int code, HANDLE handle, void *session);
+int SendCompletedHandler(int code, HANDLE handle, void *session);
+int ReadCompletedHandler(int code, HANDLE handle, void *session);
+
+#endif

@@ -1,0 +1,54 @@
+#include "registry.h"
+
+#include <stdlib.h>
+
+#include "port.h"
+
+static PortSession *liveSessions;
+static PortSession *retiredSessions;
+
+void AddLiveSession(PortSession *session)
+{
+    session->nextSession = liveSessions;
+    liveSessions = session;
+}
+
+int IsLiveSession(const PortSession *session)
+{
+    for (PortSession *live = liveSessions; live; live = live->nextSession)
+        if (live == session)
+            return 1;
+    return 0;
+}
+
+int RetireSession(PortSession *session)
+{
+    for (PortSession **link = &liveSessions; *link; link = &(*link)->nextSession) {
+        if (*link == session) {
+            *link = session->nextSession;
+            session->nextSession = retiredSessions;
+            retiredSessions = session;
+            return 1;
+        }
+    }
+    return 0;
+}
+
+void ReleaseClosedSessions(void)
+{
+    while (PortSession *session = retiredSessions) {
+        retiredSessions = session->nextSession;
+        HANDLE events[] = {session->ioCompletedEvent, session->sendCompletedEvent, session->readCompletedEvent};
+        for (HANDLE event : events)
+            if (event)
+                CloseHandle(event);
+        free(session->readBuffer);
+        free(session);
+    }
+}
+
+void CloseAllSessions(void)
+{
+    while (liveSessions)
+        ClosePortSession(liveSessions);
+}

@@ -1,0 +1,73 @@
+/* PortSession: one open serial port and everything known about the
+ * conversation on it. Every subsystem reads and writes it under the engine
+ * lock. */
+#ifndef HALVEX_SESSION_H
+#define HALVEX_SESSION_H
+
+#include "../platform/platform.h"
+
+enum {
+    PortNameSize = 20,
+    ReadBufferSize = 1024, /* a read takes one byte less, so a NUL can follow */
+    ReadChunk = ReadBufferSize - 1,
+};
+
+/* What the session is doing, and so where received bytes go. */
+enum Objective {
+    ObjectiveNone = 0,
+    ObjectiveNmea = 1,
+    ObjectiveReady = 2,
+    ObjectiveProduct = 3,
+    ObjectiveRouteUpload = 4,
+    ObjectiveRouteDownload = 5,
+    ObjectiveWaypointUpload = 6,
+    ObjectiveWaypointDownload = 7,
+    ObjectiveTrackUpload = 8,
+    ObjectiveTrackDownload = 9,
+};
+
+struct ProtocolCaps;
+
+struct PortSession {
+    char portName[PortNameSize];
+    HANDLE portHandle;
+    OVERLAPPED waitOverlapped;
+    HANDLE ioCompletedEvent;
+    OVERLAPPED writeOverlapped;
+    OVERLAPPED readOverlapped;
+    HANDLE sendCompletedEvent;
+    HANDLE readCompletedEvent;
+    DWORD eventMask;
+    uint32_t readFlags; /* ReadFlagNarrowed once the event mask has been narrowed */
+    unsigned char *readBuffer;
+    int32_t parseState;
+    int32_t parseCount;
+    unsigned char *frameBuffer;
+    void *ackTimer;
+    void *modeTimer;
+    int32_t objective;
+    int32_t step;
+    int32_t nmeaTimeout;
+    uint32_t savedBaud;
+    HalvexPortCallback portCallback;
+    void *hostCallback;
+    SAFEARRAY **nmeaTable;
+    unsigned char *productData;
+    ProtocolCaps *protocolCaps;
+    void *transferData;
+    int32_t recordCount;
+    int32_t awaitingAck;
+    unsigned char *pendingFrame;
+    int32_t pendingLength;
+    int32_t retriesLeft;
+
+    /* A read has been started and its bytes not yet routed; until they are,
+     * readBuffer is theirs and an event character only sets readAgain. */
+    int readPending;
+    int readAgain;
+    PortSession *nextSession; /* in the registry, then in the list to free */
+};
+
+enum { ReadFlagNarrowed = 1 };
+
+#endif
