@@ -101,8 +101,20 @@ HALVEX_API HRESULT SafeArrayDestroy(SAFEARRAY *array);
 /* An open port, as returned by OpenCommPort and OpenCommPortEx. */
 typedef struct PortSession PortSession;
 
-/* Records handed to callbacks; their layouts come with the operations. */
-typedef struct HostProductInfo HostProductInfo;
+/* Host records: little-endian, fields on 4-byte boundaries, BSTRs as
+ * pointers (4 bytes on 32-bit targets). */
+#pragma pack(push, 4)
+
+/* The receiver's identity, for the identification callback. The library
+ * frees the description when the callback returns. */
+typedef struct HostProductInfo {
+    int16_t productId;
+    int16_t softwareVersion;
+    BSTR description;
+} HostProductInfo;
+
+#pragma pack(pop)
+
 typedef struct HostTrackPoint HostTrackPoint;
 
 /* Line events of OpenCommPortEx: (1, event mask) for a modem-line change,

@@ -1,15 +1,66 @@
-/* The binary link protocol, as the port session sees it. */
+/* The receiver's binary link protocol: frames, acknowledgement and
+ * retransmission, and the routing of packets to the running objective. */
 #ifndef HALVEX_LINK_H
 #define HALVEX_LINK_H
 
 #include "../port/session.h"
 
+enum PacketId {
+    PacketAck = 6,
+    PacketCommand = 10,
+    PacketXferComplete = 12,
+    PacketNak = 21,
+    PacketRecords = 27,
+    PacketRouteHeader = 29,
+    PacketRouteWaypoint = 30,
+    PacketTrackPoint = 34,
+    PacketWaypoint = 35,
+    PacketPvt = 51,
+    PacketProtocolArray = 253,
+    PacketProductRequest = 254,
+    PacketProductData = 255,
+};
+
+enum Command {
+    CommandAbortTransfer = 0,
+    CommandTransferRoutes = 4,
+    CommandTransferTracks = 6,
+    CommandTransferWaypoints = 7,
+};
+
+/* What an objective handler is told: the first four, or a packet's id + 4. */
+enum DispatchCode {
+    DispatchAcked = 0,
+    DispatchNaked = 1,
+    DispatchTimedOut = 2,
+    DispatchAborted = 3,
+    DispatchPacket = 4,
+};
+
+enum { FrameLimit = 522, AckTimeoutMs = 3000, Retransmissions = 3 };
+
+/* A new frame for the packet and its length in bytes; null when no memory. */
+unsigned char *EncodeFrame(int id, const unsigned char *data, int length, int *frameLength);
 /* Feeds bytes read in a binary objective to the frame decoder. C linkage, so
  * that a test of the port session can stand in for it (ld --wrap). */
 extern "C" void LinkReceive(PortSession *session, const unsigned char *bytes, int count);
-/* Reports line errors to the running operation's host callback. */
-int HalvexErrorProc(PortSession *session, DWORD errors);
+/* A complete frame from the decoder, DLE to ETX with doubled DLEs stored once. */
+void HandleFrame(PortSession *session, const unsigned char *frame, int count);
+
+/* Sends a packet that needs an ACK; the session takes the frame. */
+void SendFrame(PortSession *session, unsigned char *frame, int length);
+int AckTimeout(void *session);
+int RetryOrAbort(PortSession *session);
+void DispatchByObjective(PortSession *session, int code, const unsigned char *data, int length);
+
+int PrepareLinkPort(PortSession *session);
 /* Leaves binary mode: restores the line, releases the product records. */
 void StopHalvex(PortSession *session);
+/* Reports line errors to the running operation's host callback. */
+int HalvexErrorProc(PortSession *session, DWORD errors);
+
+/* Little-endian fields of packet data. */
+uint16_t ReadU16(const unsigned char *bytes);
+void WriteU16(unsigned char *bytes, uint16_t value);
 
 #endif

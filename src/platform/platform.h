@@ -21,8 +21,9 @@
 #define PLATFORM_PATH_SEPARATORS "/"
 #endif
 
-/* Local broken-down time of t, safe against other threads. */
+/* Broken-down local and UTC time of t, safe against other threads. */
 void PlatformLocalTime(time_t t, struct tm *out);
+void PlatformUtcTime(time_t t, struct tm *out);
 
 /* Creates and opens for writing a file that did not exist, named after
  * pathTemplate, whose last six characters are "XXXXXX" and are replaced in

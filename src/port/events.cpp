@@ -170,5 +170,6 @@ int SendCompletedHandler(int code, HANDLE handle, void *context)
     }
     ResetEvent(session->sendCompletedEvent);
     ErrorLog("SendCompletedEvent object\n");
+    ReapWrites(session, 0);
     return 1;
 }

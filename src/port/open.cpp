@@ -101,7 +101,6 @@ PortSession *OpenPortSession(const char *name, DWORD baud, HalvexPortCallback ca
     if (!ConfigureLine(session, baud))
         goto failed;
     session->waitOverlapped.hEvent = session->ioCompletedEvent;
-    session->writeOverlapped.hEvent = session->sendCompletedEvent;
     session->readOverlapped.hEvent = session->readCompletedEvent;
     session->readBuffer = (unsigned char *)malloc(ReadBufferSize);
     if (session->readBuffer && InitiateCommWait(session))

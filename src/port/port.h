@@ -11,6 +11,13 @@ PortSession *OpenPortSession(const char *name, DWORD baud, HalvexPortCallback ca
 void ClosePortSession(PortSession *session);
 void ConfigureLineDcb(DCB *dcb, DWORD baud);
 
+/* Writes bytes to the port without waiting; the write keeps its own copy.
+ * 1 when the write was started. */
+int WritePort(PortSession *session, const unsigned char *bytes, int length);
+/* Frees the writes the port has finished with; all of them once the port is
+ * closed. */
+void ReapWrites(PortSession *session, int all);
+
 int InitiateCommWait(PortSession *session);
 int HandleCommEvents(PortSession *session, DWORD mask);
 int IoCompletedHandler(int code, HANDLE handle, void *session);

@@ -42,7 +42,9 @@ void ReleaseClosedSessions(void)
         for (HANDLE event : events)
             if (event)
                 CloseHandle(event);
+        ReapWrites(session, 1);
         free(session->readBuffer);
+        free(session->frameBuffer);
         free(session);
     }
 }

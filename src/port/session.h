@@ -33,7 +33,6 @@ struct PortSession {
     HANDLE portHandle;
     OVERLAPPED waitOverlapped;
     HANDLE ioCompletedEvent;
-    OVERLAPPED writeOverlapped;
     OVERLAPPED readOverlapped;
     HANDLE sendCompletedEvent;
     HANDLE readCompletedEvent;
@@ -65,6 +64,7 @@ struct PortSession {
      * readBuffer is theirs and an event character only sets readAgain. */
     int readPending;
     int readAgain;
+    void *writesInFlight; /* each write with its own bytes and OVERLAPPED */
     PortSession *nextSession; /* in the registry, then in the list to free */
 };
 

@@ -37,6 +37,8 @@ BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags)
 
 void PlatformLocalTime(time_t t, struct tm *out) { localtime_r(&t, out); }
 
+void PlatformUtcTime(time_t t, struct tm *out) { gmtime_r(&t, out); }
+
 FILE *PlatformCreateFreshFile(char *pathTemplate)
 {
     int fd = mkstemp(pathTemplate);

@@ -8,6 +8,8 @@
 
 void PlatformLocalTime(time_t t, struct tm *out) { localtime_s(out, &t); }
 
+void PlatformUtcTime(time_t t, struct tm *out) { gmtime_s(out, &t); }
+
 FILE *PlatformCreateFreshFile(char *pathTemplate)
 {
     size_t length = strlen(pathTemplate);

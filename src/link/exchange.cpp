@@ -1,0 +1,143 @@
+/* Reliable exchange: every sent packet waits for its ACK and is sent again
+ * after 3 s without one, three times at most; every valid packet received is
+ * acknowledged at once and handed to the running objective. */
+#include <stdlib.h>
+#include <string.h>
+
+#include "../engine/timerqueue.h"
+#include "../errlog/errlog.h"
+#include "../port/registry.h"
+#include "../port/port.h"
+#include "link.h"
+#include "product.h"
+#include "pvt.h"
+
+enum { DumpBytesPerLine = 340 };
+
+static void CancelAckTimer(PortSession *session)
+{
+    if (session->ackTimer)
+        CancelTimer(session->ackTimer);
+    session->ackTimer = NULL;
+}
+
+static void ReleasePendingFrame(PortSession *session)
+{
+    free(session->pendingFrame);
+    session->pendingFrame = NULL;
+    session->pendingLength = 0;
+}
+
+void SendFrame(PortSession *session, unsigned char *frame, int length)
+{
+    /* A new exchange replaces one still waiting for its ACK. */
+    CancelAckTimer(session);
+    ReleasePendingFrame(session);
+    session->ackTimer = CreateTimer(session, AckTimeoutMs, AckTimeout);
+    session->pendingFrame = frame;
+    session->retriesLeft = Retransmissions;
+    session->pendingLength = length;
+    session->awaitingAck = 1;
+    WritePort(session, frame, length);
+}
+
+int RetryOrAbort(PortSession *session)
+{
+    if (session->retriesLeft == 0 || !session->awaitingAck) {
+        session->awaitingAck = 0;
+        ErrorLog("Halvex Transfer Aborted\n");
+        DispatchByObjective(session, DispatchAborted, NULL, 0);
+        return 0;
+    }
+    session->retriesLeft--;
+    ErrorLog("Halvex retry\n");
+    WritePort(session, session->pendingFrame, session->pendingLength);
+    session->ackTimer = CreateTimer(session, AckTimeoutMs, AckTimeout);
+    return 1;
+}
+
+int AckTimeout(void *context)
+{
+    PortSession *session = (PortSession *)context;
+    session->ackTimer = NULL;
+    ErrorLog("Communications Timeout retry count=%d\n", session->retriesLeft);
+    DispatchByObjective(session, DispatchTimedOut, NULL, 0);
+    if (IsLiveSession(session))
+        RetryOrAbort(session);
+    return 1;
+}
+
+void DispatchByObjective(PortSession *session, int code, const unsigned char *data, int length)
+{
+    switch (session->objective) {
+    case ObjectiveNone:
+        break;
+    case ObjectiveProduct:
+        ProductHandler(session, code, data, length);
+        break;
+    default:
+        ErrorLog("Unknown objective\n");
+        break;
+    }
+}
+
+static int ChecksumHolds(const unsigned char *frame, int count)
+{
+    int size = frame[2];
+    /* The checksum sits where the size byte puts it; a frame too short to
+     * hold it there fails rather than being read past its end. */
+    if (count < size + 6)
+        return 0;
+    unsigned sum = 0;
+    for (int i = 1; i <= 2 + size; i++)
+        sum += frame[i];
+    return (unsigned char)(0u - sum) == frame[3 + size];
+}
+
+static void LogBadFrame(const unsigned char *frame, int count)
+{
+    ErrorLog("Invalid message received: Check sum failure\n");
+    char line[3 * DumpBytesPerLine + 2];
+    for (int start = 0; start < count; start += DumpBytesPerLine) {
+        int at = 0;
+        for (int i = start; i < count && i < start + DumpBytesPerLine; i++)
+            at += snprintf(line + at, sizeof line - (size_t)at, "%02x ", frame[i]);
+        ErrorLog("%s\n", line);
+    }
+}
+
+void HandleFrame(PortSession *session, const unsigned char *frame, int count)
+{
+    if (count < 6 || !ChecksumHolds(frame, count)) {
+        LogBadFrame(frame, count);
+        return;
+    }
+    int id = frame[1];
+    int size = frame[2];
+    const unsigned char *data = frame + 3;
+    if (id == PacketAck) {
+        CancelAckTimer(session);
+        session->awaitingAck = 0;
+        ReleasePendingFrame(session);
+        ErrorLog("Ack received\n");
+        DispatchByObjective(session, DispatchAcked, data, size);
+    } else if (id == PacketNak) {
+        CancelAckTimer(session);
+        RetryOrAbort(session);
+        ErrorLog("Nak received\n");
+        if (IsLiveSession(session))
+            DispatchByObjective(session, DispatchNaked, data, size);
+    } else {
+        unsigned char ack[2] = {(unsigned char)id, 0};
+        int length;
+        unsigned char *reply = EncodeFrame(PacketAck, ack, 2, &length);
+        if (reply) {
+            WritePort(session, reply, length);
+            free(reply);
+        }
+        if (id == PacketPvt)
+            PvtHandler(session, PacketPvt + DispatchPacket, data, size);
+        else
+            DispatchByObjective(session, id + DispatchPacket, data, size);
+    }
+}

@@ -1,0 +1,206 @@
+#include "product.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include "../engine/dispatch.h"
+#include "../engine/enginelock.h"
+#include "../engine/timerqueue.h"
+#include "../errlog/errlog.h"
+#include "../port/registry.h"
+#include "../transfer/strings.h"
+#include "link.h"
+
+enum { ModeTimeoutMs = 3000, SynthesizedEntries = 19 };
+
+static void CancelModeTimer(PortSession *session)
+{
+    if (session->modeTimer)
+        CancelTimer(session->modeTimer);
+    session->modeTimer = NULL;
+}
+
+static void ArmModeTimer(PortSession *session)
+{
+    CancelModeTimer(session);
+    session->modeTimer = CreateTimer(session, ModeTimeoutMs, ProductTimeout);
+    ErrorLog("Product timer started\n");
+}
+
+void ReleaseProductRecords(PortSession *session)
+{
+    CancelModeTimer(session);
+    free(session->protocolCaps);
+    free(session->productData);
+    session->protocolCaps = NULL;
+    session->productData = NULL;
+}
+
+static void CallProductCallback(PortSession *session, int32_t code, HostProductInfo *info)
+{
+    HalvexProductCallback callback = (HalvexProductCallback)session->hostCallback;
+    if (callback)
+        callback(code, 0, info);
+}
+
+static void ReportProductFailure(PortSession *session)
+{
+    PurgeComm(session->portHandle, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
+    HostProductInfo nothing = {0, 0, NULL};
+    CallProductCallback(session, 2, &nothing);
+    ErrorLog("Product data request failed\n");
+}
+
+static void KeepProductData(PortSession *session, const unsigned char *data, int length)
+{
+    free(session->productData);
+    /* Room for the id and version however short the packet, and a NUL after
+     * it, so the description never runs past the data. */
+    size_t size = (size_t)(length > 4 ? length : 4) + 1;
+    session->productData = (unsigned char *)calloc(1, size);
+    if (session->productData)
+        memcpy(session->productData, data, (size_t)length);
+}
+
+static void CompleteIdentification(PortSession *session, const unsigned char *data, int length)
+{
+    CancelModeTimer(session);
+    ProtocolCaps *caps = session->productData ? ParseProtocolArray(data, length) : NULL;
+    if (!caps) {
+        /* A protocol array before any product data has nobody to describe. */
+        ReportProductFailure(session);
+        return;
+    }
+    free(session->protocolCaps);
+    session->protocolCaps = caps;
+    HostProductInfo info = {(int16_t)ReadU16(session->productData), (int16_t)ReadU16(session->productData + 2), NULL};
+    BstrFromText(&info.description, (const char *)session->productData + 4);
+    CallProductCallback(session, 0, &info);
+    SysFreeString(info.description);
+    if (!IsLiveSession(session))
+        return;
+    session->step = 0;
+    session->objective = ObjectiveReady;
+    ErrorLog("Protocol array received\n");
+}
+
+int ProductHandler(PortSession *session, int code, const unsigned char *data, int length)
+{
+    switch (code) {
+    case DispatchAcked:
+        ArmModeTimer(session);
+        break;
+    case DispatchAborted:
+        ReportProductFailure(session);
+        break;
+    case PacketProductData + DispatchPacket: {
+        CancelModeTimer(session);
+        KeepProductData(session, data, length);
+        if (!session->productData) {
+            ReportProductFailure(session);
+            break;
+        }
+        ErrorLog("Product data received\n");
+        const ProtocolCaps *row =
+            FindProductCaps(ReadU16(session->productData), ReadU16(session->productData + 2));
+        if (row)
+            SynthesizeProtocolArray(session, row);
+        else
+            ArmModeTimer(session); /* the receiver's own protocol array must say */
+        break;
+    }
+    case PacketProtocolArray + DispatchPacket:
+        CompleteIdentification(session, data, length);
+        break;
+    default:
+        break;
+    }
+    return 1;
+}
+
+int ProductTimeout(void *context)
+{
+    PortSession *session = (PortSession *)context;
+    session->modeTimer = NULL;
+    ProductHandler(session, DispatchAborted, NULL, 0);
+    return 1;
+}
+
+const ProtocolCaps *FindProductCaps(uint16_t productId, uint16_t softwareVersion)
+{
+    for (const ProtocolCaps &row : ProductCapsTable)
+        if (row.productId == productId && row.versionFloor <= softwareVersion && softwareVersion < row.versionLimit)
+            return &row;
+    return NULL;
+}
+
+static int PutEntry(unsigned char *array, int entries, char tag, int number)
+{
+    array[3 * entries] = (unsigned char)tag;
+    WriteU16(array + 3 * entries + 1, (uint16_t)number);
+    return entries + 1;
+}
+
+void SynthesizeProtocolArray(PortSession *session, const ProtocolCaps *row)
+{
+    unsigned char array[3 * SynthesizedEntries];
+    int entries = 0;
+    entries = PutEntry(array, entries, 'P', row->physicalProtocol);
+    entries = PutEntry(array, entries, 'L', row->linkProtocol);
+    for (int family = 0; family <= 8; family++) {
+        if (row->protocolSlots[family] != -1)
+            entries = PutEntry(array, entries, 'A', family * 100 + row->protocolSlots[family]);
+        if (family >= 1 && row->protocolSlots[9 + family] != -1)
+            entries = PutEntry(array, entries, 'D', family * 100 + row->protocolSlots[9 + family]);
+    }
+    ProductHandler(session, PacketProtocolArray + DispatchPacket, array, 3 * entries);
+}
+
+ProtocolCaps *ParseProtocolArray(const unsigned char *data, int length)
+{
+    ProtocolCaps *caps = (ProtocolCaps *)calloc(1, sizeof *caps);
+    if (!caps)
+        return NULL;
+    for (int16_t &slot : caps->protocolSlots)
+        slot = -1;
+    for (int at = 0; at + 3 <= length; at += 3) {
+        uint16_t number = ReadU16(data + at + 1);
+        int slot = -1;
+        switch (data[at]) {
+        case 'A': slot = number / 100; break;
+        case 'D': slot = 9 + number / 100; break;
+        case 'L': caps->linkProtocol = number; break;
+        case 'P': caps->physicalProtocol = number; break;
+        default: break;
+        }
+        if (slot >= 0 && slot < ProtocolSlots)
+            caps->protocolSlots[slot] = (int16_t)number;
+    }
+    /* Proximity waypoints in the waypoint type, unless the receiver names one. */
+    if (caps->protocolSlots[4] != -1 && caps->protocolSlots[13] == -1)
+        caps->protocolSlots[13] = caps->protocolSlots[SlotWaypointType];
+    return caps;
+}
+
+int32_t HALVEX_CALL HalvexGetProductInfoInit(PortSession *session, HalvexProductCallback *callback)
+{
+    LockEngine();
+    int started = IsLiveSession(session);
+    if (started) {
+        ErrorLog("Product ID requested\n");
+        if (session->objective < ObjectiveReady)
+            PrepareLinkPort(session);
+        session->objective = ObjectiveProduct;
+        session->hostCallback = callback ? (void *)*callback : NULL;
+        ReleaseProductRecords(session);
+        int length;
+        unsigned char *frame = EncodeFrame(PacketProductRequest, NULL, 0, &length);
+        if (frame)
+            SendFrame(session, frame, length);
+        started = frame != NULL;
+    }
+    UnlockEngine();
+    if (started)
+        WakeDispatcher();
+    return started;
+}

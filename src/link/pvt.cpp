@@ -1,0 +1,85 @@
+#include "pvt.h"
+
+#include <math.h>
+#include <string.h>
+#include <time.h>
+
+#include "../errlog/errlog.h"
+#include "../platform/platform.h"
+
+static const double DegreesPerRadian = 57.29577951307855;
+static const double KnotsPerMetreSecond = 1.9433507549523483;
+static const int64_t UnixSecondsAt1989 = 631159200; /* the receiver's epoch, 1989-12-31 00:00 UTC */
+
+/* Two layouts are in use: the 64-byte record that receivers send, and the
+ * wider one with the same fields further in. */
+struct PvtLayout {
+    int seconds, latitude, longitude, east, north, leapSeconds, leapWidth, days;
+};
+static const PvtLayout Packed64 = {18, 26, 34, 42, 46, 58, 2, 60};
+static const PvtLayout Wide72 = {24, 32, 40, 48, 52, 64, 4, 68};
+
+template <typename T> static T ReadField(const unsigned char *data, int offset)
+{
+    T value;
+    memcpy(&value, data + offset, sizeof value); /* little-endian, like the wire */
+    return value;
+}
+
+int64_t PvtTime(double seconds, int32_t leapSeconds, int32_t days)
+{
+    double unix = trunc(seconds - leapSeconds + days * 86400.0) + (double)UnixSecondsAt1989;
+    /* Outside this range the time cannot be broken down (NaN included). */
+    if (!(unix >= 0 && unix <= 4294967295.0))
+        return -1;
+    return (int64_t)unix;
+}
+
+double GroundSpeed(float east, float north)
+{
+    double e = east, n = north;
+    return sqrt(e * e + n * n) * KnotsPerMetreSecond;
+}
+
+double GroundCourse(float east, float north)
+{
+    double angle;
+    if (east == 0 && north == 0)
+        angle = 0;
+    else if (east == 0)
+        angle = north > 0 ? 1.570796326795 : -1.570796326795;
+    else
+        angle = atan2((double)north, (double)east);
+    double shifted = angle * DegreesPerRadian - 90;
+    return shifted > 0 ? 360 - shifted : -shifted;
+}
+
+void PvtHandler(PortSession *session, int code, const unsigned char *data, int length)
+{
+    (void)code;
+    const PvtLayout *layout = length == 64 ? &Packed64 : length >= 72 ? &Wide72 : NULL;
+    if (!layout) {
+        ErrorLog("Pvt data too short: %d\n", length);
+        return;
+    }
+    double latitude = ReadField<double>(data, layout->latitude) * DegreesPerRadian;
+    double longitude = ReadField<double>(data, layout->longitude) * DegreesPerRadian;
+    float east = ReadField<float>(data, layout->east);
+    float north = ReadField<float>(data, layout->north);
+    int32_t leap = layout->leapWidth == 2 ? ReadField<int16_t>(data, layout->leapSeconds)
+                                          : ReadField<int32_t>(data, layout->leapSeconds);
+    int64_t t = PvtTime(ReadField<double>(data, layout->seconds), leap, ReadField<int32_t>(data, layout->days));
+    char clock[16] = "--:--:--";
+    if (t >= 0) {
+        struct tm utc;
+        PlatformUtcTime((time_t)t, &utc);
+        snprintf(clock, sizeof clock, "%02d:%02d:%02d", utc.tm_hour, utc.tm_min, utc.tm_sec);
+    }
+    ErrorLog("%s - lat=%f lon=%f sog=%f cog=%f\n", clock, latitude, longitude, GroundSpeed(east, north),
+             GroundCourse(east, north));
+    ErrorLog("Pvt data received\n");
+    /* A transfer counts its records in step: a position report must not
+     * rewind it. */
+    if (session->objective < ObjectiveRouteUpload)
+        session->step = 0;
+}
