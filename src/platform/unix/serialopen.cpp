@@ -33,8 +33,13 @@ static void FreePort(CommPort *port)
 {
     if (port->wakeFd >= 0)
         close(port->wakeFd);
-    if (port->fd >= 0)
+    if (port->fd >= 0) {
+        /* Another holder of the device (a simulator, say) keeps the tty
+         * open past our close: leave it open to the next user. */
+        if (port->isTty)
+            ioctl(port->fd, TIOCNXCL);
         close(port->fd); /* also drops the exclusive lock */
+    }
     pthread_mutex_destroy(&port->lock);
     free(port->input);
     free(port);

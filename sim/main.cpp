@@ -1,0 +1,53 @@
+// halvex-sim: a simulated GPS receiver on a pseudo-terminal. It prints the
+// terminal's path and serves until interrupted, so that any host program can
+// be tried without hardware.
+#include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <iostream>
+
+#include "options.h"
+
+int main(int argc, char **argv)
+{
+    halvexsim::Config config;
+    CLI::App app{"A simulated GPS receiver on a pseudo-terminal: prints the terminal's path, then answers the "
+                 "binary link protocol there until interrupted."};
+    std::string link;
+    app.add_option("--link", link, "also make this path a symbolic link to the terminal");
+    halvexsim::AddOptions(app, config);
+    CLI11_PARSE(app, argc, argv);
+
+    int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
+        std::perror("halvex-sim: cannot create a pseudo-terminal");
+        return 1;
+    }
+    std::string path = ptsname(master);
+    if (!link.empty()) {
+        unlink(link.c_str());
+        if (symlink(path.c_str(), link.c_str()) != 0) {
+            std::perror(("halvex-sim: cannot link " + link).c_str());
+            return 1;
+        }
+    }
+
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGINT);
+    sigaddset(&stop, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stop, nullptr); // the serving thread inherits the mask
+
+    halvexsim::Receiver receiver(config);
+    receiver.Start(master);
+    std::cout << path << std::endl;
+    int signal;
+    sigwait(&stop, &signal);
+    receiver.Stop();
+    if (!link.empty())
+        unlink(link.c_str());
+    return 0;
+}

@@ -1,0 +1,64 @@
+#include "options.h"
+
+#include <sstream>
+
+namespace halvexsim {
+
+std::optional<std::vector<ProtocolEntry>> ParseProtocols(const std::string &text)
+{
+    if (text == "none")
+        return std::nullopt;
+    std::vector<ProtocolEntry> entries;
+    std::stringstream list(text);
+    std::string item;
+    while (std::getline(list, item, ',')) {
+        if (item.size() < 2 || !std::isalpha(static_cast<unsigned char>(item[0])))
+            throw CLI::ValidationError("--protocols", "each entry is a letter and a number, not '" + item + "'");
+        unsigned long number = std::stoul(item.substr(1));
+        if (number > 65535)
+            throw CLI::ValidationError("--protocols", "'" + item + "' is beyond 65535");
+        entries.emplace_back(item[0], static_cast<std::uint16_t>(number));
+    }
+    return entries;
+}
+
+void AddOptions(CLI::App &app, Config &config)
+{
+    app.add_option("--product-id", config.productId, "product id the receiver reports")->capture_default_str();
+    app.add_option("--software-version", config.softwareVersion, "software version, in hundredths")
+        ->capture_default_str();
+    app.add_option("--description", config.description, "product description")->capture_default_str();
+    app.add_option_function<std::string>(
+        "--protocols", [&config](const std::string &text) { config.protocols = ParseProtocols(text); },
+        "protocol array to send after the product data, e.g. P000,L001,A100,D103,A201,D202; 'none' "
+        "(the default) sends none");
+    app.add_option("--baud", config.baud, "pace output as a UART at this rate; 0 sends as fast as the line takes")
+        ->capture_default_str();
+
+    auto *pvt = app.add_option_group("Position reports");
+    pvt->add_option("--pvt-period", config.pvt.periodMs, "send a position report every N ms (0: never)")
+        ->capture_default_str();
+    pvt->add_option("--latitude", config.pvt.latitude, "degrees")->capture_default_str();
+    pvt->add_option("--longitude", config.pvt.longitude, "degrees")->capture_default_str();
+    pvt->add_option("--east", config.pvt.east, "east velocity, m/s")->capture_default_str();
+    pvt->add_option("--north", config.pvt.north, "north velocity, m/s")->capture_default_str();
+    pvt->add_option("--seconds", config.pvt.seconds, "seconds of the receiver's clock")->capture_default_str();
+    pvt->add_option("--leap-seconds", config.pvt.leapSeconds)->capture_default_str();
+    pvt->add_option("--days", config.pvt.days, "days since 1989-12-31")->capture_default_str();
+
+    auto *faults = app.add_option_group("Faults");
+    Faults &f = config.faults;
+    faults->add_option("--drop-nth", f.dropNth, "ignore the N-th frame received");
+    faults->add_option("--drop-fraction", f.dropFraction, "ignore this share of frames received (0 to 1)")
+        ->check(CLI::Range(0.0, 1.0));
+    faults->add_option("--seed", f.seed, "seed for --drop-fraction and noise")->capture_default_str();
+    faults->add_option("--corrupt-nth", f.corruptNth, "send the N-th frame with a bad checksum");
+    faults->add_option("--nak-nth", f.nakNth, "answer the N-th frame received with a NAK");
+    faults->add_option("--ack-delay", f.ackDelayMs, "wait N ms before acknowledging");
+    faults->add_flag("--silent", f.silent, "never answer anything");
+    faults->add_option("--noise", f.noiseBytes, "N bytes of line noise before every frame");
+    faults->add_option("--chunk", f.chunkSize, "write in pieces of N bytes");
+    faults->add_option("--hang-up-after", f.hangUpAfter, "hang up after the N-th frame received");
+}
+
+} // namespace halvexsim

@@ -1,0 +1,17 @@
+// The simulator's configuration as command-line options, shared by
+// halvex-sim and any host program that starts a simulator of its own.
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+#include "receiver.h"
+
+namespace halvexsim {
+
+// Adds the options to app; they fill config when app parses.
+void AddOptions(CLI::App &app, Config &config);
+
+// "P000,L001,A100,D103": tag letter and number per entry; "none" for no array.
+std::optional<std::vector<ProtocolEntry>> ParseProtocols(const std::string &text);
+
+} // namespace halvexsim

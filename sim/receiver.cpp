@@ -1,0 +1,388 @@
+#include "receiver.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+namespace halvexsim {
+
+namespace {
+constexpr std::uint8_t kAck = 6, kCommand = 10, kComplete = 12, kNak = 21, kRecords = 27, kRouteHeader = 29,
+                       kRouteWaypoint = 30, kTrackPoint = 34, kWaypoint = 35, kPvt = 51, kProtocolArray = 253,
+                       kProductRequest = 254, kProductData = 255;
+constexpr std::uint16_t kAbort = 0, kRoutes = 4, kTracks = 6, kWaypoints = 7;
+constexpr int kResendMs = 3000;
+constexpr int kResends = 3;
+
+template <typename T> void Put(Bytes &out, std::size_t at, T value)
+{
+    std::memcpy(out.data() + at, &value, sizeof value); // the wire is little-endian, as is this host
+}
+} // namespace
+
+Receiver::Receiver(Config config)
+    : config_(std::move(config)), store_(config_.store), reader_([this](const Packet &p) { OnPacket(p); }),
+      random_(config_.faults.seed)
+{
+}
+
+Receiver::~Receiver() { Stop(); }
+
+long long Receiver::NowMs() const
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+void Receiver::Start(int fd)
+{
+    fd_ = fd;
+    fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
+    // Holding the slave open ourselves keeps the master from reporting a
+    // hang-up each time the host closes the port.
+    if (const char *slave = ptsname(fd_))
+        slaveFd_ = open(slave, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (config_.pvt.periodMs > 0)
+        nextPvtAt_ = NowMs() + config_.pvt.periodMs;
+    running_ = true;
+    thread_ = std::thread([this] { Run(); });
+}
+
+void Receiver::Stop()
+{
+    if (!running_.exchange(false))
+        return;
+    std::uint64_t one = 1;
+    if (write(wakeFd_, &one, sizeof one) < 0) {
+    }
+    thread_.join();
+    close(wakeFd_);
+    if (slaveFd_ >= 0)
+        close(slaveFd_);
+    slaveFd_ = -1;
+}
+
+void Receiver::HangUp()
+{
+    hangUpRequested_ = true;
+    std::uint64_t one = 1;
+    if (write(wakeFd_, &one, sizeof one) < 0) {
+    }
+}
+
+Store Receiver::StoredData() const
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    return store_;
+}
+
+Stats Receiver::Statistics() const
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    return stats_;
+}
+
+void Receiver::CloseLine()
+{
+    if (fd_ >= 0)
+        close(fd_);
+    if (slaveFd_ >= 0)
+        close(slaveFd_);
+    fd_ = slaveFd_ = -1;
+    output_.clear();
+}
+
+void Receiver::Run()
+{
+    while (running_) {
+        if (hangUpRequested_.exchange(false))
+            CloseLine();
+        long long now = NowMs();
+        // Timers: delayed answers, retransmission, position reports.
+        for (std::size_t i = 0; i < delayed_.size();) {
+            if (delayed_[i].first <= now) {
+                Packet packet = delayed_[i].second;
+                delayed_.erase(delayed_.begin() + static_cast<long>(i));
+                SendAck(packet.id);
+                Handle(packet);
+            } else {
+                ++i;
+            }
+        }
+        if (awaitingAck_ && now >= resendAt_) {
+            if (resends_++ < kResends) {
+                SendNow(queue_.front().packet);
+                resendAt_ = now + kResendMs;
+            } else { // the host is gone: give the transfer up
+                queue_.clear();
+                awaitingAck_ = false;
+            }
+        }
+        if (config_.pvt.periodMs > 0 && now >= nextPvtAt_ && fd_ >= 0) {
+            SendNow(Packet{kPvt, PvtRecord()});
+            std::lock_guard<std::mutex> hold(lock_);
+            stats_.pvtSent++;
+            nextPvtAt_ += config_.pvt.periodMs;
+        }
+        Flush();
+
+        long long wakeAt = -1;
+        auto earliest = [&](long long at) { wakeAt = wakeAt < 0 ? at : std::min(wakeAt, at); };
+        for (const auto &d : delayed_)
+            earliest(d.first);
+        if (awaitingAck_)
+            earliest(resendAt_);
+        if (config_.pvt.periodMs > 0 && fd_ >= 0)
+            earliest(nextPvtAt_);
+        if (!output_.empty() && nextWriteAt_ > now)
+            earliest(nextWriteAt_);
+        int timeout = wakeAt < 0 ? -1 : static_cast<int>(std::max(0LL, wakeAt - NowMs()));
+
+        pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {fd_, POLLIN, 0}};
+        if (!output_.empty() && nextWriteAt_ <= now)
+            fds[1].events |= POLLOUT;
+        poll(fds, fd_ >= 0 ? 2 : 1, timeout);
+        if (fds[0].revents) {
+            std::uint64_t drained;
+            if (read(wakeFd_, &drained, sizeof drained) < 0) {
+            }
+        }
+        if (fd_ >= 0 && (fds[1].revents & POLLIN)) {
+            std::uint8_t buffer[4096];
+            ssize_t got = read(fd_, buffer, sizeof buffer);
+            if (got > 0)
+                reader_.Feed(buffer, static_cast<std::size_t>(got));
+        }
+    }
+    CloseLine();
+}
+
+void Receiver::OnPacket(const Packet &packet)
+{
+    int n;
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        n = ++stats_.framesReceived;
+    }
+    const Faults &f = config_.faults;
+    bool hangUp = f.hangUpAfter > 0 && n >= f.hangUpAfter;
+    std::uniform_real_distribution<double> chance(0.0, 1.0);
+    bool dropped = f.silent || n == f.dropNth || (f.dropFraction > 0 && chance(random_) < f.dropFraction);
+    if (!dropped) {
+        bool isAnswer = packet.id == kAck || packet.id == kNak;
+        if (!isAnswer && n == f.nakNth) {
+            SendAck(packet.id, true);
+        } else if (!isAnswer && f.ackDelayMs > 0) {
+            delayed_.emplace_back(NowMs() + f.ackDelayMs, packet);
+        } else {
+            if (!isAnswer)
+                SendAck(packet.id);
+            Handle(packet);
+        }
+    }
+    if (hangUp)
+        hangUpRequested_ = true;
+}
+
+void Receiver::SendAck(std::uint8_t id, bool nak)
+{
+    SendNow(Packet{nak ? kNak : kAck, Bytes{id, 0}});
+    std::lock_guard<std::mutex> hold(lock_);
+    (nak ? stats_.naksSent : stats_.acksSent)++;
+}
+
+void Receiver::Handle(const Packet &packet)
+{
+    switch (packet.id) {
+    case kAck:
+        if (!packet.data.empty() && packet.data[0] == kPvt) {
+            std::lock_guard<std::mutex> hold(lock_);
+            stats_.pvtAcked++;
+        }
+        if (awaitingAck_ && !packet.data.empty() && packet.data[0] == queue_.front().packet.id) {
+            queue_.erase(queue_.begin());
+            awaitingAck_ = false;
+            SendNextQueued();
+        }
+        break;
+    case kNak:
+        if (awaitingAck_)
+            SendNow(queue_.front().packet);
+        break;
+    case kProductRequest: {
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            stats_.productRequests++;
+        }
+        Bytes data;
+        PutU16(data, config_.productId);
+        PutU16(data, config_.softwareVersion);
+        data.insert(data.end(), config_.description.begin(), config_.description.end());
+        data.push_back(0);
+        Queue(kProductData, data);
+        if (config_.protocols) {
+            Bytes array;
+            for (const auto &[tag, number] : *config_.protocols) {
+                array.push_back(static_cast<std::uint8_t>(tag));
+                PutU16(array, number);
+            }
+            Queue(kProtocolArray, array);
+        }
+        break;
+    }
+    case kCommand: {
+        std::uint16_t command = GetU16(packet.data, 0);
+        if (command == kAbort) {
+            queue_.clear();
+            awaitingAck_ = false;
+            std::lock_guard<std::mutex> hold(lock_);
+            stats_.aborts++;
+        } else {
+            ServeDownload(command);
+        }
+        break;
+    }
+    case kRecords:
+        upload_ = Store{};
+        expectedRecords_ = GetU16(packet.data, 0);
+        break;
+    case kWaypoint:
+        upload_.waypoints.push_back(packet.data);
+        break;
+    case kRouteHeader:
+        upload_.routes.push_back(StoredRoute{packet.data, {}});
+        break;
+    case kRouteWaypoint:
+        if (!upload_.routes.empty())
+            upload_.routes.back().waypoints.push_back(packet.data);
+        break;
+    case kTrackPoint:
+        upload_.trackPoints.push_back(packet.data);
+        break;
+    case kComplete:
+        FinishUpload(GetU16(packet.data, 0));
+        break;
+    default:
+        break;
+    }
+}
+
+void Receiver::ServeDownload(std::uint16_t command)
+{
+    Store store = StoredData();
+    std::vector<Packet> packets;
+    if (command == kWaypoints) {
+        for (const Bytes &w : store.waypoints)
+            packets.push_back({kWaypoint, w});
+    } else if (command == kRoutes) {
+        for (const StoredRoute &r : store.routes) {
+            packets.push_back({kRouteHeader, r.header});
+            for (const Bytes &w : r.waypoints)
+                packets.push_back({kRouteWaypoint, w});
+        }
+    } else if (command == kTracks) {
+        for (const Bytes &t : store.trackPoints)
+            packets.push_back({kTrackPoint, t});
+    } else {
+        return;
+    }
+    Bytes count;
+    PutU16(count, static_cast<std::uint16_t>(packets.size()));
+    Queue(kRecords, count);
+    for (Packet &p : packets)
+        Queue(p.id, std::move(p.data));
+    Bytes done;
+    PutU16(done, command);
+    Queue(kComplete, done);
+}
+
+void Receiver::FinishUpload(std::uint16_t command)
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    if (command == kWaypoints)
+        store_.waypoints = upload_.waypoints;
+    else if (command == kRoutes)
+        store_.routes = upload_.routes;
+    else if (command == kTracks)
+        store_.trackPoints = upload_.trackPoints;
+    upload_ = Store{};
+}
+
+void Receiver::Queue(std::uint8_t id, Bytes data, bool needsAck)
+{
+    queue_.push_back(Outgoing{Packet{id, std::move(data)}, needsAck});
+    SendNextQueued();
+}
+
+void Receiver::SendNextQueued()
+{
+    if (awaitingAck_ || queue_.empty())
+        return;
+    SendNow(queue_.front().packet);
+    awaitingAck_ = true;
+    resends_ = 0;
+    resendAt_ = NowMs() + kResendMs;
+}
+
+void Receiver::SendNow(const Packet &packet)
+{
+    if (fd_ < 0)
+        return;
+    std::uniform_int_distribution<int> noise(0x20, 0x7E); // never a DLE
+    for (int i = 0; i < config_.faults.noiseBytes; ++i)
+        output_.push_back(static_cast<std::uint8_t>(noise(random_)));
+    bool corrupt = ++sentFrames_ == config_.faults.corruptNth;
+    Bytes frame = EncodePacket(packet.id, packet.data, corrupt);
+    output_.insert(output_.end(), frame.begin(), frame.end());
+}
+
+void Receiver::Flush()
+{
+    while (fd_ >= 0 && !output_.empty() && NowMs() >= nextWriteAt_) {
+        std::size_t n = output_.size();
+        if (config_.faults.chunkSize > 0)
+            n = std::min(n, static_cast<std::size_t>(config_.faults.chunkSize));
+        if (config_.baud > 0)
+            n = std::min<std::size_t>(n, std::max(1u, config_.baud / 1000)); // about 10 ms of line
+        ssize_t sent = write(fd_, output_.data(), n);
+        if (sent <= 0)
+            return; // the line is full: poll says when there is room
+        output_.erase(output_.begin(), output_.begin() + sent);
+        if (config_.baud > 0) // ten bits a byte on the wire
+            nextWriteAt_ = NowMs() + std::max(1LL, static_cast<long long>(sent) * 10000 / config_.baud);
+        else if (config_.faults.chunkSize > 0)
+            nextWriteAt_ = NowMs() + 1; // let each piece arrive on its own
+    }
+}
+
+Bytes Receiver::PvtRecord() const
+{
+    const PvtConfig &p = config_.pvt;
+    const double radiansPerDegree = M_PI / 180.0;
+    Bytes record(64, 0);
+    Put<float>(record, 0, p.altitude);
+    Put<float>(record, 4, 3.0f);  // estimated position error
+    Put<float>(record, 8, 2.0f);  // horizontal
+    Put<float>(record, 12, 2.5f); // vertical
+    Put<std::int16_t>(record, 16, 4); // a 3-D fix
+    Put<double>(record, 18, p.seconds);
+    Put<double>(record, 26, p.latitude * radiansPerDegree);
+    Put<double>(record, 34, p.longitude * radiansPerDegree);
+    Put<float>(record, 42, p.east);
+    Put<float>(record, 46, p.north);
+    Put<float>(record, 50, p.up);
+    Put<float>(record, 54, p.heightAboveSea);
+    Put<std::int16_t>(record, 58, p.leapSeconds);
+    Put<std::int32_t>(record, 60, p.days);
+    return record;
+}
+
+} // namespace halvexsim

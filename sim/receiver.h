@@ -1,0 +1,141 @@
+// A simulated GPS receiver on the far end of a serial line: it answers the
+// binary link protocol as a receiver does, stores what is uploaded, serves
+// downloads, sends position reports, and misbehaves on request.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <random>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "wire.h"
+
+namespace halvexsim {
+
+struct PvtConfig {
+    int periodMs = 0; // 0: no position reports
+    double latitude = 51.477928, longitude = -0.001545; // degrees
+    float altitude = 45.0f, heightAboveSea = 47.0f;
+    float east = 0.0f, north = 0.0f, up = 0.0f; // metres per second
+    double seconds = 302400.0;                  // seconds into the day count below
+    std::int16_t leapSeconds = 18;
+    std::int32_t days = 12784; // whole days since the receiver's epoch
+};
+
+struct Faults {
+    int dropNth = 0;          // ignore the n-th frame received (1-based), 0: none
+    double dropFraction = 0;  // ignore this share of received frames, seeded
+    unsigned seed = 1;
+    int corruptNth = 0;       // send the n-th frame with a bad checksum
+    int nakNth = 0;           // answer the n-th frame received with a NAK
+    int ackDelayMs = 0;       // wait this long before each ACK
+    bool silent = false;      // never answer anything
+    int noiseBytes = 0;       // this much line noise before every frame sent
+    int chunkSize = 0;        // write in pieces of this many bytes, 0: whole
+    int hangUpAfter = 0;      // hang up after the n-th frame received
+};
+
+using ProtocolEntry = std::pair<char, std::uint16_t>;
+
+// A route as the receiver stores it: its header record and its waypoints.
+struct StoredRoute {
+    Bytes header;
+    std::vector<Bytes> waypoints;
+};
+
+struct Store {
+    std::vector<Bytes> waypoints;
+    std::vector<StoredRoute> routes;
+    std::vector<Bytes> trackPoints;
+};
+
+struct Config {
+    std::uint16_t productId = 4242;
+    std::uint16_t softwareVersion = 310;
+    std::string description = "Halvex Trail 12 Software Version 3.10";
+    std::optional<std::vector<ProtocolEntry>> protocols; // the protocol array, if it sends one
+    unsigned baud = 0; // pace the bytes as a UART at this rate; 0: as fast as the line takes
+    PvtConfig pvt;
+    Faults faults;
+    Store store; // what downloads serve
+};
+
+struct Stats {
+    int framesReceived = 0; // with a good checksum
+    int acksSent = 0;
+    int naksSent = 0;
+    int productRequests = 0;
+    int pvtSent = 0;
+    int pvtAcked = 0; // ACKs the host sent for position reports
+    int aborts = 0;
+};
+
+class Receiver {
+public:
+    explicit Receiver(Config config);
+    ~Receiver();
+    Receiver(const Receiver &) = delete;
+    Receiver &operator=(const Receiver &) = delete;
+
+    // Serves the line on fd (a pseudo-terminal's master, or any descriptor).
+    void Start(int fd);
+    void Stop();
+    // Closes the line as an unplugged receiver would.
+    void HangUp();
+
+    Store StoredData() const;
+    Stats Statistics() const;
+
+private:
+    struct Outgoing {
+        Packet packet;
+        bool needsAck;
+    };
+    void Run();
+    void OnPacket(const Packet &packet);
+    void Handle(const Packet &packet);
+    void Queue(std::uint8_t id, Bytes data, bool needsAck = true);
+    void SendNow(const Packet &packet);
+    void SendNextQueued();
+    void SendAck(std::uint8_t id, bool nak = false);
+    void ServeDownload(std::uint16_t command);
+    void FinishUpload(std::uint16_t command);
+    Bytes PvtRecord() const;
+    void Flush();
+    void CloseLine();
+    long long NowMs() const;
+
+    Config config_;
+    int fd_ = -1;
+    int slaveFd_ = -1; // keeps a pseudo-terminal up between host opens
+    int wakeFd_ = -1;
+    std::thread thread_;
+    std::atomic<bool> running_{false};
+    std::atomic<bool> hangUpRequested_{false};
+
+    mutable std::mutex lock_; // store and statistics, read by other threads
+    Store store_;
+    Stats stats_;
+
+    // The serving thread's own state.
+    PacketReader reader_;
+    std::vector<Outgoing> queue_; // sent one at a time, each after the last one's ACK
+    bool awaitingAck_ = false;
+    long long resendAt_ = 0;
+    int resends_ = 0;
+    Bytes output_;
+    long long nextWriteAt_ = 0;
+    long long nextPvtAt_ = 0;
+    std::vector<std::pair<long long, Packet>> delayed_; // answered once the ACK delay is over
+    int sentFrames_ = 0;
+    std::mt19937 random_;
+    Store upload_; // records of an upload under way
+    int expectedRecords_ = 0;
+};
+
+} // namespace halvexsim

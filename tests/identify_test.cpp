@@ -1,0 +1,209 @@
+// Product identification and the reliable exchange, against the simulator.
+#include <atomic>
+#include <mutex>
+#include <string>
+
+#include "e2e.h"
+#include "engine/enginelock.h"
+#include "link/product.h"
+#include "port/session.h"
+
+namespace {
+
+struct Heard {
+    std::mutex lock;
+    int calls = 0;
+    int code = -1;
+    int value = -1;
+    int productId = 0, version = 0;
+    std::string description;
+    std::chrono::steady_clock::time_point at;
+} heard;
+
+void HALVEX_CALL OnProduct(int32_t code, int32_t value, HostProductInfo *info)
+{
+    std::lock_guard<std::mutex> hold(heard.lock);
+    heard.calls++;
+    heard.code = code;
+    heard.value = value;
+    heard.at = std::chrono::steady_clock::now();
+    if (code == 0 || code == 2) {
+        heard.productId = info->productId;
+        heard.version = info->softwareVersion;
+        heard.description.clear();
+        for (UINT i = 0; i < SysStringLen(info->description); i++)
+            heard.description += static_cast<char>(info->description[i]);
+    }
+}
+
+class Identify : public EndToEnd {
+protected:
+    void SetUp() override
+    {
+        EndToEnd::SetUp();
+        std::lock_guard<std::mutex> hold(heard.lock);
+        heard.calls = 0;
+        heard.code = heard.value = -1;
+        heard.description.clear();
+    }
+    int Calls()
+    {
+        std::lock_guard<std::mutex> hold(heard.lock);
+        return heard.calls;
+    }
+    int Objective(PortSession *session)
+    {
+        LockEngine();
+        int objective = session->objective;
+        UnlockEngine();
+        return objective;
+    }
+    HalvexProductCallback callback = OnProduct;
+};
+
+TEST_F(Identify, AProductInTheTableIsKnownFromItsProductData)
+{
+    halvexsim::Config config;
+    config.productId = ProductCapsTable[0].productId;
+    config.softwareVersion = 250;
+    config.description = "Halvex Trail 12";
+    // Sent anyway; with a table row it arrives once the session is ready.
+    config.protocols = halvexsim::ParseProtocols("P000,L001,A100,D103");
+    PortSession *session = Connect(config);
+    ASSERT_NE(session, nullptr);
+    EXPECT_EQ(HalvexGetProductInfoInit(session, &callback), 1);
+    ASSERT_TRUE(WaitUntil([&] { return Calls() > 0; }, 3000));
+    {
+        std::lock_guard<std::mutex> hold(heard.lock);
+        EXPECT_EQ(heard.code, 0);
+        EXPECT_EQ(heard.value, 0);
+        EXPECT_EQ(heard.productId, config.productId);
+        EXPECT_EQ(heard.version, 250);
+        EXPECT_EQ(heard.description, "Halvex Trail 12");
+    }
+    EXPECT_TRUE(WaitUntil([&] { return Objective(session) == 2; }, 1000));
+    EXPECT_TRUE(LogShows("Unknown objective\n")) << "the receiver's own array came after";
+    std::string log = Log();
+    EXPECT_LT(log.find("Product data received\n"), log.find("Protocol array received\n"));
+    LockEngine();
+    EXPECT_EQ(session->protocolCaps->protocolSlots[SlotWaypointType], 100 + ProductCapsTable[0].protocolSlots[10]);
+    UnlockEngine();
+    CloseCommPort(session);
+}
+
+TEST_F(Identify, AnUnknownProductIsKnownFromItsProtocolArray)
+{
+    halvexsim::Config config;
+    config.productId = 9999;
+    config.description = "Halvex Prototype";
+    config.protocols = halvexsim::ParseProtocols("P000,L001,A010,A100,D103,A200,D201,D108,A301,D301");
+    PortSession *session = Connect(config);
+    ASSERT_NE(session, nullptr);
+    HalvexGetProductInfoInit(session, &callback);
+    ASSERT_TRUE(WaitUntil([&] { return Calls() > 0; }, 3000));
+    {
+        std::lock_guard<std::mutex> hold(heard.lock);
+        EXPECT_EQ(heard.code, 0);
+        EXPECT_EQ(heard.productId, 9999);
+        EXPECT_EQ(heard.description, "Halvex Prototype");
+    }
+    LockEngine();
+    const int16_t *slots = session->protocolCaps->protocolSlots;
+    EXPECT_EQ(slots[1], 100);
+    EXPECT_EQ(slots[2], 200);
+    EXPECT_EQ(slots[SlotWaypointType], 108) << "a later entry wins";
+    EXPECT_EQ(slots[SlotRouteHeaderType], 201);
+    EXPECT_EQ(session->protocolCaps->linkProtocol, 1);
+    UnlockEngine();
+    CloseCommPort(session);
+}
+
+TEST_F(Identify, AnUnknownProductWithoutAnArrayFailsAfterThreeSeconds)
+{
+    halvexsim::Config config;
+    config.productId = 9999;
+    PortSession *session = Connect(config);
+    ASSERT_NE(session, nullptr);
+    auto start = Clock::now();
+    HalvexGetProductInfoInit(session, &callback);
+    ASSERT_TRUE(WaitUntil([&] { return Calls() > 0; }, 5000));
+    std::lock_guard<std::mutex> hold(heard.lock);
+    EXPECT_EQ(heard.code, 2);
+    EXPECT_EQ(heard.productId, 0);
+    auto waited = heard.at - start;
+    EXPECT_GT(waited, std::chrono::milliseconds(2950));
+    EXPECT_LT(waited, std::chrono::milliseconds(3300));
+    EXPECT_TRUE(LogShows("Product data request failed\n"));
+    CloseCommPort(session);
+}
+
+TEST_F(Identify, ASilentReceiverIsGivenUpTwelveSecondsAfterTheFirstSend)
+{
+    halvexsim::Config config;
+    config.faults.silent = true;
+    PortSession *session = Connect(config);
+    ASSERT_NE(session, nullptr);
+    auto start = Clock::now();
+    HalvexGetProductInfoInit(session, &callback);
+    ASSERT_TRUE(WaitUntil([&] { return Calls() > 0; }, 15000));
+    std::chrono::duration<double> waited;
+    {
+        std::lock_guard<std::mutex> hold(heard.lock);
+        EXPECT_EQ(heard.code, 2);
+        waited = heard.at - start;
+    }
+    RecordProperty("silent_give_up_ms", static_cast<int>(waited.count() * 1000));
+    EXPECT_NEAR(waited.count(), 12.0, 0.1);
+    std::string log = Log();
+    size_t at = 0;
+    for (int count = 3; count >= 0; count--) {
+        at = log.find("Communications Timeout retry count=" + std::to_string(count) + "\n", at);
+        EXPECT_NE(at, std::string::npos) << count;
+    }
+    EXPECT_EQ(CountInLog("Halvex retry\n"), 3);
+    EXPECT_EQ(CountInLog("Halvex Transfer Aborted\n"), 1);
+    EXPECT_EQ(receiver->Statistics().framesReceived, 4) << "the request went out four times";
+    EXPECT_EQ(Objective(session), 3) << "a failed identification stays in its objective";
+    CloseCommPort(session);
+}
+
+TEST_F(Identify, ANakBringsTheSameFrameAgain)
+{
+    halvexsim::Config config;
+    config.productId = ProductCapsTable[0].productId;
+    config.faults.nakNth = 1;
+    PortSession *session = Connect(config);
+    ASSERT_NE(session, nullptr);
+    HalvexGetProductInfoInit(session, &callback);
+    ASSERT_TRUE(WaitUntil([&] { return Calls() > 0; }, 3000));
+    EXPECT_EQ(heard.code, 0);
+    EXPECT_TRUE(LogShows("Nak received\n"));
+    EXPECT_EQ(receiver->Statistics().productRequests, 1) << "the NAKed request is not acted on";
+    EXPECT_EQ(receiver->Statistics().naksSent, 1);
+    CloseCommPort(session);
+}
+
+TEST_F(Identify, PositionReportsAreAcknowledgedAndLoggedInBinaryMode)
+{
+    halvexsim::Config config;
+    config.productId = ProductCapsTable[0].productId;
+    config.pvt.periodMs = 100;
+    config.pvt.latitude = 47.5;
+    config.pvt.longitude = 8.25;
+    config.pvt.east = 3;
+    config.pvt.north = 4;
+    config.pvt.seconds = 100.7;
+    config.pvt.leapSeconds = 13;
+    config.pvt.days = 1;
+    PortSession *session = Connect(config);
+    ASSERT_NE(session, nullptr);
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    EXPECT_EQ(CountInLog("Pvt data received\n"), 0) << "not while the port is idle";
+    HalvexGetProductInfoInit(session, &callback);
+    ASSERT_TRUE(WaitUntil([&] { return Calls() > 0; }, 3000));
+    EXPECT_TRUE(LogShows("02:01:27 - lat=47.500000 lon=8.250000 sog=9.716754 cog=36.869898\n"));
+    EXPECT_TRUE(WaitUntil([&] { return receiver->Statistics().pvtAcked >= 2; }, 2000));
+    CloseCommPort(session);
+}
+
+} // namespace
