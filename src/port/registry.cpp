@@ -45,6 +45,9 @@ void ReleaseClosedSessions(void)
         ReapWrites(session, 1);
         free(session->readBuffer);
         free(session->frameBuffer);
+        free(session->productData);
+        free(session->protocolCaps);
+        free(session->pendingFrame);
         free(session);
     }
 }

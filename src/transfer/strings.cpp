@@ -3,13 +3,24 @@
 #include <stdlib.h>
 #include <string.h>
 
+/* Host records pack to 4 bytes, so on 64-bit targets a BSTR field may be
+ * misaligned: it is read and written as bytes. */
+static BSTR LoadSlot(const BSTR *slot)
+{
+    BSTR value;
+    memcpy(&value, slot, sizeof value);
+    return value;
+}
+
+static void StoreSlot(BSTR *slot, BSTR value) { memcpy(slot, &value, sizeof value); }
+
 void BstrFromText(BSTR *slot, const char *text)
 {
     size_t length = strlen(text);
     OLECHAR *units = (OLECHAR *)malloc((length + 1) * sizeof(OLECHAR));
-    if (*slot) {
-        BSTR old = *slot;
-        *slot = NULL;
+    BSTR old = LoadSlot(slot);
+    if (old) {
+        StoreSlot(slot, NULL);
         SysFreeString(old);
     }
     if (!units)
@@ -17,7 +28,7 @@ void BstrFromText(BSTR *slot, const char *text)
     for (size_t i = 0; i < length; i++)
         units[i] = (OLECHAR)(int16_t)(signed char)text[i];
     units[length] = 0;
-    *slot = SysAllocString(units);
+    StoreSlot(slot, SysAllocString(units));
     free(units);
 }
 

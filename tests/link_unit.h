@@ -1,0 +1,73 @@
+// A session with no port behind it, for feeding the link layer directly;
+// the log goes to a directory of the test's own.
+#ifndef HALVEX_TEST_LINK_UNIT_H
+#define HALVEX_TEST_LINK_UNIT_H
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "engine/enginelock.h"
+#include "engine/timerqueue.h"
+#include "errlog/errlog.h"
+#include "link/link.h"
+#include "port/port.h"
+#include "port/registry.h"
+
+class LinkUnit : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/halvex-link-XXXXXX";
+        directory = mkdtemp(pattern);
+        setenv("TMPDIR", directory.c_str(), 1);
+        InitEngineLock();
+        InitErrorLog();
+        InitTimerQueue();
+        SetLogEnabled(1);
+        StartErrorLog("halvex32", "halvex32.log");
+        session = static_cast<PortSession *>(calloc(1, sizeof(PortSession)));
+        session->portHandle = INVALID_HANDLE_VALUE;
+        session->objective = ObjectiveReady; /* bytes reach the link only in binary mode */
+        AddLiveSession(session);
+    }
+    void TearDown() override
+    {
+        ClosePortSession(session);
+        ReleaseClosedSessions();
+        SetLogEnabled(0);
+        DeleteTimerQueue();
+        DeleteErrorLog();
+        DeleteEngineLock();
+        unsetenv("TMPDIR");
+        std::system(("rm -rf " + directory).c_str());
+    }
+    std::string Log()
+    {
+        std::ifstream in(directory + "/halvex32.log");
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+    int Count(const std::string &line)
+    {
+        std::string log = Log();
+        int count = 0;
+        for (size_t at = log.find(line); at != std::string::npos; at = log.find(line, at + 1))
+            count++;
+        return count;
+    }
+    void Feed(const std::vector<unsigned char> &bytes)
+    {
+        LinkReceive(session, bytes.data(), static_cast<int>(bytes.size()));
+    }
+
+    std::string directory;
+    PortSession *session = nullptr;
+};
+
+#endif
