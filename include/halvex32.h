@@ -21,6 +21,7 @@
 #ifndef HALVEX32_H
 #define HALVEX32_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #ifdef _WIN32
@@ -113,9 +114,50 @@ typedef struct HostProductInfo {
     BSTR description;
 } HostProductInfo;
 
+/* One waypoint (24 bytes on 32-bit targets). */
+typedef struct HostWaypoint {
+    BSTR ident;
+    double latitude; /* degrees */
+    double longitude;
+    BSTR comment;
+} HostWaypoint;
+
+/* One route (16 bytes on 32-bit targets); its waypoints are the waypointCount
+ * elements of the companion HostWaypoint array from firstWaypoint on. */
+typedef struct HostRoute {
+    int32_t firstWaypoint;
+    int16_t waypointCount;
+    int16_t number;
+    BSTR comment;
+    BSTR ident;
+} HostRoute;
+
+/* One track point (32 bytes). */
+typedef struct HostTrackPoint {
+    double time; /* OLE Automation date, no time-zone conversion */
+    double latitude;
+    double longitude;
+    int16_t newTrack; /* 1 when the point starts a new track */
+    int16_t padding[3];
+} HostTrackPoint;
+
+/* One element of the host's NMEA table (20 bytes on 32-bit targets). */
+typedef struct NmeaTableEntry {
+    double timeStamp; /* local OLE Automation date of the last sentence */
+    BSTR talker;
+    BSTR sentenceId; /* the key, set by the host: GGA, RMC, ... */
+    BSTR sentence;   /* the last sentence of that kind, without CR LF */
+} NmeaTableEntry;
+
 #pragma pack(pop)
 
-typedef struct HostTrackPoint HostTrackPoint;
+#if defined(__cplusplus) && (defined(_WIN32) && !defined(_WIN64))
+static_assert(sizeof(HostProductInfo) == 8, "HostProductInfo layout");
+static_assert(sizeof(HostWaypoint) == 24 && offsetof(HostWaypoint, comment) == 20, "HostWaypoint layout");
+static_assert(sizeof(HostRoute) == 16 && offsetof(HostRoute, ident) == 12, "HostRoute layout");
+static_assert(sizeof(HostTrackPoint) == 32 && offsetof(HostTrackPoint, newTrack) == 24, "HostTrackPoint layout");
+static_assert(sizeof(NmeaTableEntry) == 20 && offsetof(NmeaTableEntry, sentence) == 16, "NmeaTableEntry layout");
+#endif
 
 /* Line events of OpenCommPortEx: (1, event mask) for a modem-line change,
  * (2, 0) when the port was lost and the session closed. */

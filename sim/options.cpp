@@ -30,8 +30,13 @@ void AddOptions(CLI::App &app, Config &config)
     app.add_option("--description", config.description, "product description")->capture_default_str();
     app.add_option_function<std::string>(
         "--protocols", [&config](const std::string &text) { config.protocols = ParseProtocols(text); },
-        "protocol array to send after the product data, e.g. P000,L001,A100,D103,A201,D202; 'none' "
-        "(the default) sends none");
+        "protocol array to send after the product data, e.g. P000,L001,A100,D103,A201,D202; its last D1xx "
+        "and D2xx entries set the waypoint and route header types; 'none' sends none (default "
+        "P000,L001,A010,A100,D103,A201,D201,A300,D300)");
+    app.add_option("--waypoint-type", config.waypointType, "waypoint data type when no protocol array says")
+        ->capture_default_str();
+    app.add_option("--route-type", config.routeHeaderType, "route header data type when no protocol array says")
+        ->capture_default_str();
     app.add_option("--baud", config.baud, "pace output as a UART at this rate; 0 sends as fast as the line takes")
         ->capture_default_str();
 

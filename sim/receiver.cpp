@@ -27,10 +27,25 @@ template <typename T> void Put(Bytes &out, std::size_t at, T value)
 }
 } // namespace
 
+std::vector<ProtocolEntry> DefaultProtocols()
+{
+    return {{'P', 0}, {'L', 1}, {'A', 10}, {'A', 100}, {'D', 103}, {'A', 201}, {'D', 201}, {'A', 300}, {'D', 300}};
+}
+
 Receiver::Receiver(Config config)
-    : config_(std::move(config)), store_(config_.store), reader_([this](const Packet &p) { OnPacket(p); }),
+    : config_(std::move(config)), store_(config_.store), waypointType_(config_.waypointType),
+      routeHeaderType_(config_.routeHeaderType), reader_([this](const Packet &p) { OnPacket(p); }),
       random_(config_.faults.seed)
 {
+    // The types it announces are the types it speaks.
+    if (config_.protocols) {
+        for (const auto &[tag, number] : *config_.protocols) {
+            if (tag == 'D' && number >= 100 && number < 200)
+                waypointType_ = number;
+            if (tag == 'D' && number >= 200 && number < 300)
+                routeHeaderType_ = number;
+        }
+    }
 }
 
 Receiver::~Receiver() { Stop(); }
@@ -255,17 +270,17 @@ void Receiver::Handle(const Packet &packet)
         expectedRecords_ = GetU16(packet.data, 0);
         break;
     case kWaypoint:
-        upload_.waypoints.push_back(packet.data);
+        upload_.waypoints.push_back(WaypointFromWire(waypointType_, packet.data));
         break;
     case kRouteHeader:
-        upload_.routes.push_back(StoredRoute{packet.data, {}});
+        upload_.routes.push_back(RouteHeaderFromWire(routeHeaderType_, packet.data));
         break;
     case kRouteWaypoint:
         if (!upload_.routes.empty())
-            upload_.routes.back().waypoints.push_back(packet.data);
+            upload_.routes.back().waypoints.push_back(WaypointFromWire(waypointType_, packet.data));
         break;
     case kTrackPoint:
-        upload_.trackPoints.push_back(packet.data);
+        upload_.trackPoints.push_back(TrackPointFromWire(packet.data));
         break;
     case kComplete:
         FinishUpload(GetU16(packet.data, 0));
@@ -280,17 +295,17 @@ void Receiver::ServeDownload(std::uint16_t command)
     Store store = StoredData();
     std::vector<Packet> packets;
     if (command == kWaypoints) {
-        for (const Bytes &w : store.waypoints)
-            packets.push_back({kWaypoint, w});
+        for (const Waypoint &w : store.waypoints)
+            packets.push_back({kWaypoint, WaypointToWire(waypointType_, w)});
     } else if (command == kRoutes) {
-        for (const StoredRoute &r : store.routes) {
-            packets.push_back({kRouteHeader, r.header});
-            for (const Bytes &w : r.waypoints)
-                packets.push_back({kRouteWaypoint, w});
+        for (const Route &r : store.routes) {
+            packets.push_back({kRouteHeader, RouteHeaderToWire(routeHeaderType_, r)});
+            for (const Waypoint &w : r.waypoints)
+                packets.push_back({kRouteWaypoint, WaypointToWire(waypointType_, w)});
         }
     } else if (command == kTracks) {
-        for (const Bytes &t : store.trackPoints)
-            packets.push_back({kTrackPoint, t});
+        for (const TrackPoint &t : store.trackPoints)
+            packets.push_back({kTrackPoint, TrackPointToWire(t)});
     } else {
         return;
     }

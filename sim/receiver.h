@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "records.h"
 #include "wire.h"
 
 namespace halvexsim {
@@ -42,23 +43,23 @@ struct Faults {
 
 using ProtocolEntry = std::pair<char, std::uint16_t>;
 
-// A route as the receiver stores it: its header record and its waypoints.
-struct StoredRoute {
-    Bytes header;
-    std::vector<Bytes> waypoints;
+struct Store {
+    std::vector<Waypoint> waypoints;
+    std::vector<Route> routes;
+    std::vector<TrackPoint> trackPoints;
 };
 
-struct Store {
-    std::vector<Bytes> waypoints;
-    std::vector<StoredRoute> routes;
-    std::vector<Bytes> trackPoints;
-};
+std::vector<ProtocolEntry> DefaultProtocols();
 
 struct Config {
     std::uint16_t productId = 4242;
     std::uint16_t softwareVersion = 310;
     std::string description = "Halvex Trail 12 Software Version 3.10";
-    std::optional<std::vector<ProtocolEntry>> protocols; // the protocol array, if it sends one
+    // The protocol array it sends after the product data, if any; its last
+    // D1xx and D2xx entries set the data types below.
+    std::optional<std::vector<ProtocolEntry>> protocols = DefaultProtocols();
+    int waypointType = 103;
+    int routeHeaderType = 201;
     unsigned baud = 0; // pace the bytes as a UART at this rate; 0: as fast as the line takes
     PvtConfig pvt;
     Faults faults;
@@ -121,6 +122,8 @@ private:
     mutable std::mutex lock_; // store and statistics, read by other threads
     Store store_;
     Stats stats_;
+    int waypointType_;
+    int routeHeaderType_;
 
     // The serving thread's own state.
     PacketReader reader_;

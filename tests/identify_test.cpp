@@ -122,6 +122,7 @@ TEST_F(Identify, AnUnknownProductWithoutAnArrayFailsAfterThreeSeconds)
 {
     halvexsim::Config config;
     config.productId = 9999;
+    config.protocols.reset();
     PortSession *session = Connect(config);
     ASSERT_NE(session, nullptr);
     auto start = Clock::now();

@@ -5,6 +5,7 @@
 #include "../errlog/errlog.h"
 #include "link.h"
 #include "product.h"
+#include "../transfer/transfer.h"
 
 enum { LinkBaud = 9600, ETX = 0x03 };
 
@@ -49,6 +50,7 @@ void StopHalvex(PortSession *session)
     SetCommState(session->portHandle, &dcb);
     PurgePort(session);
     ReleaseProductRecords(session);
+    ReleaseTransfer(session); /* a transfer under way is cut off here */
     ErrorLog("StopHalvex()\n");
 }
 

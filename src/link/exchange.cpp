@@ -11,6 +11,7 @@
 #include "link.h"
 #include "product.h"
 #include "pvt.h"
+#include "../transfer/transfer.h"
 
 enum { DumpBytesPerLine = 340 };
 
@@ -74,6 +75,24 @@ void DispatchByObjective(PortSession *session, int code, const unsigned char *da
         break;
     case ObjectiveProduct:
         ProductHandler(session, code, data, length);
+        break;
+    case ObjectiveRouteUpload:
+        RouteUploadStep(session, code, data, length);
+        break;
+    case ObjectiveRouteDownload:
+        RouteDownloadStep(session, code, data, length);
+        break;
+    case ObjectiveWaypointUpload:
+        WaypointUploadStep(session, code, data, length);
+        break;
+    case ObjectiveWaypointDownload:
+        WaypointDownloadStep(session, code, data, length);
+        break;
+    case ObjectiveTrackUpload:
+        TrackUploadStep(session, code, data, length);
+        break;
+    case ObjectiveTrackDownload:
+        TrackDownloadStep(session, code, data, length);
         break;
     default:
         ErrorLog("Unknown objective\n");

@@ -1,0 +1,71 @@
+#include <stdlib.h>
+
+#include "../errlog/errlog.h"
+#include "../link/link.h"
+#include "../port/registry.h"
+#include "records.h"
+#include "transfer.h"
+
+int SendWord(PortSession *session, int packetId, uint16_t value)
+{
+    unsigned char data[2];
+    WriteU16(data, value);
+    int length;
+    unsigned char *frame = EncodeFrame(packetId, data, 2, &length);
+    if (!frame)
+        return 0;
+    SendFrame(session, frame, length);
+    return 1;
+}
+
+void BeginTransfer(PortSession *session, int objective, void *callback, void *work)
+{
+    session->transferData = work;
+    session->hostCallback = callback;
+    session->objective = objective;
+    session->step = 1;
+}
+
+void EndTransfer(PortSession *session)
+{
+    /* The host may have closed the port from its callback. */
+    if (!IsLiveSession(session))
+        return;
+    session->step = 0;
+    session->objective = ObjectiveReady;
+}
+
+void ReleaseTransfer(PortSession *session)
+{
+    switch (session->objective) {
+    case ObjectiveRouteUpload:
+    case ObjectiveRouteDownload:
+        FreeRouteList((RouteList *)session->transferData);
+        break;
+    case ObjectiveWaypointUpload:
+    case ObjectiveWaypointDownload:
+        FreeRouteRecord((RouteRecord *)session->transferData);
+        break;
+    case ObjectiveTrackUpload:
+        FreeTrackList((TrackList *)session->transferData);
+        break;
+    default:
+        break;
+    }
+    session->transferData = NULL;
+}
+
+void LogWaypoint(const WaypointRecord *record)
+{
+    ErrorLog("WayPt=%-6.6s lat=%lf, lon=%lf cmnt=%-40.40s\n", record->ident, record->latitude, record->longitude,
+             record->comment);
+}
+
+void LogUnexpectedPacket(int code)
+{
+    /* The line keeps its historical format, whose 0 flag is redundant. */
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat"
+    ErrorLog("Packet received: %02.2x\n", code - DispatchPacket);
+#pragma GCC diagnostic pop
+}

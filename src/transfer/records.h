@@ -1,0 +1,56 @@
+/* The library's own waypoint, route and track records, shared by every
+ * transfer. Texts are NUL-terminated and cut to their field. */
+#ifndef HALVEX_RECORDS_H
+#define HALVEX_RECORDS_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+enum {
+    WaypointIdentSize = 24,
+    CommentSize = 128,
+    RouteIdentSize = 255, /* a D202 identifier of 254 characters and its NUL */
+};
+
+struct WaypointRecord {
+    char ident[WaypointIdentSize];
+    double latitude; /* degrees */
+    double longitude;
+    char comment[CommentSize];
+};
+
+struct RouteRecord {
+    int32_t number;
+    int32_t waypointCount;
+    char comment[CommentSize];
+    char ident[RouteIdentSize];
+    WaypointRecord *waypoints; /* waypointCount of them, or null */
+};
+
+struct RouteList {
+    int32_t routeCount;
+    int32_t currentRoute; /* the route being uploaded */
+    int32_t totalWaypoints;
+    RouteRecord *routes; /* routeCount of them */
+};
+
+struct TrackPointRecord {
+    double time; /* OLE Automation date */
+    double latitude;
+    double longitude;
+    int32_t newTrack;
+};
+
+struct TrackList {
+    int32_t pointCount;
+    TrackPointRecord *points;
+};
+
+/* Copies text into a field of size bytes, cut to fit, always terminated. */
+void CopyText(char *field, size_t size, const char *text);
+
+void FreeRouteRecord(RouteRecord *route); /* its waypoints and itself */
+void FreeRouteList(RouteList *list);      /* every route's waypoints, then the list */
+void FreeTrackList(TrackList *list);
+
+#endif

@@ -1,0 +1,318 @@
+/* Route upload and download: route headers in D200, D201 or D202, each
+ * followed by its waypoints. */
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "../engine/dispatch.h"
+#include "../engine/enginelock.h"
+#include "../errlog/errlog.h"
+#include "../link/link.h"
+#include "../link/product.h"
+#include "../port/registry.h"
+#include "marshal.h"
+#include "transfer.h"
+#include "waypointtypes.h"
+
+enum { D201CommentWidth = 20, D202IdentLimit = 254 };
+
+static int RouteHeaderType(const PortSession *session)
+{
+    return session->protocolCaps ? session->protocolCaps->protocolSlots[SlotRouteHeaderType] : -1;
+}
+
+/* Sends the route's header; 0 when the type is unknown (nothing sent). */
+int EncodeRouteHeader(PortSession *session, const RouteRecord *route)
+{
+    unsigned char data[D202IdentLimit + 1];
+    int length;
+    switch (RouteHeaderType(session)) {
+    case 200:
+        data[0] = (unsigned char)route->number;
+        length = 1;
+        break;
+    case 201:
+        data[0] = (unsigned char)route->number;
+        PadDeviceText((char *)data + 1, route->comment, D201CommentWidth);
+        length = 1 + D201CommentWidth;
+        break;
+    case 202: {
+        char text[RouteIdentSize];
+        if (route->ident[0])
+            CopyText(text, D202IdentLimit + 1, route->ident);
+        else
+            snprintf(text, sizeof text, "Route %d", route->number);
+        length = (int)strlen(text) + 1;
+        memcpy(data, text, (size_t)length);
+        break;
+    }
+    default:
+        return 0;
+    }
+    int frameLength;
+    unsigned char *frame = EncodeFrame(PacketRouteHeader, data, length, &frameLength);
+    if (!frame)
+        return 0;
+    SendFrame(session, frame, frameLength);
+    return 1;
+}
+
+void DecodeRouteHeader(const PortSession *session, const unsigned char *data, int length, RouteRecord *route)
+{
+    memset(route, 0, sizeof *route);
+    switch (RouteHeaderType(session)) {
+    case 200:
+    case 201:
+        if (length >= 1)
+            route->number = data[0];
+        if (RouteHeaderType(session) == 201 && length > 1) {
+            int n = length - 1 < D201CommentWidth ? length - 1 : D201CommentWidth;
+            memcpy(route->comment, data + 1, (size_t)n);
+        }
+        break;
+    case 202: {
+        int n = 0;
+        while (n < length && data[n] && n < RouteIdentSize - 1)
+            n++;
+        memcpy(route->ident, data, (size_t)n);
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+/* The host's routes and their waypoints; null when the arrays cannot be read
+ * safely, a route names waypoints outside its array, or memory ran out. */
+static RouteList *ReadHostRoutes(SAFEARRAY **routeArray, SAFEARRAY **waypointArray)
+{
+    void *routeData, *waypointData;
+    uint32_t routeCount, waypointCount;
+    if (!HostArrayElements(routeArray, sizeof(HostRoute), &routeData, &routeCount) ||
+        !HostArrayElements(waypointArray, sizeof(HostWaypoint), &waypointData, &waypointCount))
+        return NULL;
+    const HostRoute *routes = (const HostRoute *)routeData;
+    const HostWaypoint *waypoints = (const HostWaypoint *)waypointData;
+    uint32_t records = routeCount;
+    for (uint32_t i = 0; i < routeCount; i++) {
+        uint16_t count = (uint16_t)routes[i].waypointCount;
+        if (routes[i].firstWaypoint < 0 || (uint64_t)routes[i].firstWaypoint + count > waypointCount)
+            return NULL;
+        records += count;
+    }
+    if (records > 0xFFFF)
+        return NULL; /* more than packet 27 can announce */
+
+    RouteList *list = (RouteList *)calloc(1, sizeof *list);
+    RouteRecord *routeRecords = (RouteRecord *)calloc(routeCount ? routeCount : 1, sizeof *routeRecords);
+    if (!list || !routeRecords) {
+        free(list);
+        free(routeRecords);
+        return NULL;
+    }
+    list->routes = routeRecords;
+    list->routeCount = (int32_t)routeCount;
+    for (uint32_t i = 0; i < routeCount; i++) {
+        RouteRecord *route = &routeRecords[i];
+        uint16_t count = (uint16_t)routes[i].waypointCount;
+        route->waypoints = (WaypointRecord *)calloc(count ? count : 1, sizeof *route->waypoints);
+        if (!route->waypoints) {
+            FreeRouteList(list);
+            return NULL;
+        }
+        route->number = (uint16_t)routes[i].number;
+        TextFieldFromBstr(route->comment, sizeof route->comment, routes[i].comment);
+        TextFieldFromBstr(route->ident, sizeof route->ident, routes[i].ident);
+        route->waypointCount = count;
+        for (uint16_t j = 0; j < count; j++) {
+            const HostWaypoint *from = &waypoints[routes[i].firstWaypoint + j];
+            WaypointRecord *to = &route->waypoints[j];
+            TextFieldFromBstr(to->ident, sizeof to->ident, from->ident);
+            to->latitude = from->latitude;
+            to->longitude = from->longitude;
+            TextFieldFromBstr(to->comment, sizeof to->comment, from->comment);
+        }
+        list->totalWaypoints += count;
+    }
+    return list;
+}
+
+static void FinishUpload(PortSession *session, int32_t status)
+{
+    FreeRouteList((RouteList *)session->transferData);
+    session->transferData = NULL;
+    HalvexUploadCallback callback = (HalvexUploadCallback)session->hostCallback;
+    if (callback)
+        callback(status, 0);
+    EndTransfer(session);
+    if (status)
+        ErrorLog("Route upload request failed\n");
+}
+
+/* step 1: between routes; step 2 + k: the current route's header and k of
+ * its waypoints are out. The next packet goes on the ACK of the last one.
+ * A route without waypoints is passed on its header's ACK, so the count
+ * that packet 27 announced holds. */
+static void SendNextRoutePacket(PortSession *session, RouteList *list)
+{
+    if (session->step >= 2) {
+        RouteRecord *route = &list->routes[list->currentRoute];
+        int k = session->step - 2;
+        if (k < route->waypointCount) {
+            if (EncodeWaypoint(session, &route->waypoints[k], PacketRouteWaypoint))
+                session->step++;
+            else
+                FinishUpload(session, 1); /* a waypoint type we cannot send would stall */
+            return;
+        }
+        list->currentRoute++;
+        session->step = 1;
+    }
+    if (list->currentRoute < list->routeCount) {
+        if (EncodeRouteHeader(session, &list->routes[list->currentRoute]))
+            session->step = 2;
+        else
+            FinishUpload(session, 1); /* likewise a header type we cannot send */
+    } else if (list->currentRoute == list->routeCount) {
+        if (SendWord(session, PacketXferComplete, CommandTransferRoutes))
+            list->currentRoute++;
+        else
+            FinishUpload(session, 1);
+    } else {
+        FinishUpload(session, 0); /* that was the ACK of the transfer complete */
+    }
+}
+
+int RouteUploadStep(PortSession *session, int code, const unsigned char *data, int length)
+{
+    (void)data;
+    (void)length;
+    switch (code) {
+    case DispatchAcked:
+        SendNextRoutePacket(session, (RouteList *)session->transferData);
+        break;
+    case DispatchAborted:
+        FinishUpload(session, 1);
+        break;
+    case DispatchNaked:
+    case DispatchTimedOut:
+        break;
+    default:
+        LogUnexpectedPacket(code);
+        break;
+    }
+    return 1;
+}
+
+static void CallDownloadCallback(PortSession *session, int32_t status, int32_t value, SAFEARRAY **routes,
+                                 SAFEARRAY **waypoints)
+{
+    HalvexRouteCallback callback = (HalvexRouteCallback)session->hostCallback;
+    if (callback)
+        callback(status, value, routes, waypoints);
+}
+
+int RouteDownloadStep(PortSession *session, int code, const unsigned char *data, int length)
+{
+    RouteList *list = (RouteList *)session->transferData;
+    switch (code) {
+    case PacketRecords + DispatchPacket:
+        ErrorLog("Records=%d\n", length >= 2 ? ReadU16(data) : 0);
+        break;
+    case PacketRouteHeader + DispatchPacket: {
+        RouteRecord *grown =
+            (RouteRecord *)realloc(list->routes, ((size_t)list->routeCount + 1) * sizeof *grown);
+        if (!grown)
+            break;
+        list->routes = grown;
+        RouteRecord *route = &grown[list->routeCount++];
+        DecodeRouteHeader(session, data, length, route);
+        ErrorLog("number=%d cmnt=%s ident=%s\n", route->number, route->comment, route->ident);
+        break;
+    }
+    case PacketRouteWaypoint + DispatchPacket: {
+        if (list->routeCount == 0)
+            break; /* no header to belong to */
+        RouteRecord *route = &list->routes[list->routeCount - 1];
+        WaypointRecord *grown =
+            (WaypointRecord *)realloc(route->waypoints, ((size_t)route->waypointCount + 1) * sizeof *grown);
+        if (!grown)
+            break;
+        route->waypoints = grown;
+        WaypointRecord *record = &grown[route->waypointCount++];
+        memset(record, 0, sizeof *record);
+        DecodeWaypoint(session, data, length, record);
+        list->totalWaypoints++;
+        LogWaypoint(record);
+        break;
+    }
+    case PacketXferComplete + DispatchPacket: {
+        SAFEARRAY *routes = NULL, *waypoints = NULL;
+        BuildRouteArrays(&routes, &waypoints, list);
+        FreeRouteList(list);
+        session->transferData = NULL;
+        CallDownloadCallback(session, 0, -1, &routes, &waypoints);
+        FreeRouteArray(&routes);
+        FreeWaypointArray(&waypoints);
+        EndTransfer(session);
+        ErrorLog("Xfer complete=%d\n", length >= 2 ? ReadU16(data) : 0);
+        break;
+    }
+    case DispatchAborted: {
+        FreeRouteList(list);
+        session->transferData = NULL;
+        SAFEARRAY *routes = NULL, *waypoints = NULL;
+        CallDownloadCallback(session, 2, 0, &routes, &waypoints);
+        EndTransfer(session);
+        ErrorLog("Route download request failed\n");
+        break;
+    }
+    default:
+        break;
+    }
+    return 1;
+}
+
+int32_t HALVEX_CALL HalvexUploadRouteInit(PortSession *session, SAFEARRAY **routes, SAFEARRAY **waypoints,
+                                          HalvexUploadCallback *callback)
+{
+    LockEngine();
+    int started = 0;
+    if (IsLiveSession(session) && session->objective == ObjectiveReady) {
+        RouteList *list = ReadHostRoutes(routes, waypoints);
+        if (list) {
+            BeginTransfer(session, ObjectiveRouteUpload, callback ? (void *)*callback : NULL, list);
+            started = SendWord(session, PacketRecords, (uint16_t)(list->routeCount + list->totalWaypoints));
+            if (!started) {
+                ReleaseTransfer(session);
+                EndTransfer(session);
+            }
+        }
+    }
+    UnlockEngine();
+    if (started)
+        WakeDispatcher();
+    return started;
+}
+
+int32_t HALVEX_CALL HalvexDownloadRouteInit(PortSession *session, HalvexRouteCallback *callback)
+{
+    LockEngine();
+    int started = 0;
+    if (IsLiveSession(session) && session->objective == ObjectiveReady) {
+        RouteList *list = (RouteList *)calloc(1, sizeof *list);
+        if (list) {
+            BeginTransfer(session, ObjectiveRouteDownload, callback ? (void *)*callback : NULL, list);
+            started = SendWord(session, PacketCommand, CommandTransferRoutes);
+            if (!started) {
+                ReleaseTransfer(session);
+                EndTransfer(session);
+            }
+        }
+    }
+    UnlockEngine();
+    /* Woken like an upload, so that the request's time-out is honoured. */
+    if (started)
+        WakeDispatcher();
+    return started;
+}

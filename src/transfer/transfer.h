@@ -1,0 +1,43 @@
+/* Waypoint, route and track transfers: the handlers that the link protocol
+ * calls for their objectives, and what they share. */
+#ifndef HALVEX_TRANSFER_H
+#define HALVEX_TRANSFER_H
+
+#include "../port/session.h"
+
+int WaypointUploadStep(PortSession *session, int code, const unsigned char *data, int length);
+int WaypointDownloadStep(PortSession *session, int code, const unsigned char *data, int length);
+int RouteUploadStep(PortSession *session, int code, const unsigned char *data, int length);
+int RouteDownloadStep(PortSession *session, int code, const unsigned char *data, int length);
+int TrackUploadStep(PortSession *session, int code, const unsigned char *data, int length);
+int TrackDownloadStep(PortSession *session, int code, const unsigned char *data, int length);
+
+/* Frees the working record of the transfer that is running, if any: a
+ * transfer cut off by leaving binary mode ends there. */
+void ReleaseTransfer(PortSession *session);
+
+/* Sends a packet of one 16-bit word (records, transfer complete, command),
+ * acknowledged and retransmitted; 0 when no memory was left. */
+int SendWord(PortSession *session, int packetId, uint16_t value);
+/* Enters a transfer's objective with its callback and working record. */
+void BeginTransfer(PortSession *session, int objective, void *callback, void *work);
+/* Back to ready once the host has been called. */
+void EndTransfer(PortSession *session);
+
+struct WaypointRecord;
+struct RouteRecord;
+struct TrackPointRecord;
+
+/* Route headers in the receiver's type (200, 201, 202); 0 when the type is
+ * unknown and nothing was sent. */
+int EncodeRouteHeader(PortSession *session, const RouteRecord *route);
+void DecodeRouteHeader(const PortSession *session, const unsigned char *data, int length, RouteRecord *route);
+/* D300 track points: 16 bytes sent, 13 read. */
+void DecodeTrackPoint(const unsigned char *data, int length, TrackPointRecord *point);
+void EncodeTrackPointData(const TrackPointRecord *point, unsigned char *data);
+
+void LogWaypoint(const WaypointRecord *record);
+/* An upload only logs the data packets that come its way. */
+void LogUnexpectedPacket(int code);
+
+#endif

@@ -1,0 +1,28 @@
+/* The receiver's waypoint data types (D100 to D155) and positions in
+ * semicircles: 2^31 semicircles are 180 degrees. */
+#ifndef HALVEX_WAYPOINTTYPES_H
+#define HALVEX_WAYPOINTTYPES_H
+
+#include "../port/session.h"
+#include "records.h"
+
+double SemicirclesToDegrees(int32_t semicircles);
+int32_t DegreesToSemicircles(double degrees);
+
+/* The receiver's waypoint data type, -1 when it has none. */
+int WaypointDataType(const PortSession *session);
+/* Fills the zero-filled record from a received waypoint packet; never reads
+ * beyond length. A type without a decoder leaves the record as it is. */
+void DecodeWaypoint(const PortSession *session, const unsigned char *data, int length, WaypointRecord *record);
+/* Builds the packet data of the record in the receiver's type into data (room
+ * for 255 bytes); its length, or 0 when the type has no encoder. */
+int EncodeWaypointData(int type, const WaypointRecord *record, unsigned char *data);
+/* Sends the record with packetId, acknowledged and retransmitted; 1 when a
+ * packet went out, 0 when the type has no encoder or memory ran out. */
+int EncodeWaypoint(PortSession *session, const WaypointRecord *record, int packetId);
+
+/* Little-endian 32-bit fields; reading past length gives 0. */
+int32_t ReadI32(const unsigned char *data, int length, int at);
+void WriteI32(unsigned char *data, int32_t value);
+
+#endif

@@ -1,0 +1,195 @@
+/* Waypoint upload and download. */
+#include <stdlib.h>
+#include <string.h>
+
+#include "../engine/dispatch.h"
+#include "../engine/enginelock.h"
+#include "../errlog/errlog.h"
+#include "../link/link.h"
+#include "../port/registry.h"
+#include "marshal.h"
+#include "transfer.h"
+#include "waypointtypes.h"
+
+/* The host's waypoints as the library's records; null when the array cannot
+ * be read safely or memory ran out. */
+static RouteRecord *ReadHostWaypoints(SAFEARRAY **array)
+{
+    void *data;
+    uint32_t count;
+    if (!HostArrayElements(array, sizeof(HostWaypoint), &data, &count))
+        return NULL;
+    RouteRecord *work = (RouteRecord *)calloc(1, sizeof *work);
+    WaypointRecord *records = (WaypointRecord *)calloc(count ? count : 1, sizeof *records);
+    if (!work || !records) {
+        free(work);
+        free(records);
+        return NULL;
+    }
+    const HostWaypoint *elements = (const HostWaypoint *)data;
+    for (uint32_t i = 0; i < count; i++) {
+        TextFieldFromBstr(records[i].ident, sizeof records[i].ident, elements[i].ident);
+        records[i].latitude = elements[i].latitude;
+        records[i].longitude = elements[i].longitude;
+        TextFieldFromBstr(records[i].comment, sizeof records[i].comment, elements[i].comment);
+    }
+    work->waypointCount = (int32_t)count;
+    work->waypoints = records;
+    return work;
+}
+
+static void FinishUpload(PortSession *session, int32_t status)
+{
+    FreeRouteRecord((RouteRecord *)session->transferData);
+    session->transferData = NULL;
+    HalvexUploadCallback callback = (HalvexUploadCallback)session->hostCallback;
+    if (callback)
+        callback(status, 0);
+    EndTransfer(session);
+    if (status)
+        ErrorLog("Way point upload request failed\n");
+}
+
+int WaypointUploadStep(PortSession *session, int code, const unsigned char *data, int length)
+{
+    (void)data;
+    (void)length;
+    RouteRecord *work = (RouteRecord *)session->transferData;
+    switch (code) {
+    case DispatchAcked: {
+        int k = session->step - 1;
+        if (k < work->waypointCount) {
+            /* A type without an encoder sends nothing and would wait for ever. */
+            if (!EncodeWaypoint(session, &work->waypoints[k], PacketWaypoint))
+                FinishUpload(session, 1);
+            else
+                session->step++;
+        } else if (k == work->waypointCount) {
+            if (SendWord(session, PacketXferComplete, CommandTransferWaypoints))
+                session->step++;
+            else
+                FinishUpload(session, 1);
+        } else {
+            FinishUpload(session, 0);
+        }
+        break;
+    }
+    case DispatchAborted:
+        FinishUpload(session, 1);
+        break;
+    case DispatchNaked:
+    case DispatchTimedOut:
+        break;
+    default:
+        LogUnexpectedPacket(code);
+        break;
+    }
+    return 1;
+}
+
+static void CallDownloadCallback(PortSession *session, SAFEARRAY **array)
+{
+    HalvexWaypointCallback callback = (HalvexWaypointCallback)session->hostCallback;
+    if (callback)
+        callback(0, -1, array);
+}
+
+/* Grows the working record by one zero-filled waypoint; null when no memory. */
+static WaypointRecord *AddWaypoint(RouteRecord *work)
+{
+    WaypointRecord *grown =
+        (WaypointRecord *)realloc(work->waypoints, ((size_t)work->waypointCount + 1) * sizeof *grown);
+    if (!grown)
+        return NULL;
+    work->waypoints = grown;
+    WaypointRecord *record = &grown[work->waypointCount++];
+    memset(record, 0, sizeof *record);
+    return record;
+}
+
+int WaypointDownloadStep(PortSession *session, int code, const unsigned char *data, int length)
+{
+    RouteRecord *work = (RouteRecord *)session->transferData;
+    switch (code) {
+    case PacketRecords + DispatchPacket:
+        ErrorLog("Records=%d\n", length >= 2 ? ReadU16(data) : 0);
+        break;
+    case PacketWaypoint + DispatchPacket: {
+        WaypointRecord *record = work ? AddWaypoint(work) : NULL;
+        if (record) {
+            DecodeWaypoint(session, data, length, record);
+            LogWaypoint(record);
+        }
+        break;
+    }
+    case PacketXferComplete + DispatchPacket: {
+        if (work) {
+            SAFEARRAY *array = NULL;
+            BuildWaypointArray(&array, work);
+            FreeRouteRecord(work);
+            session->transferData = NULL;
+            CallDownloadCallback(session, &array);
+            FreeWaypointArray(&array);
+        }
+        EndTransfer(session);
+        ErrorLog("Xfer complete=%d\n", length >= 2 ? ReadU16(data) : 0);
+        break;
+    }
+    case DispatchAborted: {
+        ErrorLog("WayPt download request failed\n");
+        FreeRouteRecord(work);
+        session->transferData = NULL;
+        SAFEARRAY *none = NULL;
+        CallDownloadCallback(session, &none);
+        EndTransfer(session);
+        break;
+    }
+    default:
+        break;
+    }
+    return 1;
+}
+
+int32_t HALVEX_CALL HalvexUploadWayPtInit(PortSession *session, SAFEARRAY **waypoints, HalvexUploadCallback *callback)
+{
+    LockEngine();
+    int started = 0;
+    if (IsLiveSession(session) && session->objective == ObjectiveReady) {
+        RouteRecord *work = ReadHostWaypoints(waypoints);
+        if (work) {
+            BeginTransfer(session, ObjectiveWaypointUpload, callback ? (void *)*callback : NULL, work);
+            started = SendWord(session, PacketRecords, (uint16_t)work->waypointCount);
+            if (!started) {
+                ReleaseTransfer(session);
+                EndTransfer(session);
+            }
+        }
+    }
+    UnlockEngine();
+    if (started)
+        WakeDispatcher();
+    return started;
+}
+
+int32_t HALVEX_CALL HalvexDownloadWayPtInit(PortSession *session, HalvexWaypointCallback *callback)
+{
+    LockEngine();
+    int started = 0;
+    if (IsLiveSession(session) && session->objective == ObjectiveReady) {
+        RouteRecord *work = (RouteRecord *)calloc(1, sizeof *work);
+        if (work) {
+            BeginTransfer(session, ObjectiveWaypointDownload, callback ? (void *)*callback : NULL, work);
+            started = SendWord(session, PacketCommand, CommandTransferWaypoints);
+            if (!started) {
+                ReleaseTransfer(session);
+                EndTransfer(session);
+            }
+        }
+    }
+    UnlockEngine();
+    /* Woken like an upload, so that a receiver that never answers is given
+     * up after its retries instead of whenever something else happens. */
+    if (started)
+        WakeDispatcher();
+    return started;
+}
