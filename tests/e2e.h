@@ -47,10 +47,11 @@ protected:
     // Starts the simulated receiver and opens the port to it.
     PortSession *Connect(halvexsim::Config config, int baud = 9600)
     {
+        line = std::make_unique<Pty>();
         receiver = std::make_unique<halvexsim::Receiver>(std::move(config));
-        receiver->Start(dup(pty.master()));
-        pty.CloseMaster();
-        return OpenCommPort(pty.path(), baud);
+        receiver->Start(dup(line->master()));
+        line->CloseMaster();
+        return OpenCommPort(line->path(), baud);
     }
     std::string Log()
     {
@@ -89,7 +90,7 @@ protected:
     }
 
     std::string directory;
-    Pty pty;
+    std::unique_ptr<Pty> line; // the receiver's end is the simulator's
     std::unique_ptr<halvexsim::Receiver> receiver;
 };
 

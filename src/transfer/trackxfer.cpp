@@ -31,8 +31,11 @@ void EncodeTrackPointData(const TrackPointRecord *point, unsigned char *data)
     memset(data, 0, D300Size);
     WriteI32(data, DegreesToSemicircles(point->latitude));
     WriteI32(data + 4, DegreesToSemicircles(point->longitude));
-    double seconds = (point->time - TrackEpoch) * 86400.0;
-    /* Truncated toward zero, low 32 bits; a time no count can hold sends 0. */
+    /* An OLE date holds a whole second only approximately (12:00:02 may be
+     * 12:00:01.99999999): snapped to the millisecond first, so truncation
+     * toward zero drops real fractions and not a second. Low 32 bits; a time
+     * no count can hold sends 0. */
+    double seconds = round((point->time - TrackEpoch) * 86400000.0) / 1000.0;
     int64_t whole = fabs(seconds) < 9.0e18 ? (int64_t)seconds : 0;
     WriteI32(data + 8, (int32_t)(uint32_t)whole);
     data[12] = (unsigned char)point->newTrack;

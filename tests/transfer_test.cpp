@@ -1,0 +1,367 @@
+// Waypoint, route and track transfers end to end: the exports against the
+// simulated receiver, checked on the receiver's side and back at the host.
+#include <cmath>
+#include <cstring>
+#include <mutex>
+
+#include "e2e.h"
+#include "engine/enginelock.h"
+#include "host.h"
+#include "port/session.h"
+
+namespace {
+
+struct Heard {
+    std::mutex lock;
+    std::vector<std::pair<int, int>> uploads;
+    int downloads = 0;
+    bool nullArray = false;
+    std::vector<Waypoint> waypoints;
+    std::vector<HostRoute> routes; // strings replaced by the two below
+    std::vector<std::string> routeComments, routeIdents;
+    std::vector<std::pair<int, HostTrackPoint>> points;
+    int stopAfter = 0; // track points to accept before returning 0
+} heard;
+
+void HALVEX_CALL OnUpload(int32_t status, int32_t zero)
+{
+    std::lock_guard<std::mutex> hold(heard.lock);
+    heard.uploads.emplace_back(status, zero);
+}
+
+void HALVEX_CALL OnWaypoints(int32_t, int32_t, SAFEARRAY **array)
+{
+    std::lock_guard<std::mutex> hold(heard.lock);
+    heard.downloads++;
+    heard.nullArray = *array == nullptr;
+    heard.waypoints = Read(*array);
+}
+
+void HALVEX_CALL OnRoutes(int32_t status, int32_t value, SAFEARRAY **routes, SAFEARRAY **waypoints)
+{
+    std::lock_guard<std::mutex> hold(heard.lock);
+    heard.downloads++;
+    heard.uploads.emplace_back(status, value);
+    heard.nullArray = *routes == nullptr;
+    heard.waypoints = Read(*waypoints);
+    heard.routes.clear();
+    heard.routeComments.clear();
+    heard.routeIdents.clear();
+    if (!*routes)
+        return;
+    auto *r = static_cast<HostRoute *>((*routes)->pvData);
+    for (ULONG i = 0; i < (*routes)->rgsabound[0].cElements; i++) {
+        heard.routes.push_back(r[i]);
+        heard.routeComments.push_back(Text(r[i].comment));
+        heard.routeIdents.push_back(Text(r[i].ident));
+    }
+}
+
+int16_t HALVEX_CALL OnTrackPoint(int32_t, int32_t value, HostTrackPoint *point)
+{
+    std::lock_guard<std::mutex> hold(heard.lock);
+    heard.points.emplace_back(value, *point);
+    if (heard.stopAfter && static_cast<int>(heard.points.size()) >= heard.stopAfter)
+        return 0;
+    return -1;
+}
+
+void HALVEX_CALL OnProduct(int32_t, int32_t, HostProductInfo *) {}
+
+class Transfers : public EndToEnd {
+protected:
+    void SetUp() override
+    {
+        EndToEnd::SetUp();
+        std::lock_guard<std::mutex> hold(heard.lock);
+        heard.uploads.clear();
+        heard.downloads = 0;
+        heard.waypoints.clear();
+        heard.points.clear();
+        heard.stopAfter = 0;
+    }
+    // Connects to a receiver of these types and identifies it.
+    PortSession *Ready(halvexsim::Config config)
+    {
+        config.productId = 9000; // not in the table: the array names the types
+        PortSession *session = Connect(config);
+        HalvexProductCallback identified = OnProduct;
+        EXPECT_EQ(HalvexGetProductInfoInit(session, &identified), 1);
+        EXPECT_TRUE(WaitUntil([&] { return Objective(session) == ObjectiveReady; }, 3000));
+        return session;
+    }
+    halvexsim::Config Types(int waypointType, int routeType = 201)
+    {
+        halvexsim::Config config;
+        config.protocols = std::vector<halvexsim::ProtocolEntry>{
+            {'P', 0},   {'L', 1},   {'A', 100}, {'D', static_cast<uint16_t>(waypointType)},
+            {'A', 201}, {'D', static_cast<uint16_t>(routeType)}, {'A', 300}, {'D', 300}};
+        return config;
+    }
+    int Objective(PortSession *session)
+    {
+        LockEngine();
+        int objective = session->objective;
+        UnlockEngine();
+        return objective;
+    }
+    size_t Uploads()
+    {
+        std::lock_guard<std::mutex> hold(heard.lock);
+        return heard.uploads.size();
+    }
+    int Downloads()
+    {
+        std::lock_guard<std::mutex> hold(heard.lock);
+        return heard.downloads;
+    }
+    HalvexUploadCallback upload = OnUpload;
+    HalvexWaypointCallback waypointDownload = OnWaypoints;
+    HalvexRouteCallback routeDownload = OnRoutes;
+    HalvexTrackCallback trackDownload = OnTrackPoint;
+};
+
+// What a waypoint of this type comes back as: fixed types keep 6 upper-case
+// characters and 40 of comment, padded; string types the identifier alone.
+Waypoint Normalised(int type, const Waypoint &w)
+{
+    auto fixed = [](std::string text, size_t width) {
+        text.resize(std::min(text.size(), width));
+        for (char &c : text)
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        return text + std::string(width - text.size(), ' ');
+    };
+    if (type == 105 || type == 106)
+        return {w.ident, w.latitude, w.longitude, ""};
+    return {fixed(w.ident, 6), w.latitude, w.longitude, fixed(w.comment, 40)};
+}
+
+const std::vector<Waypoint> sample = {
+    {"home", 51.477928, -0.001545, "the meridian"},
+    {"Summit-Peak", -33.865143, 151.2099, "a comment that is rather longer than forty characters"},
+    {"x", 89.999999, -179.999999, ""},
+};
+
+TEST_F(Transfers, WaypointsRoundTripInEveryTypeWithADecoder)
+{
+    for (int type : {100, 102, 103, 104, 105, 106, 107, 150, 151, 152, 154, 155}) {
+        SCOPED_TRACE("D" + std::to_string(type));
+        TearDown();
+        SetUp();
+        PortSession *session = Ready(Types(type));
+        ASSERT_NE(session, nullptr);
+        HostArray<HostWaypoint> array(sample.size());
+        for (size_t i = 0; i < sample.size(); i++)
+            Fill(array[i], sample[i]);
+        ASSERT_EQ(HalvexUploadWayPtInit(session, &array.array, &upload), 1);
+        ASSERT_TRUE(WaitUntil([&] { return Uploads() == 1; }, 5000));
+        EXPECT_EQ(heard.uploads[0], std::make_pair(0, 0));
+
+        halvexsim::Store stored = receiver->StoredData();
+        ASSERT_EQ(stored.waypoints.size(), sample.size());
+        for (size_t i = 0; i < sample.size(); i++) {
+            Waypoint expected = Normalised(type, sample[i]);
+            EXPECT_EQ(stored.waypoints[i].ident, expected.ident);
+            EXPECT_EQ(stored.waypoints[i].comment, expected.comment);
+            EXPECT_NEAR(halvexsim::Degrees(stored.waypoints[i].latitude), sample[i].latitude, 1e-7);
+        }
+
+        ASSERT_EQ(HalvexDownloadWayPtInit(session, &waypointDownload), 1);
+        ASSERT_TRUE(WaitUntil([&] { return Downloads() == 1; }, 5000));
+        std::lock_guard<std::mutex> hold(heard.lock);
+        ASSERT_EQ(heard.waypoints.size(), sample.size());
+        for (size_t i = 0; i < sample.size(); i++) {
+            Waypoint expected = Normalised(type, sample[i]);
+            EXPECT_EQ(heard.waypoints[i].ident, expected.ident);
+            EXPECT_EQ(heard.waypoints[i].comment, expected.comment);
+            EXPECT_NEAR(heard.waypoints[i].latitude, sample[i].latitude, 180.0 / 2147483648.0);
+            EXPECT_NEAR(heard.waypoints[i].longitude, sample[i].longitude, 180.0 / 2147483648.0);
+        }
+    }
+}
+
+TEST_F(Transfers, EmptyUploadsAndDownloads)
+{
+    PortSession *session = Ready(Types(103));
+    HostArray<HostWaypoint> none(0);
+    ASSERT_EQ(HalvexUploadWayPtInit(session, &none.array, &upload), 1);
+    ASSERT_TRUE(WaitUntil([&] { return Uploads() == 1; }, 3000));
+    ASSERT_EQ(HalvexDownloadWayPtInit(session, &waypointDownload), 1);
+    ASSERT_TRUE(WaitUntil([&] { return Downloads() == 1; }, 3000));
+    std::lock_guard<std::mutex> hold(heard.lock);
+    EXPECT_FALSE(heard.nullArray) << "an empty array, not a null handle";
+    EXPECT_TRUE(heard.waypoints.empty());
+    EXPECT_EQ(receiver->Statistics().framesReceived, 1 + 2 + 1 + 3 + 1) << "request, 27, 12, command, ACKs";
+}
+
+TEST_F(Transfers, ANakMidUploadResendsThatRecord)
+{
+    halvexsim::Config config = Types(103);
+    config.faults.nakNth = 4; // request, ACK, ACK... the second waypoint
+    PortSession *session = Ready(config);
+    HostArray<HostWaypoint> array(sample.size());
+    for (size_t i = 0; i < sample.size(); i++)
+        Fill(array[i], sample[i]);
+    ASSERT_EQ(HalvexUploadWayPtInit(session, &array.array, &upload), 1);
+    ASSERT_TRUE(WaitUntil([&] { return Uploads() == 1; }, 5000));
+    EXPECT_EQ(heard.uploads[0].first, 0);
+    EXPECT_EQ(receiver->StoredData().waypoints.size(), 3u);
+    EXPECT_EQ(receiver->Statistics().naksSent, 1);
+    EXPECT_EQ(CountInLog("Nak received\n"), 1);
+}
+
+TEST_F(Transfers, AReceiverTypeWithoutEncoderEndsTheUploadAtOnce)
+{
+    PortSession *session = Ready(Types(108));
+    HostArray<HostWaypoint> array(1);
+    Fill(array[0], sample[0]);
+    ASSERT_EQ(HalvexUploadWayPtInit(session, &array.array, &upload), 1);
+    ASSERT_TRUE(WaitUntil([&] { return Uploads() == 1; }, 2000));
+    EXPECT_EQ(heard.uploads[0], std::make_pair(1, 0));
+    EXPECT_TRUE(LogShows("Way point upload request failed\n"));
+    EXPECT_EQ(Objective(session), ObjectiveReady);
+}
+
+TEST_F(Transfers, RefusalsSendNothing)
+{
+    halvexsim::Config config = Types(103);
+    PortSession *idle = Connect(config);
+    HostArray<HostWaypoint> array(1);
+    Fill(array[0], sample[0]);
+    EXPECT_EQ(HalvexUploadWayPtInit(idle, &array.array, &upload), 0) << "not identified";
+    EXPECT_EQ(HalvexDownloadTrackInit(nullptr, &trackDownload), 0);
+    CloseCommPort(idle);
+    receiver->Stop();
+
+    config.faults.ackDelayMs = 300; // keeps the first transfer busy
+    PortSession *session = Ready(config);
+    HalvexProductCallback identified = OnProduct;
+    int framesBefore = receiver->Statistics().framesReceived;
+    SAFEARRAY *counted = nullptr;
+    SafeArrayAllocDescriptor(1, &counted);
+    counted->rgsabound[0].cElements = 5; // and no data
+    EXPECT_EQ(HalvexUploadWayPtInit(session, &counted, &upload), 0);
+    SafeArrayDestroyDescriptor(counted);
+    HostArray<HostRoute> routes(1);
+    routes[0].firstWaypoint = 1;
+    routes[0].waypointCount = 1; // element 1 of a one-element array
+    EXPECT_EQ(HalvexUploadRouteInit(session, &routes.array, &array.array, &upload), 0);
+    EXPECT_EQ(HalvexDownloadWayPtInit(session, &waypointDownload), 1);
+    EXPECT_EQ(HalvexDownloadRouteInit(session, &routeDownload), 0) << "a transfer is running";
+    EXPECT_EQ(HalvexGetProductInfoInit(session, &identified), 1) << "identification may always start anew";
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(receiver->Statistics().framesReceived, framesBefore + 2);
+    CloseCommPort(session);
+}
+
+TEST_F(Transfers, RoutesRoundTripInEachHeaderType)
+{
+    for (int routeType : {200, 201, 202}) {
+        SCOPED_TRACE("D" + std::to_string(routeType));
+        TearDown();
+        SetUp();
+        PortSession *session = Ready(Types(103, routeType));
+        HostArray<HostRoute> routes(3);
+        HostArray<HostWaypoint> waypoints(3);
+        for (size_t i = 0; i < 3; i++)
+            Fill(waypoints[i], sample[i]);
+        routes[0] = {0, 2, 258, Bstr("north loop"), Bstr("Loop North")};
+        routes[1] = {2, 0, 4, Bstr("empty"), Bstr("")};
+        routes[2] = {2, 1, 5, Bstr("last"), Bstr("Last One")};
+        ASSERT_EQ(HalvexUploadRouteInit(session, &routes.array, &waypoints.array, &upload), 1);
+        ASSERT_TRUE(WaitUntil([&] { return Uploads() == 1; }, 5000));
+        EXPECT_EQ(heard.uploads[0], std::make_pair(0, 0));
+        halvexsim::Store stored = receiver->StoredData();
+        ASSERT_EQ(stored.routes.size(), 3u);
+        EXPECT_EQ(stored.routes[0].waypoints.size(), 2u);
+        EXPECT_EQ(stored.routes[1].waypoints.size(), 0u);
+        EXPECT_EQ(stored.routes[2].waypoints.size(), 1u);
+
+        {
+            std::lock_guard<std::mutex> hold(heard.lock);
+            heard.uploads.clear();
+        }
+        ASSERT_EQ(HalvexDownloadRouteInit(session, &routeDownload), 1);
+        ASSERT_TRUE(WaitUntil([&] { return Downloads() == 1; }, 5000));
+        std::lock_guard<std::mutex> hold(heard.lock);
+        EXPECT_EQ(heard.uploads[0], std::make_pair(0, -1));
+        ASSERT_EQ(heard.routes.size(), 3u);
+        EXPECT_EQ(heard.routes[1].firstWaypoint, 2);
+        EXPECT_EQ(heard.routes[1].waypointCount, 0);
+        EXPECT_EQ(heard.routes[2].firstWaypoint, 2);
+        EXPECT_EQ(heard.waypoints.size(), 3u);
+        if (routeType == 200) {
+            EXPECT_EQ(heard.routes[0].number, 2) << "the low byte of 258";
+            EXPECT_EQ(heard.routeComments[0], "");
+        } else if (routeType == 201) {
+            EXPECT_EQ(heard.routeComments[0], "NORTH LOOP          ");
+        } else {
+            EXPECT_EQ(heard.routes[0].number, 0);
+            EXPECT_EQ(heard.routeIdents[0], "Loop North");
+            EXPECT_EQ(heard.routeIdents[1], "Route 4");
+        }
+    }
+}
+
+TEST_F(Transfers, TracksUploadAsOneTrackAndDownloadPointByPoint)
+{
+    PortSession *session = Ready(Types(103));
+    HostArray<HostTrackPoint> track(3);
+    for (int i = 0; i < 3; i++)
+        track[i] = HostTrackPoint{32875.5 + i / 86400.0, 45.0 + i, 7.0, static_cast<int16_t>(1 - i % 2), {}};
+    ASSERT_EQ(HalvexUploadTrackInit(session, &track.array, &upload), 1);
+    ASSERT_TRUE(WaitUntil([&] { return Uploads() == 1; }, 5000));
+    halvexsim::Store stored = receiver->StoredData();
+    ASSERT_EQ(stored.trackPoints.size(), 3u);
+    EXPECT_TRUE(stored.trackPoints[0].newTrack);
+    EXPECT_FALSE(stored.trackPoints[1].newTrack);
+    EXPECT_FALSE(stored.trackPoints[2].newTrack) << "the host's flags are not read";
+    EXPECT_EQ(stored.trackPoints[0].time, 43200u);
+    EXPECT_EQ(stored.trackPoints[0].latitude, 536870912);
+
+    ASSERT_EQ(HalvexDownloadTrackInit(session, &trackDownload), 1);
+    ASSERT_TRUE(WaitUntil([&] { return Downloads() + static_cast<int>(heard.points.size()) >= 4; }, 5000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::lock_guard<std::mutex> hold(heard.lock);
+    ASSERT_EQ(heard.points.size(), 4u);
+    EXPECT_EQ(heard.points[0].first, 3);
+    EXPECT_EQ(heard.points[0].second.newTrack, 1);
+    EXPECT_EQ(heard.points[1].second.newTrack, 0);
+    EXPECT_NEAR(heard.points[2].second.time, 32875.5 + 2 / 86400.0, 1e-9);
+    EXPECT_EQ(heard.points[3].first, -1);
+    EXPECT_EQ(heard.points[3].second.time, 0.0) << "the end call carries a zero-filled point";
+}
+
+TEST_F(Transfers, TheHostMayStopATrackDownload)
+{
+    halvexsim::Config config = Types(103);
+    for (uint32_t i = 0; i < 50; i++)
+        config.store.trackPoints.push_back({static_cast<int32_t>(i), 0, i, i == 0});
+    PortSession *session = Ready(config);
+    {
+        std::lock_guard<std::mutex> hold(heard.lock);
+        heard.stopAfter = 1;
+    }
+    ASSERT_EQ(HalvexDownloadTrackInit(session, &trackDownload), 1);
+    ASSERT_TRUE(LogShows("Aborting Track download\n"));
+    EXPECT_TRUE(WaitUntil([&] { return receiver->Statistics().aborts == 1; }, 2000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    std::lock_guard<std::mutex> hold(heard.lock);
+    EXPECT_EQ(heard.points.size(), 1u) << "no further call, no end call";
+    EXPECT_EQ(heard.points[0].first, 50);
+}
+
+TEST_F(Transfers, ClosingThePortCutsATransferOff)
+{
+    halvexsim::Config config = Types(103);
+    for (int i = 0; i < 30; i++)
+        config.store.waypoints.push_back({"WPT" + std::to_string(i), i, i, ""});
+    PortSession *session = Ready(config);
+    ASSERT_EQ(HalvexDownloadWayPtInit(session, &waypointDownload), 1);
+    ASSERT_TRUE(LogShows("WayPt="));
+    CloseCommPort(session); // mid-download: the working record goes with it
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(Downloads(), 0);
+}
+
+} // namespace
