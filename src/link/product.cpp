@@ -9,6 +9,7 @@
 #include "../errlog/errlog.h"
 #include "../port/registry.h"
 #include "../transfer/strings.h"
+#include "../transfer/transfer.h"
 #include "link.h"
 
 enum { ModeTimeoutMs = 3000, SynthesizedEntries = 19 };
@@ -190,6 +191,7 @@ int32_t HALVEX_CALL HalvexGetProductInfoInit(PortSession *session, HalvexProduct
         ErrorLog("Product ID requested\n");
         if (session->objective < ObjectiveReady)
             PrepareLinkPort(session);
+        ReleaseTransfer(session); /* a transfer under way ends here, unreported */
         session->objective = ObjectiveProduct;
         session->hostCallback = callback ? (void *)*callback : NULL;
         ReleaseProductRecords(session);
