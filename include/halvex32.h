@@ -151,7 +151,8 @@ typedef struct NmeaTableEntry {
 
 #pragma pack(pop)
 
-#if defined(__cplusplus) && (defined(_WIN32) && !defined(_WIN64))
+#if defined(__cplusplus) && UINTPTR_MAX == 0xFFFFFFFFu
+/* On 32-bit targets the records have exactly the layouts hosts declare. */
 static_assert(sizeof(HostProductInfo) == 8, "HostProductInfo layout");
 static_assert(sizeof(HostWaypoint) == 24 && offsetof(HostWaypoint, comment) == 20, "HostWaypoint layout");
 static_assert(sizeof(HostRoute) == 16 && offsetof(HostRoute, ident) == 12, "HostRoute layout");

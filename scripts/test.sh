@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The whole test suite on a fresh Debian machine: installs what is missing,
-# then builds and runs the tests natively, under ThreadSanitizer, under
-# AddressSanitizer with UndefinedBehaviorSanitizer, and cross-compiles
-# halvex32.dll and checks its export table.
+# then builds and runs the tests natively, under ThreadSanitizer, as 32-bit
+# code (where the host records have their exact layouts), under
+# AddressSanitizer with UndefinedBehaviorSanitizer; runs the fuzz targets
+# briefly; cross-compiles halvex32.dll and checks its export table.
 set -euo pipefail
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ASAN_OPTIONS="detect_leaks=1" UBSAN_OPTIONS="print_stacktrace=1"
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -22,6 +23,8 @@ run_suite() { # name, extra cmake arguments...
 run_suite build
 run_suite build-tsan -DCMAKE_CXX_FLAGS="-fsanitize=thread -g" \
   -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread -DCMAKE_SHARED_LINKER_FLAGS=-fsanitize=thread
+run_suite build-m32 -DCMAKE_C_FLAGS=-m32 -DCMAKE_CXX_FLAGS=-m32 -DCMAKE_EXE_LINKER_FLAGS=-m32 \
+  -DCMAKE_SHARED_LINKER_FLAGS=-m32
 run_suite build-asan -DCMAKE_CXX_FLAGS="-fsanitize=address,undefined -fno-sanitize-recover=all -g" \
   -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" \
   -DCMAKE_SHARED_LINKER_FLAGS="-fsanitize=address,undefined"
@@ -29,8 +32,10 @@ run_suite build-asan -DCMAKE_CXX_FLAGS="-fsanitize=address,undefined -fno-saniti
 echo "== build-fuzz"
 CXX=clang++ cmake -S . -B build-fuzz -DHALVEX_TESTS=OFF -DHALVEX_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined" >/dev/null
-cmake --build build-fuzz -j "$jobs" --target link_fuzz
-build-fuzz/link_fuzz -runs=200000 -max_len=2048 -seed=1 2>&1 | tail -n 1
+cmake --build build-fuzz -j "$jobs" --target link_fuzz records_fuzz
+for target in link_fuzz records_fuzz; do
+  echo "$target: $(build-fuzz/$target -runs=200000 -max_len=2048 -seed=1 2>&1 | tail -n 1)"
+done
 
 echo "== build-mingw"
 cmake -S . -B build-mingw -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DHALVEX_TESTS=OFF >/dev/null

@@ -61,6 +61,7 @@ void AddOptions(CLI::App &app, Config &config)
     faults->add_option("--nak-nth", f.nakNth, "answer the N-th frame received with a NAK");
     faults->add_option("--ack-delay", f.ackDelayMs, "wait N ms before acknowledging");
     faults->add_flag("--silent", f.silent, "never answer anything");
+    faults->add_option("--silent-after", f.silentAfter, "answer nothing after the N-th frame received");
     faults->add_option("--noise", f.noiseBytes, "N bytes of line noise before every frame");
     faults->add_option("--chunk", f.chunkSize, "write in pieces of N bytes");
     faults->add_option("--hang-up-after", f.hangUpAfter, "hang up after the N-th frame received");

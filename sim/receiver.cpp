@@ -190,7 +190,7 @@ void Receiver::OnPacket(const Packet &packet)
     const Faults &f = config_.faults;
     bool hangUp = f.hangUpAfter > 0 && n >= f.hangUpAfter;
     std::uniform_real_distribution<double> chance(0.0, 1.0);
-    bool dropped = f.silent || n == f.dropNth || (f.dropFraction > 0 && chance(random_) < f.dropFraction);
+    bool dropped = f.silent || (f.silentAfter > 0 && n > f.silentAfter) || n == f.dropNth || (f.dropFraction > 0 && chance(random_) < f.dropFraction);
     if (!dropped) {
         bool isAnswer = packet.id == kAck || packet.id == kNak;
         if (!isAnswer && n == f.nakNth) {

@@ -36,6 +36,7 @@ struct Faults {
     int nakNth = 0;           // answer the n-th frame received with a NAK
     int ackDelayMs = 0;       // wait this long before each ACK
     bool silent = false;      // never answer anything
+    int silentAfter = 0;      // answer nothing after the n-th frame received
     int noiseBytes = 0;       // this much line noise before every frame sent
     int chunkSize = 0;        // write in pieces of this many bytes, 0: whole
     int hangUpAfter = 0;      // hang up after the n-th frame received

@@ -204,6 +204,25 @@ TEST_F(Decoding, RouteHeadersInEachType)
     EXPECT_EQ(EncodeRouteHeader(session, &route), 0) << "an unknown header type sends nothing";
 }
 
+TEST_F(Decoding, ARouteWaypointBeforeAnyHeaderIsIgnored)
+{
+    UseType(103);
+    session->objective = ObjectiveRouteDownload;
+    auto *list = static_cast<RouteList *>(calloc(1, sizeof(RouteList)));
+    session->transferData = list;
+    Bytes waypoint = Encoded(103, Record("abc", 1, 2, ""));
+    RouteDownloadStep(session, 30 + 4, waypoint.data(), static_cast<int>(waypoint.size()));
+    EXPECT_EQ(list->routeCount, 0);
+    EXPECT_EQ(list->totalWaypoints, 0);
+    Bytes header = {9};
+    RouteDownloadStep(session, 29 + 4, header.data(), 1);
+    RouteDownloadStep(session, 30 + 4, waypoint.data(), static_cast<int>(waypoint.size()));
+    ASSERT_EQ(list->routeCount, 1);
+    EXPECT_EQ(list->routes[0].number, 9);
+    EXPECT_EQ(list->routes[0].waypointCount, 1);
+    EXPECT_EQ(list->totalWaypoints, 1);
+}
+
 TEST(TrackPoints, TimesFromTheEpochOfTheTrackLog)
 {
     Bytes data(16, 0);

@@ -8,6 +8,7 @@
 #include "engine/enginelock.h"
 #include "host.h"
 #include "port/session.h"
+#include "transfer/waypointtypes.h"
 
 namespace {
 
@@ -367,6 +368,91 @@ TEST_F(Transfers, ClosingThePortCutsATransferOff)
     CloseCommPort(session); // mid-download: the working record goes with it
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(Downloads(), 0);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(Transfers, FiveHundredWaypointsRoundTripQuickly)
+{
+    PortSession *session = Ready(Types(103));
+    HostArray<HostWaypoint> array(500);
+    std::vector<Waypoint> sent;
+    for (int i = 0; i < 500; i++) {
+        sent.push_back({"wp" + std::to_string(i), -60.0 + i * 0.237, -170.0 + i * 0.671, "point number " + std::to_string(i)});
+        Fill(array[i], sent.back());
+    }
+    auto start = Clock::now();
+    ASSERT_EQ(HalvexUploadWayPtInit(session, &array.array, &upload), 1);
+    ASSERT_TRUE(WaitUntil([&] { return Uploads() == 1; }, 10000));
+    ASSERT_EQ(HalvexDownloadWayPtInit(session, &waypointDownload), 1);
+    ASSERT_TRUE(WaitUntil([&] { return Downloads() == 1; }, 10000));
+    double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    std::printf("500 D103 waypoints up and down: %.3f s\n", seconds);
+    EXPECT_LT(seconds, 2.0);
+    std::lock_guard<std::mutex> hold(heard.lock);
+    ASSERT_EQ(heard.waypoints.size(), 500u);
+    for (int i = 0; i < 500; i++) {
+        Waypoint expected = Normalised(103, sent[i]);
+        ASSERT_EQ(heard.waypoints[i].ident, expected.ident) << i;
+        ASSERT_EQ(heard.waypoints[i].comment, expected.comment) << i;
+        ASSERT_EQ(DegreesToSemicircles(heard.waypoints[i].latitude), DegreesToSemicircles(sent[i].latitude)) << i;
+        ASSERT_EQ(DegreesToSemicircles(heard.waypoints[i].longitude), DegreesToSemicircles(sent[i].longitude)) << i;
+    }
+}
+
+TEST_F(Transfers, TwoThousandTrackPointsArriveOneCallbackEach)
+{
+    halvexsim::Config config = Types(103);
+    for (uint32_t i = 0; i < 2000; i++)
+        config.store.trackPoints.push_back(
+            {halvexsim::Semicircles(45 + i * 1e-4), halvexsim::Semicircles(7 - i * 1e-4), 1000000000u + 5 * i, i % 500 == 0});
+    PortSession *session = Ready(config);
+    auto start = Clock::now();
+    ASSERT_EQ(HalvexDownloadTrackInit(session, &trackDownload), 1);
+    ASSERT_TRUE(WaitUntil([&] { return Points() == 2001; }, 20000));
+    std::printf("2000 track points: %.3f s\n", std::chrono::duration<double>(Clock::now() - start).count());
+    std::lock_guard<std::mutex> hold(heard.lock);
+    for (uint32_t i = 0; i < 2000; i++) {
+        const HostTrackPoint &p = heard.points[i].second;
+        ASSERT_EQ(heard.points[i].first, 2000);
+        ASSERT_EQ(DegreesToSemicircles(p.latitude), config.store.trackPoints[i].latitude);
+        ASSERT_EQ(DegreesToSemicircles(p.longitude), config.store.trackPoints[i].longitude);
+        ASSERT_EQ(std::llround((p.time - 32875.0) * 86400.0), 1000000000LL + 5 * i);
+        ASSERT_EQ(p.newTrack, i % 500 == 0 ? 1 : 0);
+    }
+    EXPECT_EQ(heard.points[2000].first, -1);
+}
+
+TEST_F(Transfers, AReceiverThatStopsAnsweringEndsAnUploadAfterFourSends)
+{
+    halvexsim::Config config = Types(103);
+    config.faults.silentAfter = 5; // request, two ACKs, records, first waypoint
+    PortSession *session = Ready(config);
+    HostArray<HostWaypoint> array(sample.size());
+    for (size_t i = 0; i < sample.size(); i++)
+        Fill(array[i], sample[i]);
+    ASSERT_EQ(HalvexUploadWayPtInit(session, &array.array, &upload), 1);
+    ASSERT_TRUE(WaitUntil([&] { return Uploads() == 1; }, 14000));
+    EXPECT_EQ(heard.uploads[0], std::make_pair(1, 0));
+    EXPECT_EQ(CountInLog("Halvex retry\n"), 3);
+    EXPECT_TRUE(LogShows("Way point upload request failed\n"));
+    EXPECT_EQ(Objective(session), ObjectiveReady);
+}
+
+TEST_F(Transfers, AnUnansweredDownloadCallsBackWithNullHandles)
+{
+    halvexsim::Config config = Types(103);
+    config.faults.silentAfter = 3; // identified, then nothing
+    PortSession *session = Ready(config);
+    auto start = Clock::now();
+    ASSERT_EQ(HalvexDownloadRouteInit(session, &routeDownload), 1);
+    ASSERT_TRUE(WaitUntil([&] { return Downloads() == 1; }, 14000));
+    EXPECT_NEAR(std::chrono::duration<double>(Clock::now() - start).count(), 12.0, 0.2);
+    std::lock_guard<std::mutex> hold(heard.lock);
+    EXPECT_EQ(heard.uploads.back(), std::make_pair(2, 0));
+    EXPECT_TRUE(heard.nullArray);
 }
 
 } // namespace

@@ -1,0 +1,62 @@
+// libFuzzer: short and odd packets into the record decoders: waypoints of
+// every data type, route headers, track points and position reports. The
+// first byte picks the decoder and the type.
+#include <cstdint>
+#include <cstdlib>
+
+#include "engine/enginelock.h"
+#include "errlog/errlog.h"
+#include "link/product.h"
+#include "link/pvt.h"
+#include "transfer/records.h"
+#include "transfer/transfer.h"
+#include "transfer/waypointtypes.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    static const int16_t waypointTypes[] = {100, 102, 103, 104, 105, 106, 107, 108, 150, 151, 152, 154, 155, -1};
+    static const int16_t routeTypes[] = {200, 201, 202, 299};
+    static bool ready = [] {
+        InitEngineLock();
+        InitErrorLog();
+        return true;
+    }();
+    (void)ready;
+    if (size == 0)
+        return 0;
+    uint8_t pick = data[0];
+    const unsigned char *packet = data + 1;
+    int length = static_cast<int>(size - 1);
+
+    // Exactly the received bytes, so the sanitizer sees any read past them.
+    unsigned char *copy = static_cast<unsigned char *>(malloc(length ? length : 1));
+    for (int i = 0; i < length; i++)
+        copy[i] = packet[i];
+    PortSession session = {};
+    ProtocolCaps caps = {};
+    caps.protocolSlots[SlotWaypointType] = waypointTypes[pick % 14];
+    caps.protocolSlots[SlotRouteHeaderType] = routeTypes[(pick / 14) % 4];
+    session.protocolCaps = &caps;
+    switch (pick % 4) {
+    case 0: {
+        WaypointRecord record = {};
+        DecodeWaypoint(&session, copy, length, &record);
+        break;
+    }
+    case 1: {
+        RouteRecord route;
+        DecodeRouteHeader(&session, copy, length, &route);
+        break;
+    }
+    case 2: {
+        TrackPointRecord point;
+        DecodeTrackPoint(copy, length, &point);
+        break;
+    }
+    default:
+        PvtHandler(&session, 55, copy, length);
+        break;
+    }
+    free(copy);
+    return 0;
+}
