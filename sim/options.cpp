@@ -51,6 +51,19 @@ void AddOptions(CLI::App &app, Config &config)
     pvt->add_option("--leap-seconds", config.pvt.leapSeconds)->capture_default_str();
     pvt->add_option("--days", config.pvt.days, "days since 1989-12-31")->capture_default_str();
 
+    auto *nmea = app.add_option_group("NMEA talker");
+    nmea->add_flag("--nmea", config.nmea.enabled, "send NMEA 0183 sentences (GGA, RMC, GSA, GSV, ZDA, PHLVX)");
+    nmea->add_option("--nmea-rate", config.nmea.perSecond, "sentences a second; 0 as fast as the line takes")
+        ->capture_default_str();
+    nmea->add_option("--nmea-count", config.nmea.count, "stop after this many sentences (0: never)");
+    nmea->add_option_function<std::string>(
+        "--nmea-file",
+        [&config](const std::string &path) {
+            config.nmea.replay = ReadSentenceFile(path);
+            config.nmea.enabled = true;
+        },
+        "replay the sentences of this file, one a line, in a loop");
+
     auto *faults = app.add_option_group("Faults");
     Faults &f = config.faults;
     faults->add_option("--drop-nth", f.dropNth, "ignore the N-th frame received");

@@ -20,6 +20,7 @@ constexpr std::uint8_t kAck = 6, kCommand = 10, kComplete = 12, kNak = 21, kReco
 constexpr std::uint16_t kAbort = 0, kRoutes = 4, kTracks = 6, kWaypoints = 7;
 constexpr int kResendMs = 3000;
 constexpr int kResends = 3;
+constexpr std::size_t kTalkAhead = 4096; // sentences queued ahead of the line
 
 template <typename T> void Put(Bytes &out, std::size_t at, T value)
 {
@@ -85,6 +86,26 @@ void Receiver::Stop()
     slaveFd_ = -1;
 }
 
+void Receiver::FallSilent(int milliseconds)
+{
+    silentUntil_ = NowMs() + milliseconds;
+    std::uint64_t one = 1;
+    if (write(wakeFd_, &one, sizeof one) < 0) {
+    }
+}
+
+std::string Receiver::Received() const
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    return received_;
+}
+
+std::uint64_t Receiver::SentencesSent() const
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    return sentences_;
+}
+
 void Receiver::HangUp()
 {
     hangUpRequested_ = true;
@@ -147,6 +168,7 @@ void Receiver::Run()
             stats_.pvtSent++;
             nextPvtAt_ += config_.pvt.periodMs;
         }
+        Talk(now);
         Flush();
 
         long long wakeAt = -1;
@@ -159,6 +181,11 @@ void Receiver::Run()
             earliest(nextPvtAt_);
         if (!output_.empty() && nextWriteAt_ > now)
             earliest(nextWriteAt_);
+        if (config_.nmea.enabled && fd_ >= 0 && output_.size() < kTalkAhead) {
+            const NmeaConfig &n = config_.nmea;
+            if (!(n.count && SentencesSent() >= n.count))
+                earliest(std::max({nextSentenceAt_, silentUntil_.load(), now}));
+        }
         int timeout = wakeAt < 0 ? -1 : static_cast<int>(std::max(0LL, wakeAt - NowMs()));
 
         pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {fd_, POLLIN, 0}};
@@ -173,8 +200,13 @@ void Receiver::Run()
         if (fd_ >= 0 && (fds[1].revents & POLLIN)) {
             std::uint8_t buffer[4096];
             ssize_t got = read(fd_, buffer, sizeof buffer);
-            if (got > 0)
+            if (got > 0) {
+                {
+                    std::lock_guard<std::mutex> hold(lock_);
+                    received_.append(reinterpret_cast<const char *>(buffer), static_cast<std::size_t>(got));
+                }
                 reader_.Feed(buffer, static_cast<std::size_t>(got));
+            }
         }
     }
     CloseLine();
@@ -357,6 +389,27 @@ void Receiver::SendNow(const Packet &packet)
     bool corrupt = ++sentFrames_ == config_.faults.corruptNth;
     Bytes frame = EncodePacket(packet.id, packet.data, corrupt);
     output_.insert(output_.end(), frame.begin(), frame.end());
+}
+
+void Receiver::Talk(long long now)
+{
+    const NmeaConfig &n = config_.nmea;
+    if (!n.enabled || fd_ < 0 || now < silentUntil_)
+        return;
+    // Unpaced, keep the line busy; paced, one sentence at each period.
+    while (output_.size() < kTalkAhead && now >= nextSentenceAt_) {
+        std::uint64_t i;
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            if (n.count && sentences_ >= n.count)
+                return;
+            i = sentences_++;
+        }
+        std::string sentence = n.replay.empty() ? GeneratedSentence(i) : n.replay[i % n.replay.size()];
+        output_.insert(output_.end(), sentence.begin(), sentence.end());
+        if (n.perSecond > 0)
+            nextSentenceAt_ = now + static_cast<long long>(1000.0 / n.perSecond);
+    }
 }
 
 void Receiver::Flush()

@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "nmea.h"
 #include "records.h"
 #include "wire.h"
 
@@ -65,6 +66,7 @@ struct Config {
     PvtConfig pvt;
     Faults faults;
     Store store; // what downloads serve
+    NmeaConfig nmea;
 };
 
 struct Stats {
@@ -89,6 +91,12 @@ public:
     void Stop();
     // Closes the line as an unplugged receiver would.
     void HangUp();
+    // Sends no NMEA sentence for this long, from now.
+    void FallSilent(int milliseconds);
+
+    // Every byte the host has sent.
+    std::string Received() const;
+    std::uint64_t SentencesSent() const;
 
     Store StoredData() const;
     Stats Statistics() const;
@@ -109,6 +117,7 @@ private:
     void FinishUpload(std::uint16_t command);
     Bytes PvtRecord() const;
     void Flush();
+    void Talk(long long now);
     void CloseLine();
     long long NowMs() const;
 
@@ -119,10 +128,13 @@ private:
     std::thread thread_;
     std::atomic<bool> running_{false};
     std::atomic<bool> hangUpRequested_{false};
+    std::atomic<long long> silentUntil_{0};
 
     mutable std::mutex lock_; // store and statistics, read by other threads
     Store store_;
     Stats stats_;
+    std::string received_;
+    std::uint64_t sentences_ = 0;
     int waypointType_;
     int routeHeaderType_;
 
@@ -135,6 +147,7 @@ private:
     Bytes output_;
     long long nextWriteAt_ = 0;
     long long nextPvtAt_ = 0;
+    long long nextSentenceAt_ = 0;
     std::vector<std::pair<long long, Packet>> delayed_; // answered once the ACK delay is over
     int sentFrames_ = 0;
     std::mt19937 random_;

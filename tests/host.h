@@ -14,6 +14,12 @@ inline BSTR Bstr(const std::string &text)
     return SysAllocStringLen(units.data(), static_cast<UINT>(units.size()));
 }
 
+// A string as NMEA sends take it: one byte a character.
+inline BSTR ByteBstr(const std::string &text)
+{
+    return SysAllocStringByteLen(text.data(), static_cast<UINT>(text.size()));
+}
+
 inline std::string Text(BSTR b)
 {
     std::string out;
@@ -34,6 +40,7 @@ public:
     explicit HostArray(size_t count)
     {
         SafeArrayAllocDescriptor(1, &array);
+        array->fFeatures = 0; // the strings are freed here, element by element
         array->cbElements = sizeof(Element);
         array->rgsabound[0].cElements = static_cast<ULONG>(count);
         SafeArrayAllocData(array);
@@ -63,6 +70,13 @@ private:
         SysFreeString(r.ident);
     }
     static void FreeStrings(HostTrackPoint &) {}
+    static void FreeStrings(BSTR &b) { SysFreeString(b); }
+    static void FreeStrings(NmeaTableEntry &e)
+    {
+        SysFreeString(e.talker);
+        SysFreeString(e.sentenceId);
+        SysFreeString(e.sentence);
+    }
 };
 
 inline void Fill(HostWaypoint &element, const Waypoint &w)

@@ -1,13 +1,30 @@
-/* NMEA mode, as the port session sees it. */
+/* NMEA mode: sentences received, handed to the host or its table, and the
+ * silence report. */
 #ifndef HALVEX_NMEA_H
 #define HALVEX_NMEA_H
 
+#include <time.h>
+
 #include "../port/session.h"
+
+enum { SentenceLimit = 521, FirstFieldLimit = 27, SilenceMs = 3000 };
 
 /* Feeds bytes read in NMEA mode to the sentence assembler. C linkage, so
  * that a test of the port session can stand in for it (ld --wrap). */
 extern "C" void NmeaReceive(PortSession *session, const unsigned char *bytes, int count);
-/* Reports line errors to the host's NMEA callback. */
+/* Reports line errors to the host's NMEA callback; its result, or 0. */
 int NmeaLineError(PortSession *session, DWORD errors);
+int NmeaSilenceTimer(void *session);
+void DispatchNmeaSentence(PortSession *session, const char *text);
+
+/* The talker (one or two characters) and the first field (at most 27) of a
+ * sentence, never read past its end. */
+void SplitSentence(const char *text, char talker[3], char firstField[FirstFieldLimit + 1]);
+/* The first element of the host's table whose key is firstField, ignoring
+ * ASCII case; null when there is none. */
+NmeaTableEntry *FindNmeaTableEntry(PortSession *session, const char *firstField);
+/* Local time t as an OLE Automation date; CurrentOleDate is now. */
+double OleDateAt(time_t t);
+double CurrentOleDate(void);
 
 #endif

@@ -25,6 +25,10 @@
 void PlatformLocalTime(time_t t, struct tm *out);
 void PlatformUtcTime(time_t t, struct tm *out);
 
+/* The local zone at time t: its standard offset in minutes west of UTC, and
+ * whether daylight-saving time is in effect. */
+void PlatformTimeZone(time_t t, long *minutesWest, int *daylight);
+
 /* Creates and opens for writing a file that did not exist, named after
  * pathTemplate, whose last six characters are "XXXXXX" and are replaced in
  * place. Null when no such file could be created. */

@@ -39,6 +39,14 @@ void PlatformLocalTime(time_t t, struct tm *out) { localtime_r(&t, out); }
 
 void PlatformUtcTime(time_t t, struct tm *out) { gmtime_r(&t, out); }
 
+void PlatformTimeZone(time_t t, long *minutesWest, int *daylight)
+{
+    struct tm local;
+    localtime_r(&t, &local); /* also reads TZ, setting timezone */
+    *minutesWest = timezone / 60;
+    *daylight = local.tm_isdst > 0;
+}
+
 FILE *PlatformCreateFreshFile(char *pathTemplate)
 {
     int fd = mkstemp(pathTemplate);

@@ -10,6 +10,14 @@ void PlatformLocalTime(time_t t, struct tm *out) { localtime_s(out, &t); }
 
 void PlatformUtcTime(time_t t, struct tm *out) { gmtime_s(out, &t); }
 
+void PlatformTimeZone(time_t t, long *minutesWest, int *daylight)
+{
+    (void)t;
+    TIME_ZONE_INFORMATION zone;
+    *daylight = GetTimeZoneInformation(&zone) == TIME_ZONE_ID_DAYLIGHT;
+    *minutesWest = zone.Bias;
+}
+
 FILE *PlatformCreateFreshFile(char *pathTemplate)
 {
     size_t length = strlen(pathTemplate);

@@ -1,0 +1,71 @@
+#include "nmea.h"
+
+#include <cstdio>
+#include <fstream>
+#include <stdexcept>
+
+namespace halvexsim {
+
+std::string WithChecksum(const std::string &body)
+{
+    unsigned checksum = 0;
+    for (std::size_t i = 1; i < body.size(); ++i)
+        checksum ^= static_cast<unsigned char>(body[i]);
+    char tail[8];
+    std::snprintf(tail, sizeof tail, "*%02X\r\n", checksum & 0xFF);
+    return body + tail;
+}
+
+std::string GeneratedSentence(std::uint64_t i)
+{
+    std::uint64_t tick = i / 6; // one fix every six sentences
+    unsigned seconds = static_cast<unsigned>(tick % 86400);
+    unsigned hh = seconds / 3600, mm = seconds / 60 % 60, ss = seconds % 60;
+    double minutes = 7.038 + static_cast<double>(tick % 10000) * 0.001;
+    char body[160];
+    switch (i % 6) {
+    case 0:
+        std::snprintf(body, sizeof body, "$GPGGA,%02u%02u%02u.00,48%06.3f,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,",
+                      hh, mm, ss, minutes);
+        break;
+    case 1:
+        std::snprintf(body, sizeof body,
+                      "$GPRMC,%02u%02u%02u.00,A,48%06.3f,N,01131.000,E,022.4,084.4,230394,003.1,W", hh, mm, ss,
+                      minutes);
+        break;
+    case 2:
+        std::snprintf(body, sizeof body, "$GPGSA,A,3,04,05,,09,12,,,24,,,,,2.5,1.3,2.1");
+        break;
+    case 3:
+        std::snprintf(body, sizeof body, "$GPGSV,2,%u,08,01,40,083,46,02,17,308,41,12,07,344,39,14,22,228,45",
+                      static_cast<unsigned>(1 + tick % 2));
+        break;
+    case 4:
+        std::snprintf(body, sizeof body, "$GPZDA,%02u%02u%02u.00,%02u,12,2026,00,00", hh, mm, ss,
+                      static_cast<unsigned>(1 + tick / 86400 % 28));
+        break;
+    default:
+        std::snprintf(body, sizeof body, "$PHLVX,STAT,%llu,OK", static_cast<unsigned long long>(tick));
+        break;
+    }
+    return WithChecksum(body);
+}
+
+std::vector<std::string> ReadSentenceFile(const std::string &path)
+{
+    std::ifstream in(path);
+    if (!in)
+        throw std::runtime_error("cannot read " + path);
+    std::vector<std::string> sentences;
+    std::string line;
+    while (std::getline(in, line)) {
+        while (!line.empty() && (line.back() == '\r' || line.back() == '\n' || line.back() == ' '))
+            line.pop_back();
+        if (line.empty())
+            continue;
+        sentences.push_back(line.find('*') == std::string::npos ? WithChecksum(line) : line + "\r\n");
+    }
+    return sentences;
+}
+
+} // namespace halvexsim

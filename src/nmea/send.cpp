@@ -1,0 +1,71 @@
+/* Sending text to the receiver: as it stands, or as sentences completed
+ * with their checksum and CR LF. */
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "../engine/enginelock.h"
+#include "../errlog/errlog.h"
+#include "../port/port.h"
+#include "../port/registry.h"
+#include "../transfer/marshal.h"
+
+enum { HostTrue = -1, HostFalse = 0 };
+
+int16_t HALVEX_CALL SendNMEA(PortSession *session, BSTR *text)
+{
+    LockEngine();
+    int16_t result = HostFalse;
+    char *bytes = NULL;
+    int length = IsLiveSession(session) && text ? BytesFromBstr(*text, &bytes) : 0;
+    if (length > 0) {
+        if (WritePort(session, (const unsigned char *)bytes, length))
+            result = HostTrue;
+        else
+            ErrorLog("WriteFile() : error %u:\n", (unsigned)GetLastError());
+    }
+    free(bytes);
+    UnlockEngine();
+    return result;
+}
+
+/* "$" + body + "*" + two hex digits + CR LF, the checksum the exclusive or
+ * of every byte after the "$"; null when no memory was left. */
+static char *CompleteSentence(const char *bytes, int length)
+{
+    char *line = (char *)malloc((size_t)length + 6);
+    if (!line)
+        return NULL;
+    unsigned char checksum = 0;
+    line[0] = bytes[0];
+    for (int i = 1; i < length; i++) {
+        line[i] = bytes[i];
+        checksum ^= (unsigned char)bytes[i];
+    }
+    snprintf(line + length, 6, "*%02X\r\n", checksum);
+    return line;
+}
+
+int16_t HALVEX_CALL SendNMEAChk(PortSession *session, SAFEARRAY **sentences)
+{
+    LockEngine();
+    int live = IsLiveSession(session);
+    SAFEARRAY *array = live && sentences ? *sentences : NULL;
+    /* The count is read again after each element: the array is the host's. */
+    for (ULONG i = 0; array && array->pvData && i < array->rgsabound[0].cElements; i++) {
+        char *bytes;
+        int length = BytesFromBstr(((BSTR *)array->pvData)[i], &bytes);
+        if (length > 0) { /* a null or empty element makes no line */
+            char *line = CompleteSentence(bytes, length);
+            if (line) {
+                int lineLength = length + 5;
+                ErrorLog("%.*s", lineLength, line);
+                WritePort(session, (const unsigned char *)line, lineLength);
+            }
+            free(line);
+        }
+        free(bytes);
+    }
+    UnlockEngine();
+    return live ? HostTrue : HostFalse;
+}
