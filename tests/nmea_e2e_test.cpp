@@ -83,8 +83,8 @@ TEST_F(Nmea, TableModeKeepsTheLatestOfEachKind)
     config.nmea = {true, 0, 10000, {}};
     PortSession *session = Connect(config, 115200);
     ASSERT_EQ(StartNMEA(session, &handle, &callback), 1);
-    // The ZDA after the last GGA and RMC, unlike any sentence before it.
-    std::string last = ": " + Body(halvexsim::GeneratedSentence(9998)) + "\n";
+    // The last RMC, which comes after the last GGA and is unlike any sentence before it.
+    std::string last = ": " + Body(halvexsim::GeneratedSentence(9997)) + "\n";
     ASSERT_TRUE(WaitUntil([&] { return CountInLog(last) == 1; }, 30000));
     StopNMEA(session); // the table is the host's to read from here on
     EXPECT_EQ(Sentences(), 0u) << "no callback in table mode";
