@@ -25,6 +25,7 @@ struct NmeaConfig {
     double perSecond = 1.0;    // sentences a second; 0: as fast as the line takes
     std::uint64_t count = 0;   // stop after this many; 0: never
     std::vector<std::string> replay; // when not empty, sent in a loop instead
+    bool held = false;         // silent from the start, until FallSilent(0)
 };
 
 } // namespace halvexsim

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 
 namespace halvexsim {
 
@@ -68,6 +69,8 @@ void Receiver::Start(int fd)
     wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (config_.pvt.periodMs > 0)
         nextPvtAt_ = NowMs() + config_.pvt.periodMs;
+    if (config_.nmea.held)
+        silentUntil_ = std::numeric_limits<long long>::max();
     running_ = true;
     thread_ = std::thread([this] { Run(); });
 }

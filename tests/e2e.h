@@ -42,7 +42,8 @@ protected:
             receiver->Stop();
         SetLogEnabled(0);
         unsetenv("TMPDIR");
-        std::system(("rm -rf " + directory).c_str());
+        if (!getenv("HALVEX_TEST_KEEP_LOG")) // set it to read a failed test's log
+            std::system(("rm -rf " + directory).c_str());
     }
     // Starts the simulated receiver and opens the port to it.
     PortSession *Connect(halvexsim::Config config, int baud = 9600)

@@ -59,12 +59,13 @@ TEST_F(Nmea, AHundredThousandSentencesArriveIntactAndInOrder)
 {
     SetLogEnabled(0); // as a host runs it
     halvexsim::Config config;
-    config.nmea = {true, 0, 100000, {}};
+    config.nmea = {true, 0, 100000, {}, true};
     PortSession *session = Connect(config, 115200);
     ASSERT_NE(session, nullptr);
     auto start = Clock::now();
     ASSERT_EQ(StartNMEA(session, nullptr, &callback), 1);
-    ASSERT_TRUE(WaitUntil([&] { return Sentences() >= 100000; }, 120000)) << Sentences();
+    receiver->FallSilent(0); // the stream starts once the host listens
+    ASSERT_TRUE(WaitUntil([&] { return Sentences() >= 100000; }, 60000)) << Sentences();
     std::printf("100000 sentences in %.2f s\n", std::chrono::duration<double>(Clock::now() - start).count());
     StopNMEA(session);
     std::lock_guard<std::mutex> hold(heard.lock);
@@ -80,9 +81,10 @@ TEST_F(Nmea, TableModeKeepsTheLatestOfEachKind)
     table[1].sentenceId = Bstr("rmc");
     SAFEARRAY *handle = table.array;
     halvexsim::Config config;
-    config.nmea = {true, 0, 10000, {}};
+    config.nmea = {true, 0, 10000, {}, true};
     PortSession *session = Connect(config, 115200);
     ASSERT_EQ(StartNMEA(session, &handle, &callback), 1);
+    receiver->FallSilent(0);
     // The last RMC, which comes after the last GGA and is unlike any sentence before it.
     std::string last = ": " + Body(halvexsim::GeneratedSentence(9997)) + "\n";
     ASSERT_TRUE(WaitUntil([&] { return CountInLog(last) == 1; }, 30000));
@@ -98,9 +100,8 @@ TEST_F(Nmea, TableModeKeepsTheLatestOfEachKind)
 TEST_F(Nmea, SilenceIsReportedEveryThreeSecondsWhileTheHostAsks)
 {
     halvexsim::Config config;
-    config.nmea = {true, 10, 0, {}};
+    config.nmea = {true, 10, 0, {}, true};
     PortSession *session = Connect(config);
-    receiver->FallSilent(60000);
     auto start = Clock::now();
     ASSERT_EQ(StartNMEA(session, nullptr, &callback), 1);
     ASSERT_TRUE(WaitUntil([&] { return Reports() >= 2; }, 8000));

@@ -1,0 +1,46 @@
+#include "sample.h"
+
+#include <cmath>
+
+namespace halvexsim {
+
+Store SampleStore(int trackPoints)
+{
+    struct Place {
+        const char *ident;
+        double latitude, longitude;
+        const char *comment;
+    };
+    static const Place places[] = {
+        {"GRNWCH", 51.477928, -0.001545, "ROYAL OBSERVATORY"},
+        {"TOWER", 51.508112, -0.075949, "TOWER BRIDGE NORTH END"},
+        {"STPAUL", 51.513845, -0.098351, "ST PAULS CATHEDRAL"},
+        {"KEWGDN", 51.478081, -0.295575, "KEW GARDENS MAIN GATE"},
+        {"HAMPST", 51.560793, -0.165653, "PARLIAMENT HILL"},
+        {"RICHMD", 51.442637, -0.275358, "RICHMOND PARK GATE"},
+    };
+    Store store;
+    for (const Place &p : places)
+        store.waypoints.push_back({p.ident, Semicircles(p.latitude), Semicircles(p.longitude), p.comment});
+    Route route;
+    route.number = 1;
+    route.comment = "THAMES WALK";
+    route.ident = "Thames walk";
+    for (int i = 0; i < 3; ++i)
+        route.waypoints.push_back(store.waypoints[static_cast<std::size_t>(i)]);
+    store.routes.push_back(route);
+
+    // A loop around the park, a point every 5 s, a second track halfway.
+    const std::uint32_t start = 1133395200u; // 2025-12-01 00:00 UTC from 1990-01-02
+    for (int i = 0; i < trackPoints; ++i) {
+        double angle = 2 * M_PI * i / std::max(trackPoints, 1);
+        double latitude = 51.4446 + 0.012 * std::sin(angle);
+        double longitude = -0.2743 + 0.019 * std::cos(angle);
+        store.trackPoints.push_back({Semicircles(latitude), Semicircles(longitude),
+                                     start + 5u * static_cast<std::uint32_t>(i),
+                                     i == 0 || i == trackPoints / 2});
+    }
+    return store;
+}
+
+} // namespace halvexsim
