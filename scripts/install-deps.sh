@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, if missing.
 set -euo pipefail
-packages=(cmake g++ make googletest g++-mingw-w64-i686 binutils-mingw-w64-i686 libcli11-dev clang libclang-rt-14-dev g++-multilib)
+packages=(cmake g++ make googletest g++-mingw-w64-i686 binutils-mingw-w64-i686 libcli11-dev libpugixml-dev nlohmann-json3-dev python3-gpxpy clang libclang-rt-14-dev g++-multilib)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -37,7 +37,7 @@ void AddOptions(CLI::App &app, Config &config)
         ->capture_default_str();
     app.add_option("--route-type", config.routeHeaderType, "route header data type when no protocol array says")
         ->capture_default_str();
-    app.add_option("--baud", config.baud, "pace output as a UART at this rate; 0 sends as fast as the line takes")
+    app.add_option("--pace-baud", config.baud, "pace output as a UART at this rate; 0 sends as fast as the line takes")
         ->capture_default_str();
 
     auto *pvt = app.add_option_group("Position reports");
@@ -47,9 +47,9 @@ void AddOptions(CLI::App &app, Config &config)
     pvt->add_option("--longitude", config.pvt.longitude, "degrees")->capture_default_str();
     pvt->add_option("--east", config.pvt.east, "east velocity, m/s")->capture_default_str();
     pvt->add_option("--north", config.pvt.north, "north velocity, m/s")->capture_default_str();
-    pvt->add_option("--seconds", config.pvt.seconds, "seconds of the receiver's clock")->capture_default_str();
-    pvt->add_option("--leap-seconds", config.pvt.leapSeconds)->capture_default_str();
-    pvt->add_option("--days", config.pvt.days, "days since 1989-12-31")->capture_default_str();
+    pvt->add_option("--clock-seconds", config.pvt.seconds, "seconds of the receiver's clock")->capture_default_str();
+    pvt->add_option("--clock-leap-seconds", config.pvt.leapSeconds)->capture_default_str();
+    pvt->add_option("--clock-days", config.pvt.days, "days since 1989-12-31")->capture_default_str();
 
     auto *nmea = app.add_option_group("NMEA talker");
     nmea->add_flag("--nmea", config.nmea.enabled, "send NMEA 0183 sentences (GGA, RMC, GSA, GSV, ZDA, PHLVX)");

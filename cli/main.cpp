@@ -1,0 +1,175 @@
+// halvex: move waypoints, routes and tracks between a GPS receiver and GPX
+// files, watch its NMEA sentences, or try it all on the built-in simulator.
+#include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+#include <ctime>
+#include <iostream>
+
+#include "connection.h"
+#include "demo.h"
+#include "errors.h"
+#include "gpx.h"
+#include "nmeawatch.h"
+#include "options.h"
+#include "terminal.h"
+
+using namespace halvex;
+
+namespace {
+
+std::string Version(int hundredths)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%d.%02d", hundredths / 100, hundredths % 100);
+    return text;
+}
+
+int Identify(const Options &options, bool json)
+{
+    Connection connection(options);
+    Product product = connection.Identify();
+    if (json) {
+        nlohmann::json out = {{"productId", product.id},
+                              {"softwareVersion", Version(product.version)},
+                              {"description", product.description},
+                              {"port", connection.Device()},
+                              {"simulated", connection.Simulated()}};
+        std::cout << out.dump(2) << std::endl;
+    } else {
+        std::cout << "Product id:       " << product.id << "\n"
+                  << "Software version: " << Version(product.version) << "\n"
+                  << "Description:      " << product.description << std::endl;
+    }
+    return 0;
+}
+
+std::string DefaultDemoFolder()
+{
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char name[64];
+    std::strftime(name, sizeof name, "halvex-demo-%Y%m%d-%H%M%S", &local);
+    return name;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    CLI::App app{"halvex: move waypoints, routes and tracks between a GPS receiver and GPX files, and watch its "
+                 "NMEA sentences. Without --port, a simulated receiver with sample data is started in this process, "
+                 "so every command works without hardware."};
+    app.require_subcommand(1);
+    Options options;
+    app.add_option("--port", options.port, "serial device of the receiver, e.g. /dev/ttyUSB0");
+    app.add_option("--baud", options.baud, "line speed for NMEA mode (binary transfers run at 9600)")
+        ->capture_default_str()
+        ->check(CLI::PositiveNumber);
+    app.add_option("--timeout", options.timeout, "seconds to wait for a transfer to finish")
+        ->capture_default_str()
+        ->check(CLI::PositiveNumber);
+    app.add_flag("--verbose", options.verbose, "say what is going on, on standard error");
+    app.fallthrough();
+
+    // The simulator's own options shape the built-in one (without --port).
+    halvexsim::AddOptions(app, options.simulator);
+    app.add_option("--sim-track-points", options.simulatorTrackPoints, "points in the simulator's sample track")
+        ->capture_default_str()
+        ->group("Simulator (without --port)");
+
+    bool json = false;
+    auto *identify = app.add_subcommand("identify", "show the receiver's product id, software version and description");
+    identify->add_flag("--json", json, "as JSON, for scripts");
+
+    std::string output, input;
+    auto addTransfer = [&](const char *noun) {
+        auto *command = app.add_subcommand(noun, std::string("get or put ") + noun + " as GPX");
+        command->require_subcommand(1);
+        auto *get = command->add_subcommand("get", std::string("download the receiver's ") + noun + " as GPX");
+        get->add_option("-o,--output", output, "GPX file to write (standard output when not given)");
+        auto *put = command->add_subcommand("put", std::string("upload the ") + noun + " of a GPX file");
+        put->add_option("file", input, "GPX file")->required()->check(CLI::ExistingFile);
+        return std::make_pair(get, put);
+    };
+    auto [waypointsGet, waypointsPut] = addTransfer("waypoints");
+    auto [routesGet, routesPut] = addTransfer("routes");
+    auto [tracksGet, tracksPut] = addTransfer("tracks");
+
+    auto *nmea = app.add_subcommand("nmea", "NMEA 0183 mode");
+    nmea->require_subcommand(1);
+    auto *watch = nmea->add_subcommand("watch", "show sentences as they arrive, flagging bad or missing checksums");
+    double seconds = 0;
+    std::vector<std::string> kinds;
+    watch->add_option("--seconds", seconds, "stop after this long (default: until Ctrl-C)");
+    watch->add_option("--table", kinds, "show the latest sentence of each kind, e.g. GGA,RMC")->delimiter(',');
+    auto *send = nmea->add_subcommand("send", "send sentences, each completed with its checksum and CR LF");
+    std::vector<std::string> sentences;
+    send->add_option("sentence", sentences, "e.g. '$PHLVX,RESET'")->required();
+
+    auto *demo = app.add_subcommand("demo", "a tour against the simulator: identify, upload, download to GPX, NMEA");
+    std::string folder;
+    demo->add_option("--out", folder, "folder for the GPX files (default: halvex-demo-<date>-<time>)");
+
+    CLI11_PARSE(app, argc, argv);
+    try {
+        if (identify->parsed())
+            return Identify(options, json);
+        if (demo->parsed())
+            return RunDemo(options, folder.empty() ? DefaultDemoFolder() : folder);
+        if (watch->parsed() || send->parsed()) {
+            options.simulator.nmea.enabled = true;
+            options.simulator.nmea.held = true;
+            Connection connection(options);
+            if (send->parsed()) {
+                connection.SendSentences(sentences);
+                return 0;
+            }
+            WatchNmea(connection, seconds, kinds);
+            return 0;
+        }
+
+        if (waypointsPut->parsed() || routesPut->parsed() || tracksPut->parsed()) {
+            Gpx gpx = ReadGpx(input); // checked whole before the port is opened
+            Connection connection(options);
+            Progress progress("Uploading to " + connection.Device());
+            if (waypointsPut->parsed()) {
+                connection.UploadWaypoints(gpx.waypoints);
+                progress.Done(std::to_string(gpx.waypoints.size()) + " waypoints sent");
+            } else if (routesPut->parsed()) {
+                connection.UploadRoutes(gpx.routes);
+                progress.Done(std::to_string(gpx.routes.size()) + " routes sent");
+            } else {
+                connection.UploadTrack(gpx.trackPoints);
+                progress.Done(std::to_string(gpx.trackPoints.size()) + " track points sent");
+            }
+            return 0;
+        }
+
+        Connection connection(options);
+        Gpx gpx;
+        if (waypointsGet->parsed()) {
+            Progress progress("Downloading waypoints from " + connection.Device());
+            gpx.waypoints = connection.DownloadWaypoints();
+            progress.Done(std::to_string(gpx.waypoints.size()) + " waypoints");
+        } else if (routesGet->parsed()) {
+            Progress progress("Downloading routes from " + connection.Device());
+            gpx.routes = connection.DownloadRoutes();
+            progress.Done(std::to_string(gpx.routes.size()) + " routes");
+        } else if (tracksGet->parsed()) {
+            Progress progress("Downloading the track from " + connection.Device());
+            gpx.trackPoints = connection.DownloadTrack([&](int done, int total) { progress.Update(done, total); });
+            progress.Done(std::to_string(gpx.trackPoints.size()) + " points");
+        }
+        WriteOutput(output, GpxText(gpx));
+        return 0;
+    } catch (const Failure &failure) {
+        std::fprintf(stderr, "halvex: %s\n", failure.what());
+        return failure.code();
+    } catch (const std::exception &error) {
+        std::fprintf(stderr, "halvex: %s\n", error.what());
+        return ExitFailure;
+    }
+}
