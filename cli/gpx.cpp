@@ -43,10 +43,10 @@ public:
 
     [[noreturn]] void Fail(const pugi::xml_node &node, const std::string &what) const
     {
-        auto [line, column] = Position(text_, node.offset_debug());
+        // An element's offset is that of its name: point at its "<".
+        auto [line, column] = Position(text_, node.offset_debug() - 1);
         throw Failure(ExitBadData, path_ + ":" + std::to_string(line) + ":" + std::to_string(column) + ": " + what);
     }
-    int Line(const pugi::xml_node &node) const { return Position(text_, node.offset_debug()).first; }
 
     double Coordinate(const pugi::xml_node &node, const char *name, double limit) const
     {
@@ -71,7 +71,6 @@ public:
         point.longitude = Coordinate(node, "lon", 180);
         point.name = node.child_value("name");
         point.comment = node.child_value("cmt");
-        point.line = Line(node);
         return point;
     }
 

@@ -10,7 +10,6 @@ namespace halvex {
 struct GpxPoint {
     double latitude = 0, longitude = 0;
     std::string name, comment;
-    int line = 0; // where it was read, for messages
 };
 
 struct GpxRoute {

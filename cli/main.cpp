@@ -75,6 +75,7 @@ int main(int argc, char **argv)
     app.fallthrough();
 
     // The simulator's own options shape the built-in one (without --port).
+    options.simulator.nmea.perSecond = 6; // a fix a second, six sentences to a fix
     halvexsim::AddOptions(app, options.simulator);
     app.add_option("--sim-track-points", options.simulatorTrackPoints, "points in the simulator's sample track")
         ->capture_default_str()

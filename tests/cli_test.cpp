@@ -1,0 +1,233 @@
+// The halvex tool, run as a user runs it, against the simulator built into
+// it or against a halvex-sim process.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "gpx.h"
+
+namespace {
+
+struct Outcome {
+    int exit = -1;
+    std::string out, err;
+};
+
+std::string Slurp(const std::string &path)
+{
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+class Tool : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/halvex-cli-XXXXXX";
+        directory = mkdtemp(pattern);
+    }
+    void TearDown() override
+    {
+        if (simulator > 0) {
+            kill(simulator, SIGTERM);
+            waitpid(simulator, nullptr, 0);
+        }
+        std::system(("rm -rf " + directory).c_str());
+    }
+    // Runs a shell command line with standard output and error to files.
+    Outcome Shell(const std::string &command)
+    {
+        std::string out = directory + "/out", err = directory + "/err";
+        int status = std::system(("cd " + directory + " && { " + command + "; } >" + out + " 2>" + err).c_str());
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Slurp(out), Slurp(err)};
+    }
+    Outcome Halvex(const std::string &arguments) { return Shell(std::string(HALVEX_TOOL) + " " + arguments); }
+    void Write(const std::string &name, const std::string &text) { std::ofstream(directory + "/" + name) << text; }
+    std::string Path(const std::string &name) { return directory + "/" + name; }
+    // Starts halvex-sim and returns the pseudo-terminal it serves.
+    std::string StartSimulator(const std::string &arguments = "")
+    {
+        int pipeFds[2];
+        EXPECT_EQ(pipe(pipeFds), 0);
+        simulator = fork();
+        if (simulator == 0) {
+            dup2(pipeFds[1], STDOUT_FILENO);
+            close(pipeFds[0]);
+            execl("/bin/sh", "sh", "-c", (std::string("exec ") + HALVEX_SIM + " " + arguments).c_str(), nullptr);
+            _exit(127);
+        }
+        close(pipeFds[1]);
+        std::string path;
+        char c;
+        while (read(pipeFds[0], &c, 1) == 1 && c != '\n')
+            path += c;
+        close(pipeFds[0]);
+        return path;
+    }
+
+    std::string directory;
+    pid_t simulator = -1;
+};
+
+const char *const kSample = R"(<?xml version="1.0" encoding="UTF-8"?>
+<gpx version="1.1" creator="test" xmlns="http://www.topografix.com/GPX/1/1">
+  <wpt lat="48.858370" lon="2.294481"><name>eiffel</name><cmt>Iron tower</cmt></wpt>
+  <wpt lat="-22.951916" lon="-43.210487"><name>Redentor</name><cmt>a comment longer than a receiver keeps, by far</cmt></wpt>
+  <wpt lat="35.658581" lon="139.745433"><name>TOKYOTOWER</name></wpt>
+  <rte><name>Tour</name><cmt>three sights</cmt><number>5</number>
+    <rtept lat="48.858370" lon="2.294481"><name>eiffel</name></rtept>
+    <rtept lat="35.658581" lon="139.745433"><name>tokyo</name></rtept>
+  </rte>
+  <trk><name>t</name><trkseg>
+    <trkpt lat="10.5" lon="20.25"><time>2024-05-01T12:00:00Z</time></trkpt>
+    <trkpt lat="10.6" lon="20.35"><time>2024-05-01T12:00:05Z</time></trkpt>
+  </trkseg><trkseg>
+    <trkpt lat="10.7" lon="20.45"><time>2024-05-01T13:00:00Z</time></trkpt>
+  </trkseg></trk>
+</gpx>
+)";
+
+TEST_F(Tool, IdentifiesTheSimulatedReceiver)
+{
+    Outcome text = Halvex("identify");
+    EXPECT_EQ(text.exit, 0) << text.err;
+    EXPECT_NE(text.out.find("Product id:       4242"), std::string::npos);
+    Outcome json = Halvex("--product-id 77 --description 'Trail Pro' identify --json");
+    EXPECT_EQ(json.exit, 0) << json.err;
+    EXPECT_NE(json.out.find("\"productId\": 77"), std::string::npos) << json.out;
+    EXPECT_NE(json.out.find("\"description\": \"Trail Pro\""), std::string::npos);
+}
+
+TEST_F(Tool, GpxRoundTripThroughOneSimulator)
+{
+    std::string port = StartSimulator();
+    ASSERT_FALSE(port.empty());
+    Write("sample.gpx", kSample);
+    for (const char *kind : {"waypoints", "routes", "tracks"}) {
+        Outcome put = Halvex(std::string("--port ") + port + " " + kind + " put sample.gpx");
+        EXPECT_EQ(put.exit, 0) << kind << ": " << put.err;
+        Outcome get = Halvex(std::string("--port ") + port + " " + kind + " get -o " + kind + ".gpx");
+        EXPECT_EQ(get.exit, 0) << kind << ": " << get.err;
+    }
+    halvex::Gpx waypoints = halvex::ReadGpx(Path("waypoints.gpx"));
+    ASSERT_EQ(waypoints.waypoints.size(), 3u);
+    EXPECT_EQ(waypoints.waypoints[0].name, "EIFFEL");
+    EXPECT_EQ(waypoints.waypoints[1].comment, "A COMMENT LONGER THAN A RECEIVER KEEPS,");
+    EXPECT_EQ(waypoints.waypoints[2].name, "TOKYOT");
+    EXPECT_NEAR(waypoints.waypoints[1].latitude, -22.951916, 1e-7);
+    EXPECT_NEAR(waypoints.waypoints[2].longitude, 139.745433, 1e-7);
+
+    halvex::Gpx routes = halvex::ReadGpx(Path("routes.gpx"));
+    ASSERT_EQ(routes.routes.size(), 1u);
+    EXPECT_EQ(routes.routes[0].number, 5);
+    EXPECT_EQ(routes.routes[0].comment, "THREE SIGHTS") << "D201 keeps number and comment";
+    EXPECT_EQ(routes.routes[0].points.size(), 2u);
+
+    halvex::Gpx track = halvex::ReadGpx(Path("tracks.gpx"));
+    ASSERT_EQ(track.trackPoints.size(), 3u);
+    EXPECT_TRUE(track.trackPoints[0].startsSegment);
+    EXPECT_FALSE(track.trackPoints[2].startsSegment) << "an uploaded track is one segment";
+    EXPECT_EQ(track.trackPoints[1].time, 1714564805.0);
+    EXPECT_NEAR(track.trackPoints[2].latitude, 10.7, 1e-7);
+}
+
+TEST_F(Tool, MalformedGpxIsRejectedWithItsPlaceAndNothingIsSent)
+{
+    std::string port = StartSimulator();
+    Write("broken.gpx", "<gpx>\n  <wpt lat=\"1\" lon=\"2\">\n    <name>x</wpt>\n</gpx>\n");
+    Outcome broken = Halvex("--port " + port + " waypoints put broken.gpx");
+    EXPECT_EQ(broken.exit, 5);
+    EXPECT_NE(broken.err.find("broken.gpx:3:"), std::string::npos) << broken.err;
+    Write("far.gpx", "<gpx>\n<wpt lat=\"1\" lon=\"2\"/>\n<wpt lat=\"12\" lon=\"181.5\"/>\n</gpx>\n");
+    Outcome far = Halvex("--port " + port + " waypoints put far.gpx");
+    EXPECT_EQ(far.exit, 5);
+    EXPECT_NE(far.err.find("far.gpx:3:1: longitude 181.5 is beyond 180 degrees"), std::string::npos) << far.err;
+    Outcome get = Halvex("--port " + port + " waypoints get");
+    EXPECT_EQ(get.exit, 0);
+    EXPECT_EQ(get.out.find("<wpt"), std::string::npos) << "the receiver still holds nothing";
+}
+
+TEST_F(Tool, FailuresAreOneClearSentenceAndAnExitCode)
+{
+    Outcome missing = Halvex("--port /dev/halvex-none identify");
+    EXPECT_EQ(missing.exit, 3);
+    EXPECT_EQ(missing.err, "halvex: cannot open /dev/halvex-none: no such device\n");
+    std::string port = StartSimulator();
+    Outcome first = Shell(std::string(HALVEX_TOOL) + " --port " + port + " nmea watch --seconds 2 & sleep 0.5; " +
+                      HALVEX_TOOL + " --port " + port + " identify; wait");
+    EXPECT_NE(first.err.find("it is in use by another program"), std::string::npos) << first.err;
+    Outcome silent = Halvex("--silent identify");
+    EXPECT_EQ(silent.exit, 4);
+    EXPECT_NE(silent.err.find("does not answer"), std::string::npos) << silent.err;
+    Outcome usage = Halvex("waypoints");
+    EXPECT_EQ(usage.exit, 106) << "CLI11's code for a missing subcommand";
+}
+
+TEST_F(Tool, PipesCarryNoProgressNorColour)
+{
+    Outcome track = Halvex("--sim-track-points 2000 tracks get");
+    EXPECT_EQ(track.exit, 0);
+    EXPECT_EQ(track.err, "");
+    EXPECT_EQ(track.out.find('\033'), std::string::npos);
+    size_t points = 0;
+    for (size_t at = track.out.find("<trkpt"); at != std::string::npos; at = track.out.find("<trkpt", at + 1))
+        points++;
+    EXPECT_EQ(points, 2000u);
+    Outcome watch = Halvex("nmea watch --seconds 1.5");
+    EXPECT_EQ(watch.exit, 0);
+    EXPECT_EQ(watch.out.find('\033'), std::string::npos);
+    EXPECT_NE(watch.out.find("$GPGGA,000000.00"), std::string::npos) << watch.out;
+    Outcome table = Halvex("nmea watch --seconds 1.5 --table GGA,RMC");
+    EXPECT_NE(table.out.find("GGA "), std::string::npos);
+    EXPECT_EQ(table.out.find('\033'), std::string::npos);
+}
+
+TEST_F(Tool, NmeaSendAddsTheChecksum)
+{
+    Outcome send = Halvex("nmea send '$GPGLL,1' '$PHLVX,RESET'");
+    EXPECT_EQ(send.exit, 0) << send.err;
+}
+
+TEST_F(Tool, DemoWritesGpxThatAnotherReaderAgreesWith)
+{
+    Outcome demo = Halvex("demo --out tour");
+    ASSERT_EQ(demo.exit, 0) << demo.err;
+    EXPECT_NE(demo.err.find("Done in"), std::string::npos);
+    for (const char *file : {"waypoints.gpx", "routes.gpx", "track.gpx"}) {
+        std::string path = Path(std::string("tour/") + file);
+        halvex::Gpx ours = halvex::ReadGpx(path);
+        // Debian's python3-gpxpy, an independent reader, must see the same points.
+        Outcome theirs = Shell("/usr/bin/python3 -c \"import gpxpy,sys; g=gpxpy.parse(open('" + path +
+                           "')); pts=[(p.latitude,p.longitude) for p in g.waypoints]+[(p.latitude,p.longitude) "
+                           "for r in g.routes for p in r.points]+[(p.latitude,p.longitude) for t in g.tracks for s "
+                           "in t.segments for p in s.points]; print(g.version, len(pts)); "
+                           "[print('%.9f %.9f' % p) for p in pts]\"");
+        ASSERT_EQ(theirs.exit, 0) << theirs.err;
+        std::ostringstream expected;
+        size_t count = ours.waypoints.size() + ours.trackPoints.size();
+        for (const auto &route : ours.routes)
+            count += route.points.size();
+        expected << "1.1 " << count << "\n";
+        char line[64];
+        for (const auto &p : ours.waypoints)
+            std::snprintf(line, sizeof line, "%.9f %.9f\n", p.latitude, p.longitude), expected << line;
+        for (const auto &route : ours.routes)
+            for (const auto &p : route.points)
+                std::snprintf(line, sizeof line, "%.9f %.9f\n", p.latitude, p.longitude), expected << line;
+        for (const auto &p : ours.trackPoints)
+            std::snprintf(line, sizeof line, "%.9f %.9f\n", p.latitude, p.longitude), expected << line;
+        EXPECT_EQ(theirs.out, expected.str()) << file;
+        EXPECT_GT(count, 2u) << file;
+    }
+}
+
+} // namespace
