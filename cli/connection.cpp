@@ -13,6 +13,7 @@
 
 #include "errors.h"
 #include "sample.h"
+#include "terminal.h"
 
 namespace halvex {
 
@@ -261,6 +262,9 @@ Connection::Connection(const Options &options) : options_(options)
         simulator_ = std::make_unique<halvexsim::Receiver>(config);
         simulator_->Start(master_);
     }
+    if (options.verbose)
+        Say(std::string("halvex: opening ") + (simulator_ ? "the simulated receiver on " : "") + device_ + " at " +
+            std::to_string(options.baud) + " baud");
     session_ = OpenCommPort(device_.c_str(), options.baud);
     if (!session_)
         throw Failure(ExitDevice, OpenFailure(device_));
@@ -290,6 +294,9 @@ Product Connection::Identify()
         NoAnswer("does not answer: no reply to the product request after 4 tries");
     identified_ = true;
     std::lock_guard<std::mutex> hold(rendezvous.lock);
+    if (options_.verbose)
+        Say("halvex: receiver " + std::to_string(rendezvous.product.id) + " \"" + rendezvous.product.description +
+            "\" identified");
     return rendezvous.product;
 }
 

@@ -18,12 +18,22 @@ int SendWord(PortSession *session, int packetId, uint16_t value)
     return 1;
 }
 
-void BeginTransfer(PortSession *session, int objective, void *callback, void *work)
+int TransferMayStart(PortSession *session)
+{
+    return IsLiveSession(session) && session->objective == ObjectiveReady;
+}
+
+int StartTransfer(PortSession *session, int objective, void *callback, void *work, int packetId, uint16_t word)
 {
     session->transferData = work;
     session->hostCallback = callback;
     session->objective = objective;
     session->step = 1;
+    if (SendWord(session, packetId, word))
+        return 1;
+    ReleaseTransfer(session);
+    EndTransfer(session);
+    return 0;
 }
 
 void EndTransfer(PortSession *session)

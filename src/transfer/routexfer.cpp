@@ -278,16 +278,10 @@ int32_t HALVEX_CALL HalvexUploadRouteInit(PortSession *session, SAFEARRAY **rout
 {
     LockEngine();
     int started = 0;
-    if (IsLiveSession(session) && session->objective == ObjectiveReady) {
+    if (TransferMayStart(session)) {
         RouteList *list = ReadHostRoutes(routes, waypoints);
-        if (list) {
-            BeginTransfer(session, ObjectiveRouteUpload, callback ? (void *)*callback : NULL, list);
-            started = SendWord(session, PacketRecords, (uint16_t)(list->routeCount + list->totalWaypoints));
-            if (!started) {
-                ReleaseTransfer(session);
-                EndTransfer(session);
-            }
-        }
+        started = list && StartTransfer(session, ObjectiveRouteUpload, callback ? (void *)*callback : NULL, list,
+                                        PacketRecords, (uint16_t)(list->routeCount + list->totalWaypoints));
     }
     UnlockEngine();
     if (started)
@@ -299,16 +293,10 @@ int32_t HALVEX_CALL HalvexDownloadRouteInit(PortSession *session, HalvexRouteCal
 {
     LockEngine();
     int started = 0;
-    if (IsLiveSession(session) && session->objective == ObjectiveReady) {
+    if (TransferMayStart(session)) {
         RouteList *list = (RouteList *)calloc(1, sizeof *list);
-        if (list) {
-            BeginTransfer(session, ObjectiveRouteDownload, callback ? (void *)*callback : NULL, list);
-            started = SendWord(session, PacketCommand, CommandTransferRoutes);
-            if (!started) {
-                ReleaseTransfer(session);
-                EndTransfer(session);
-            }
-        }
+        started = list && StartTransfer(session, ObjectiveRouteDownload, callback ? (void *)*callback : NULL, list,
+                                        PacketCommand, CommandTransferRoutes);
     }
     UnlockEngine();
     /* Woken like an upload, so that the request's time-out is honoured. */

@@ -187,16 +187,10 @@ int32_t HALVEX_CALL HalvexUploadTrackInit(PortSession *session, SAFEARRAY **poin
 {
     LockEngine();
     int started = 0;
-    if (IsLiveSession(session) && session->objective == ObjectiveReady) {
+    if (TransferMayStart(session)) {
         TrackList *list = ReadHostTrack(points);
-        if (list) {
-            BeginTransfer(session, ObjectiveTrackUpload, callback ? (void *)*callback : NULL, list);
-            started = SendWord(session, PacketRecords, (uint16_t)list->pointCount);
-            if (!started) {
-                ReleaseTransfer(session);
-                EndTransfer(session);
-            }
-        }
+        started = list && StartTransfer(session, ObjectiveTrackUpload, callback ? (void *)*callback : NULL, list,
+                                        PacketRecords, (uint16_t)list->pointCount);
     }
     UnlockEngine();
     if (started)
@@ -207,13 +201,9 @@ int32_t HALVEX_CALL HalvexUploadTrackInit(PortSession *session, SAFEARRAY **poin
 int32_t HALVEX_CALL HalvexDownloadTrackInit(PortSession *session, HalvexTrackCallback *callback)
 {
     LockEngine();
-    int started = 0;
-    if (IsLiveSession(session) && session->objective == ObjectiveReady) {
-        BeginTransfer(session, ObjectiveTrackDownload, callback ? (void *)*callback : NULL, NULL);
-        started = SendWord(session, PacketCommand, CommandTransferTracks);
-        if (!started)
-            EndTransfer(session);
-    }
+    int started = TransferMayStart(session) &&
+                  StartTransfer(session, ObjectiveTrackDownload, callback ? (void *)*callback : NULL, NULL,
+                                PacketCommand, CommandTransferTracks);
     UnlockEngine();
     /* Woken like an upload, so that the request's time-out is honoured. */
     if (started)

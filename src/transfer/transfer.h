@@ -19,8 +19,12 @@ void ReleaseTransfer(PortSession *session);
 /* Sends a packet of one 16-bit word (records, transfer complete, command),
  * acknowledged and retransmitted; 0 when no memory was left. */
 int SendWord(PortSession *session, int packetId, uint16_t value);
-/* Enters a transfer's objective with its callback and working record. */
-void BeginTransfer(PortSession *session, int objective, void *callback, void *work);
+/* Whether a transfer may start: the session is live and ready. */
+int TransferMayStart(PortSession *session);
+/* Enters a transfer's objective with its callback and working record and
+ * sends its first packet, a 16-bit word; 1 when started. When the packet
+ * cannot be sent the record is released and the session stays ready. */
+int StartTransfer(PortSession *session, int objective, void *callback, void *work, int packetId, uint16_t word);
 /* Back to ready once the host has been called. */
 void EndTransfer(PortSession *session);
 

@@ -154,16 +154,10 @@ int32_t HALVEX_CALL HalvexUploadWayPtInit(PortSession *session, SAFEARRAY **wayp
 {
     LockEngine();
     int started = 0;
-    if (IsLiveSession(session) && session->objective == ObjectiveReady) {
+    if (TransferMayStart(session)) {
         RouteRecord *work = ReadHostWaypoints(waypoints);
-        if (work) {
-            BeginTransfer(session, ObjectiveWaypointUpload, callback ? (void *)*callback : NULL, work);
-            started = SendWord(session, PacketRecords, (uint16_t)work->waypointCount);
-            if (!started) {
-                ReleaseTransfer(session);
-                EndTransfer(session);
-            }
-        }
+        started = work && StartTransfer(session, ObjectiveWaypointUpload, callback ? (void *)*callback : NULL, work,
+                                        PacketRecords, (uint16_t)work->waypointCount);
     }
     UnlockEngine();
     if (started)
@@ -175,16 +169,10 @@ int32_t HALVEX_CALL HalvexDownloadWayPtInit(PortSession *session, HalvexWaypoint
 {
     LockEngine();
     int started = 0;
-    if (IsLiveSession(session) && session->objective == ObjectiveReady) {
+    if (TransferMayStart(session)) {
         RouteRecord *work = (RouteRecord *)calloc(1, sizeof *work);
-        if (work) {
-            BeginTransfer(session, ObjectiveWaypointDownload, callback ? (void *)*callback : NULL, work);
-            started = SendWord(session, PacketCommand, CommandTransferWaypoints);
-            if (!started) {
-                ReleaseTransfer(session);
-                EndTransfer(session);
-            }
-        }
+        started = work && StartTransfer(session, ObjectiveWaypointDownload, callback ? (void *)*callback : NULL, work,
+                                        PacketCommand, CommandTransferWaypoints);
     }
     UnlockEngine();
     /* Woken like an upload, so that a receiver that never answers is given
