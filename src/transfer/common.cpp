@@ -45,6 +45,17 @@ void EndTransfer(PortSession *session)
     session->objective = ObjectiveReady;
 }
 
+void EndUpload(PortSession *session, int32_t status, const char *failureLine)
+{
+    ReleaseTransfer(session);
+    HalvexUploadCallback callback = (HalvexUploadCallback)session->hostCallback;
+    if (callback)
+        callback(status, 0);
+    EndTransfer(session);
+    if (status)
+        ErrorLog("%s", failureLine);
+}
+
 void ReleaseTransfer(PortSession *session)
 {
     switch (session->objective) {

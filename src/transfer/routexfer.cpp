@@ -139,14 +139,7 @@ static RouteList *ReadHostRoutes(SAFEARRAY **routeArray, SAFEARRAY **waypointArr
 
 static void FinishUpload(PortSession *session, int32_t status)
 {
-    FreeRouteList((RouteList *)session->transferData);
-    session->transferData = NULL;
-    HalvexUploadCallback callback = (HalvexUploadCallback)session->hostCallback;
-    if (callback)
-        callback(status, 0);
-    EndTransfer(session);
-    if (status)
-        ErrorLog("Route upload request failed\n");
+    EndUpload(session, status, "Route upload request failed\n");
 }
 
 /* step 1: between routes; step 2 + k: the current route's header and k of

@@ -82,14 +82,7 @@ static TrackList *ReadHostTrack(SAFEARRAY **array)
 
 static void FinishUpload(PortSession *session, int32_t status)
 {
-    FreeTrackList((TrackList *)session->transferData);
-    session->transferData = NULL;
-    HalvexUploadCallback callback = (HalvexUploadCallback)session->hostCallback;
-    if (callback)
-        callback(status, 0);
-    EndTransfer(session);
-    if (status)
-        ErrorLog("Track upload request failed\n");
+    EndUpload(session, status, "Track upload request failed\n");
 }
 
 int TrackUploadStep(PortSession *session, int code, const unsigned char *data, int length)

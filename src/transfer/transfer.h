@@ -27,6 +27,9 @@ int TransferMayStart(PortSession *session);
 int StartTransfer(PortSession *session, int objective, void *callback, void *work, int packetId, uint16_t word);
 /* Back to ready once the host has been called. */
 void EndTransfer(PortSession *session);
+/* Ends an upload: its record freed, the host told (status 0 done, 1
+ * aborted), the session ready; an abort is logged with failureLine. */
+void EndUpload(PortSession *session, int32_t status, const char *failureLine);
 
 struct WaypointRecord;
 struct RouteRecord;

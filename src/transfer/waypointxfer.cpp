@@ -40,14 +40,7 @@ static RouteRecord *ReadHostWaypoints(SAFEARRAY **array)
 
 static void FinishUpload(PortSession *session, int32_t status)
 {
-    FreeRouteRecord((RouteRecord *)session->transferData);
-    session->transferData = NULL;
-    HalvexUploadCallback callback = (HalvexUploadCallback)session->hostCallback;
-    if (callback)
-        callback(status, 0);
-    EndTransfer(session);
-    if (status)
-        ErrorLog("Way point upload request failed\n");
+    EndUpload(session, status, "Way point upload request failed\n");
 }
 
 int WaypointUploadStep(PortSession *session, int code, const unsigned char *data, int length)
