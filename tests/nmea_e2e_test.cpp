@@ -1,5 +1,6 @@
 // NMEA mode end to end: sentences from the simulated receiver's talker to
 // the host's callback or table, the silence report, and sending.
+#include <atomic>
 #include <mutex>
 
 #include "e2e.h"
@@ -178,6 +179,36 @@ TEST_F(Nmea, SendingWithAndWithoutTheChecksum)
     StopNMEA(nullptr);
     SysFreeString(raw);
     SysFreeString(empty);
+}
+
+PortSession *closing = nullptr;
+std::atomic<int> closedFromCallback{0};
+
+int16_t HALVEX_CALL CloseOnFirstSentence(int32_t code, int32_t, BSTR *)
+{
+    if (code == 0 && closedFromCallback++ == 0) {
+        // Back into the library from its own thread: leave NMEA mode, then close.
+        StopNMEA(closing);
+        CloseCommPort(closing);
+    }
+    return 0;
+}
+
+TEST_F(Nmea, ACallbackMayStopAndCloseThePortItIsCalledFor)
+{
+    halvexsim::Config config;
+    config.nmea = {true, 0, 0, {}, true};
+    closing = Connect(config, 115200);
+    ASSERT_NE(closing, nullptr);
+    HalvexNmeaCallback closer = CloseOnFirstSentence;
+    ASSERT_EQ(StartNMEA(closing, nullptr, &closer), 1);
+    receiver->FallSilent(0); // a stream that keeps coming while the port closes
+    ASSERT_TRUE(WaitUntil([&] { return closedFromCallback.load() >= 1; }, 3000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(closedFromCallback.load(), 1) << "nothing after the close";
+    BSTR text = ByteBstr("$X");
+    EXPECT_EQ(SendNMEA(closing, &text), 0) << "the handle is closed";
+    SysFreeString(text);
 }
 
 } // namespace
