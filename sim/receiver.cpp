@@ -109,14 +109,6 @@ std::uint64_t Receiver::SentencesSent() const
     return sentences_;
 }
 
-void Receiver::HangUp()
-{
-    hangUpRequested_ = true;
-    std::uint64_t one = 1;
-    if (write(wakeFd_, &one, sizeof one) < 0) {
-    }
-}
-
 Store Receiver::StoredData() const
 {
     std::lock_guard<std::mutex> hold(lock_);
@@ -302,7 +294,6 @@ void Receiver::Handle(const Packet &packet)
     }
     case kRecords:
         upload_ = Store{};
-        expectedRecords_ = GetU16(packet.data, 0);
         break;
     case kWaypoint:
         upload_.waypoints.push_back(WaypointFromWire(waypointType_, packet.data));

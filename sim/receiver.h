@@ -89,8 +89,6 @@ public:
     // Serves the line on fd (a pseudo-terminal's master, or any descriptor).
     void Start(int fd);
     void Stop();
-    // Closes the line as an unplugged receiver would.
-    void HangUp();
     // Sends no NMEA sentence for this long, from now.
     void FallSilent(int milliseconds);
 
@@ -152,7 +150,6 @@ private:
     int sentFrames_ = 0;
     std::mt19937 random_;
     Store upload_; // records of an upload under way
-    int expectedRecords_ = 0;
 };
 
 } // namespace halvexsim

@@ -210,4 +210,29 @@ TEST_F(Identify, PositionReportsAreAcknowledgedAndLoggedInBinaryMode)
     CloseCommPort(session);
 }
 
+std::atomic<int> lineLost{0};
+void HALVEX_CALL OnLine(int32_t code, int32_t value)
+{
+    if (code == 2 && value == 0)
+        lineLost++;
+}
+
+TEST_F(Identify, AReceiverThatHangsUpEndsTheSession)
+{
+    halvexsim::Config config;
+    config.faults.hangUpAfter = 1; // gone once the product request has come
+    line = std::make_unique<Pty>();
+    receiver = std::make_unique<halvexsim::Receiver>(config);
+    receiver->Start(dup(line->master()));
+    line->CloseMaster();
+    HalvexPortCallback onLine = OnLine;
+    lineLost = 0;
+    PortSession *session = OpenCommPortEx(line->path(), 9600, &onLine);
+    ASSERT_NE(session, nullptr);
+    HalvexGetProductInfoInit(session, &callback);
+    ASSERT_TRUE(WaitUntil([&] { return lineLost.load() == 1; }, 2000));
+    EXPECT_EQ(HalvexGetProductInfoInit(session, &callback), 0) << "the session is gone";
+    CloseCommPort(session);
+}
+
 } // namespace
