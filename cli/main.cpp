@@ -79,7 +79,7 @@ int main(int argc, char **argv)
     halvexsim::AddOptions(app, options.simulator);
     app.add_option("--sim-track-points", options.simulatorTrackPoints, "points in the simulator's sample track")
         ->capture_default_str()
-        ->group("Simulator (without --port)");
+        ->group("Simulator (without --port; the groups below shape it too)");
 
     bool json = false;
     auto *identify = app.add_subcommand("identify", "show the receiver's product id, software version and description");
@@ -114,7 +114,12 @@ int main(int argc, char **argv)
     std::string folder;
     demo->add_option("--out", folder, "folder for the GPX files (default: halvex-demo-<date>-<time>)");
 
-    CLI11_PARSE(app, argc, argv);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError &error) {
+        // --help prints and succeeds; every mistake in the command line is 2.
+        return app.exit(error) == 0 ? 0 : ExitUsage;
+    }
     try {
         if (identify->parsed())
             return Identify(options, json);

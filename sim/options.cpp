@@ -24,20 +24,21 @@ std::optional<std::vector<ProtocolEntry>> ParseProtocols(const std::string &text
 
 void AddOptions(CLI::App &app, Config &config)
 {
-    app.add_option("--product-id", config.productId, "product id the receiver reports")->capture_default_str();
-    app.add_option("--software-version", config.softwareVersion, "software version, in hundredths")
+    auto *receiver = app.add_option_group("Receiver", "what the simulated receiver is and speaks");
+    receiver->add_option("--product-id", config.productId, "product id the receiver reports")->capture_default_str();
+    receiver->add_option("--software-version", config.softwareVersion, "software version, in hundredths")
         ->capture_default_str();
-    app.add_option("--description", config.description, "product description")->capture_default_str();
-    app.add_option_function<std::string>(
+    receiver->add_option("--description", config.description, "product description")->capture_default_str();
+    receiver->add_option_function<std::string>(
         "--protocols", [&config](const std::string &text) { config.protocols = ParseProtocols(text); },
         "protocol array to send after the product data, e.g. P000,L001,A100,D103,A201,D202; its last D1xx "
         "and D2xx entries set the waypoint and route header types; 'none' sends none (default "
         "P000,L001,A010,A100,D103,A201,D201,A300,D300)");
-    app.add_option("--waypoint-type", config.waypointType, "waypoint data type when no protocol array says")
+    receiver->add_option("--waypoint-type", config.waypointType, "waypoint data type when no protocol array says")
         ->capture_default_str();
-    app.add_option("--route-type", config.routeHeaderType, "route header data type when no protocol array says")
+    receiver->add_option("--route-type", config.routeHeaderType, "route header data type when no protocol array says")
         ->capture_default_str();
-    app.add_option("--pace-baud", config.baud, "pace output as a UART at this rate; 0 sends as fast as the line takes")
+    receiver->add_option("--pace-baud", config.baud, "pace output as a UART at this rate; 0 sends as fast as the line takes")
         ->capture_default_str();
 
     auto *pvt = app.add_option_group("Position reports");
