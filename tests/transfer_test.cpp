@@ -366,6 +366,7 @@ TEST_F(Transfers, ClosingThePortCutsATransferOff)
     halvexsim::Config config = Types(103);
     for (int i = 0; i < 30; i++)
         config.store.waypoints.push_back({"WPT" + std::to_string(i), i, i, ""});
+    config.baud = 9600; // about 2 s of waypoints on the line: the close comes in the middle
     PortSession *session = Ready(config);
     ASSERT_EQ(HalvexDownloadWayPtInit(session, &waypointDownload), 1);
     ASSERT_TRUE(LogShows("WayPt="));
