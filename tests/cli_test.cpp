@@ -2,7 +2,9 @@
 // it or against a halvex-sim process.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -162,9 +164,12 @@ TEST_F(Tool, FailuresAreOneClearSentenceAndAnExitCode)
     EXPECT_EQ(missing.exit, 3);
     EXPECT_EQ(missing.err, "halvex: cannot open /dev/halvex-none: no such device\n");
     std::string port = StartSimulator();
-    Outcome first = Shell(std::string(HALVEX_TOOL) + " --port " + port + " nmea watch --seconds 2 & sleep 0.5; " +
-                      HALVEX_TOOL + " --port " + port + " identify; wait");
-    EXPECT_NE(first.err.find("it is in use by another program"), std::string::npos) << first.err;
+    int holder = open(port.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0); // as another program holding the port would
+    Outcome busy = Halvex("--port " + port + " identify");
+    close(holder);
+    EXPECT_EQ(busy.exit, 3);
+    EXPECT_EQ(busy.err, "halvex: cannot open " + port + ": it is in use by another program\n");
     Outcome silent = Halvex("--silent identify");
     EXPECT_EQ(silent.exit, 4);
     EXPECT_NE(silent.err.find("does not answer"), std::string::npos) << silent.err;
