@@ -56,6 +56,40 @@ void EndUpload(PortSession *session, int32_t status, const char *failureLine)
         ErrorLog("%s", failureLine);
 }
 
+int UploadStep(PortSession *session, int code, void (*onAck)(PortSession *session), const char *failureLine)
+{
+    switch (code) {
+    case DispatchAcked:
+        onAck(session);
+        break;
+    case DispatchAborted:
+        EndUpload(session, 1, failureLine);
+        break;
+    case DispatchNaked:
+    case DispatchTimedOut:
+        break;
+    default:
+        LogUnexpectedPacket(code);
+        break;
+    }
+    return 1;
+}
+
+void SendNextRecord(PortSession *session, int count, int (*sendRecord)(PortSession *session, int k),
+                    uint16_t command, const char *failureLine)
+{
+    int k = session->step - 1;
+    if (k > count) {
+        EndUpload(session, 0, failureLine); /* that was the ACK of the transfer complete */
+        return;
+    }
+    int sent = k < count ? sendRecord(session, k) : SendWord(session, PacketXferComplete, command);
+    if (sent)
+        session->step++;
+    else
+        EndUpload(session, 1, failureLine);
+}
+
 void ReleaseTransfer(PortSession *session)
 {
     switch (session->objective) {

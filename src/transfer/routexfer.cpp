@@ -137,10 +137,9 @@ static RouteList *ReadHostRoutes(SAFEARRAY **routeArray, SAFEARRAY **waypointArr
     return list;
 }
 
-static void FinishUpload(PortSession *session, int32_t status)
-{
-    EndUpload(session, status, "Route upload request failed\n");
-}
+static const char RouteUploadFailed[] = "Route upload request failed\n";
+
+static void FinishUpload(PortSession *session, int32_t status) { EndUpload(session, status, RouteUploadFailed); }
 
 /* step 1: between routes; step 2 + k: the current route's header and k of
  * its waypoints are out. The next packet goes on the ACK of the last one.
@@ -176,25 +175,16 @@ static void SendNextRoutePacket(PortSession *session, RouteList *list)
     }
 }
 
+static void RouteUploadAcked(PortSession *session)
+{
+    SendNextRoutePacket(session, (RouteList *)session->transferData);
+}
+
 int RouteUploadStep(PortSession *session, int code, const unsigned char *data, int length)
 {
     (void)data;
     (void)length;
-    switch (code) {
-    case DispatchAcked:
-        SendNextRoutePacket(session, (RouteList *)session->transferData);
-        break;
-    case DispatchAborted:
-        FinishUpload(session, 1);
-        break;
-    case DispatchNaked:
-    case DispatchTimedOut:
-        break;
-    default:
-        LogUnexpectedPacket(code);
-        break;
-    }
-    return 1;
+    return UploadStep(session, code, RouteUploadAcked, RouteUploadFailed);
 }
 
 static void CallDownloadCallback(PortSession *session, int32_t status, int32_t value, SAFEARRAY **routes,

@@ -80,45 +80,24 @@ static TrackList *ReadHostTrack(SAFEARRAY **array)
     return list;
 }
 
-static void FinishUpload(PortSession *session, int32_t status)
+static const char TrackUploadFailed[] = "Track upload request failed\n";
+
+static int SendTrackPoint(PortSession *session, int k)
 {
-    EndUpload(session, status, "Track upload request failed\n");
+    return EncodeTrackPoint(session, &((TrackList *)session->transferData)->points[k]);
+}
+
+static void TrackUploadAcked(PortSession *session)
+{
+    SendNextRecord(session, ((TrackList *)session->transferData)->pointCount, SendTrackPoint, CommandTransferTracks,
+                   TrackUploadFailed);
 }
 
 int TrackUploadStep(PortSession *session, int code, const unsigned char *data, int length)
 {
     (void)data;
     (void)length;
-    TrackList *list = (TrackList *)session->transferData;
-    switch (code) {
-    case DispatchAcked: {
-        int k = session->step - 1;
-        int sent = 1;
-        if (k < list->pointCount)
-            sent = EncodeTrackPoint(session, &list->points[k]);
-        else if (k == list->pointCount)
-            sent = SendWord(session, PacketXferComplete, CommandTransferTracks);
-        else {
-            FinishUpload(session, 0);
-            break;
-        }
-        if (sent)
-            session->step++;
-        else
-            FinishUpload(session, 1);
-        break;
-    }
-    case DispatchAborted:
-        FinishUpload(session, 1);
-        break;
-    case DispatchNaked:
-    case DispatchTimedOut:
-        break;
-    default:
-        LogUnexpectedPacket(code);
-        break;
-    }
-    return 1;
+    return UploadStep(session, code, TrackUploadAcked, TrackUploadFailed);
 }
 
 static int16_t CallDownloadCallback(PortSession *session, int32_t value, HostTrackPoint *point)

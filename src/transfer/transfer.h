@@ -30,6 +30,16 @@ void EndTransfer(PortSession *session);
 /* Ends an upload: its record freed, the host told (status 0 done, 1
  * aborted), the session ready; an abort is logged with failureLine. */
 void EndUpload(PortSession *session, int32_t status, const char *failureLine);
+/* An upload's handler: onAck sends what follows the acknowledged packet;
+ * an abort ends the upload; NAKs and time-outs are the link's to retry;
+ * data packets are only logged. */
+int UploadStep(PortSession *session, int code, void (*onAck)(PortSession *session), const char *failureLine);
+/* On an ACK of an upload of count records: record step - 1 (sendRecord),
+ * then the transfer complete with command, then, on its ACK, the end. A
+ * record that cannot be sent (no encoder for the type) ends the upload as
+ * aborted, since no ACK would ever come. */
+void SendNextRecord(PortSession *session, int count, int (*sendRecord)(PortSession *session, int k),
+                    uint16_t command, const char *failureLine);
 
 struct WaypointRecord;
 struct RouteRecord;

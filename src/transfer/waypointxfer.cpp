@@ -38,46 +38,25 @@ static RouteRecord *ReadHostWaypoints(SAFEARRAY **array)
     return work;
 }
 
-static void FinishUpload(PortSession *session, int32_t status)
+static const char WaypointUploadFailed[] = "Way point upload request failed\n";
+
+static int SendWaypoint(PortSession *session, int k)
 {
-    EndUpload(session, status, "Way point upload request failed\n");
+    RouteRecord *work = (RouteRecord *)session->transferData;
+    return EncodeWaypoint(session, &work->waypoints[k], PacketWaypoint);
+}
+
+static void WaypointUploadAcked(PortSession *session)
+{
+    SendNextRecord(session, ((RouteRecord *)session->transferData)->waypointCount, SendWaypoint,
+                   CommandTransferWaypoints, WaypointUploadFailed);
 }
 
 int WaypointUploadStep(PortSession *session, int code, const unsigned char *data, int length)
 {
     (void)data;
     (void)length;
-    RouteRecord *work = (RouteRecord *)session->transferData;
-    switch (code) {
-    case DispatchAcked: {
-        int k = session->step - 1;
-        if (k < work->waypointCount) {
-            /* A type without an encoder sends nothing and would wait for ever. */
-            if (!EncodeWaypoint(session, &work->waypoints[k], PacketWaypoint))
-                FinishUpload(session, 1);
-            else
-                session->step++;
-        } else if (k == work->waypointCount) {
-            if (SendWord(session, PacketXferComplete, CommandTransferWaypoints))
-                session->step++;
-            else
-                FinishUpload(session, 1);
-        } else {
-            FinishUpload(session, 0);
-        }
-        break;
-    }
-    case DispatchAborted:
-        FinishUpload(session, 1);
-        break;
-    case DispatchNaked:
-    case DispatchTimedOut:
-        break;
-    default:
-        LogUnexpectedPacket(code);
-        break;
-    }
-    return 1;
+    return UploadStep(session, code, WaypointUploadAcked, WaypointUploadFailed);
 }
 
 static void CallDownloadCallback(PortSession *session, SAFEARRAY **array)
