@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "engine/dispatch.h"
+#include "engine_fixture.h"
 #include "engine/enginelock.h"
 #include "engine/entry.h"
 #include "engine/timerqueue.h"
@@ -17,17 +18,13 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-class Dispatcher : public ::testing::Test {
+class Dispatcher : public EngineRunning {
 protected:
     void SetUp() override
     {
-        ProcessAttach();
-        auto deadline = Clock::now() + std::chrono::seconds(5);
-        while (!DispatcherReady() && Clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        EngineRunning::SetUp();
         ASSERT_TRUE(DispatcherReady());
     }
-    void TearDown() override { ProcessDetach(); }
 };
 
 std::atomic<int> calls;

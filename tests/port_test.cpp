@@ -24,6 +24,7 @@
 #include "errlog/errlog.h"
 #include "port/registry.h"
 #include "port/session.h"
+#include "engine_fixture.h"
 #include "pty.h"
 
 namespace {
@@ -80,48 +81,17 @@ void HALVEX_CALL OnPortEvent(int32_t code, int32_t value)
     portCode = code;
 }
 
-class PortSessionTest : public ::testing::Test {
+class PortSessionTest : public EngineRunning {
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/halvex-port-XXXXXX";
-        directory = mkdtemp(pattern);
-        setenv("TMPDIR", directory.c_str(), 1);
-        SetLogEnabled(1);
-        ProcessAttach();
-        auto deadline = Clock::now() + std::chrono::seconds(5);
-        while (!DispatcherReady() && Clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        EngineRunning::SetUp();
         std::lock_guard<std::mutex> hold(routed.lock);
         routed.nmea.clear();
         routed.link.clear();
         routed.nmeaCalls = 0;
         routed.arrivals.clear();
         portCode = portValue = -1;
-    }
-    void TearDown() override
-    {
-        ProcessDetach();
-        SetLogEnabled(0);
-        unsetenv("TMPDIR");
-        std::system(("rm -rf " + directory).c_str());
-    }
-    std::string Log()
-    {
-        std::ifstream in(directory + "/halvex32.log");
-        std::stringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
-    bool LogShows(const std::string &line, int milliseconds = 1000)
-    {
-        auto deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
-        while (Log().find(line) == std::string::npos) {
-            if (Clock::now() > deadline)
-                return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-        return true;
     }
     void SetObjective(PortSession *session, int objective)
     {
@@ -149,7 +119,6 @@ protected:
         return copy.count;
     }
 
-    std::string directory;
     Pty pty;
 };
 

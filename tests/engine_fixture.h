@@ -1,0 +1,73 @@
+// The library's engine running as in a loaded library, with its log on in a
+// directory of the test's own, and ways to wait for what it does.
+#ifndef HALVEX_TEST_ENGINE_FIXTURE_H
+#define HALVEX_TEST_ENGINE_FIXTURE_H
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "engine/dispatch.h"
+#include "engine/entry.h"
+#include "errlog/errlog.h"
+
+class EngineRunning : public ::testing::Test {
+protected:
+    using Clock = std::chrono::steady_clock;
+
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/halvex-engine-XXXXXX";
+        directory = mkdtemp(pattern);
+        setenv("TMPDIR", directory.c_str(), 1);
+        SetLogEnabled(1);
+        ProcessAttach();
+        WaitUntil([] { return DispatcherReady() != 0; }, 5000);
+    }
+    void TearDown() override
+    {
+        ProcessDetach();
+        SetLogEnabled(0);
+        unsetenv("TMPDIR");
+        if (!getenv("HALVEX_TEST_KEEP_LOG")) // set it to read a failed test's log
+            std::system(("rm -rf " + directory).c_str());
+    }
+    std::string Log()
+    {
+        std::ifstream in(directory + "/halvex32.log");
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+    int CountInLog(const std::string &line)
+    {
+        std::string log = Log();
+        int count = 0;
+        for (size_t at = log.find(line); at != std::string::npos; at = log.find(line, at + 1))
+            count++;
+        return count;
+    }
+    bool LogShows(const std::string &line, int milliseconds = 2000)
+    {
+        return WaitUntil([&] { return Log().find(line) != std::string::npos; }, milliseconds);
+    }
+    template <typename Predicate> static bool WaitUntil(Predicate done, int milliseconds)
+    {
+        auto deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+        while (!done()) {
+            if (Clock::now() > deadline)
+                return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return true;
+    }
+
+    std::string directory;
+};
+
+#endif
