@@ -42,6 +42,16 @@ void SendFrame(PortSession *session, unsigned char *frame, int length)
     WritePort(session, frame, length);
 }
 
+int SendPacket(PortSession *session, int id, const unsigned char *data, int length)
+{
+    int frameLength;
+    unsigned char *frame = EncodeFrame(id, data, length, &frameLength);
+    if (!frame)
+        return 0;
+    SendFrame(session, frame, frameLength);
+    return 1;
+}
+
 int RetryOrAbort(PortSession *session)
 {
     if (session->retriesLeft == 0 || !session->awaitingAck) {

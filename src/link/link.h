@@ -49,6 +49,8 @@ void HandleFrame(PortSession *session, const unsigned char *frame, int count);
 
 /* Sends a packet that needs an ACK; the session takes the frame. */
 void SendFrame(PortSession *session, unsigned char *frame, int length);
+/* Encodes a packet and sends it with SendFrame; 0 when no memory was left. */
+int SendPacket(PortSession *session, int id, const unsigned char *data, int length);
 int AckTimeout(void *session);
 int RetryOrAbort(PortSession *session);
 void DispatchByObjective(PortSession *session, int code, const unsigned char *data, int length);

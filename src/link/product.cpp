@@ -195,11 +195,7 @@ int32_t HALVEX_CALL HalvexGetProductInfoInit(PortSession *session, HalvexProduct
         session->objective = ObjectiveProduct;
         session->hostCallback = callback ? (void *)*callback : NULL;
         ReleaseProductRecords(session);
-        int length;
-        unsigned char *frame = EncodeFrame(PacketProductRequest, NULL, 0, &length);
-        if (frame)
-            SendFrame(session, frame, length);
-        started = frame != NULL;
+        started = SendPacket(session, PacketProductRequest, NULL, 0);
     }
     UnlockEngine();
     if (started)

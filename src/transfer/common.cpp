@@ -10,12 +10,7 @@ int SendWord(PortSession *session, int packetId, uint16_t value)
 {
     unsigned char data[2];
     WriteU16(data, value);
-    int length;
-    unsigned char *frame = EncodeFrame(packetId, data, 2, &length);
-    if (!frame)
-        return 0;
-    SendFrame(session, frame, length);
-    return 1;
+    return SendPacket(session, packetId, data, 2);
 }
 
 int TransferMayStart(PortSession *session)

@@ -12,6 +12,15 @@ void CopyText(char *field, size_t size, const char *text)
     field[length] = '\0';
 }
 
+void ReadWireString(char *field, size_t size, const unsigned char *data, int length, int at)
+{
+    size_t n = 0;
+    while (at + (int)n < length && data[at + n] && n + 1 < size)
+        n++;
+    memcpy(field, data + at, n);
+    field[n] = '\0';
+}
+
 void FreeRouteRecord(RouteRecord *route)
 {
     if (!route)

@@ -48,6 +48,9 @@ struct TrackList {
 
 /* Copies text into a field of size bytes, cut to fit, always terminated. */
 void CopyText(char *field, size_t size, const char *text);
+/* Copies the NUL-terminated string at offset at of received data into a
+ * field, never reading past length nor writing past size. */
+void ReadWireString(char *field, size_t size, const unsigned char *data, int length, int at);
 
 void FreeRouteRecord(RouteRecord *route); /* its waypoints and itself */
 void FreeRouteList(RouteList *list);      /* every route's waypoints, then the list */

@@ -49,12 +49,7 @@ int EncodeRouteHeader(PortSession *session, const RouteRecord *route)
     default:
         return 0;
     }
-    int frameLength;
-    unsigned char *frame = EncodeFrame(PacketRouteHeader, data, length, &frameLength);
-    if (!frame)
-        return 0;
-    SendFrame(session, frame, frameLength);
-    return 1;
+    return SendPacket(session, PacketRouteHeader, data, length);
 }
 
 void DecodeRouteHeader(const PortSession *session, const unsigned char *data, int length, RouteRecord *route)
@@ -70,13 +65,9 @@ void DecodeRouteHeader(const PortSession *session, const unsigned char *data, in
             memcpy(route->comment, data + 1, (size_t)n);
         }
         break;
-    case 202: {
-        int n = 0;
-        while (n < length && data[n] && n < RouteIdentSize - 1)
-            n++;
-        memcpy(route->ident, data, (size_t)n);
+    case 202:
+        ReadWireString(route->ident, sizeof route->ident, data, length, 0);
         break;
-    }
     default:
         break;
     }

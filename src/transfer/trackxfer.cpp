@@ -45,12 +45,7 @@ static int EncodeTrackPoint(PortSession *session, const TrackPointRecord *point)
 {
     unsigned char data[D300Size];
     EncodeTrackPointData(point, data);
-    int length;
-    unsigned char *frame = EncodeFrame(PacketTrackPoint, data, D300Size, &length);
-    if (!frame)
-        return 0;
-    SendFrame(session, frame, length);
-    return 1;
+    return SendPacket(session, PacketTrackPoint, data, D300Size);
 }
 
 /* The host's points as one track: the first starts it, whatever the host's

@@ -97,16 +97,6 @@ static void ReadFixedText(char *field, size_t size, const unsigned char *data, i
     field[available] = '\0';
 }
 
-/* A NUL-terminated field, never read past the packet nor written past the field. */
-static void ReadString(char *field, size_t size, const unsigned char *data, int length, int at)
-{
-    size_t n = 0;
-    while (at + (int)n < length && data[at + n] && n + 1 < size)
-        n++;
-    memcpy(field, data + at, n);
-    field[n] = '\0';
-}
-
 void DecodeWaypoint(const PortSession *session, const unsigned char *data, int length, WaypointRecord *record)
 {
     const WaypointType *row = FindType(WaypointDataType(session));
@@ -116,7 +106,7 @@ void DecodeWaypoint(const PortSession *session, const unsigned char *data, int l
         int base = row->layout == D105 ? 0 : 14;
         record->latitude = SemicirclesToDegrees(ReadI32(data, length, base));
         record->longitude = SemicirclesToDegrees(ReadI32(data, length, base + 4));
-        ReadString(record->ident, sizeof record->ident, data, length, row->layout == D105 ? 12 : 26);
+        ReadWireString(record->ident, sizeof record->ident, data, length, row->layout == D105 ? 12 : 26);
         return;
     }
     const Offsets &at = row->layout == D150 ? d150Offsets : coreOffsets;
@@ -158,12 +148,5 @@ int EncodeWaypoint(PortSession *session, const WaypointRecord *record, int packe
 {
     unsigned char data[MaxData];
     int length = EncodeWaypointData(WaypointDataType(session), record, data);
-    if (!length)
-        return 0;
-    int frameLength;
-    unsigned char *frame = EncodeFrame(packetId, data, length, &frameLength);
-    if (!frame)
-        return 0;
-    SendFrame(session, frame, frameLength);
-    return 1;
+    return length && SendPacket(session, packetId, data, length);
 }
