@@ -7,14 +7,13 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 
 #include "engine/dispatch.h"
 #include "engine/entry.h"
 #include "errlog/errlog.h"
+#include "log_file.h"
 
 class EngineRunning : public ::testing::Test {
 protected:
@@ -37,21 +36,8 @@ protected:
         if (!getenv("HALVEX_TEST_KEEP_LOG")) // set it to read a failed test's log
             std::system(("rm -rf " + directory).c_str());
     }
-    std::string Log()
-    {
-        std::ifstream in(directory + "/halvex32.log");
-        std::stringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
-    int CountInLog(const std::string &line)
-    {
-        std::string log = Log();
-        int count = 0;
-        for (size_t at = log.find(line); at != std::string::npos; at = log.find(line, at + 1))
-            count++;
-        return count;
-    }
+    std::string Log() { return ReadLog(directory); }
+    int CountInLog(const std::string &line) { return Occurrences(Log(), line); }
     bool LogShows(const std::string &line, int milliseconds = 2000)
     {
         return WaitUntil([&] { return Log().find(line) != std::string::npos; }, milliseconds);

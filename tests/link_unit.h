@@ -6,8 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -15,6 +13,7 @@
 #include "engine/timerqueue.h"
 #include "errlog/errlog.h"
 #include "link/link.h"
+#include "log_file.h"
 #include "port/port.h"
 #include "port/registry.h"
 
@@ -46,21 +45,8 @@ protected:
         unsetenv("TMPDIR");
         std::system(("rm -rf " + directory).c_str());
     }
-    std::string Log()
-    {
-        std::ifstream in(directory + "/halvex32.log");
-        std::stringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
-    int Count(const std::string &line)
-    {
-        std::string log = Log();
-        int count = 0;
-        for (size_t at = log.find(line); at != std::string::npos; at = log.find(line, at + 1))
-            count++;
-        return count;
-    }
+    std::string Log() { return ReadLog(directory); }
+    int Count(const std::string &line) { return Occurrences(Log(), line); }
     void Feed(const std::vector<unsigned char> &bytes)
     {
         LinkReceive(session, bytes.data(), static_cast<int>(bytes.size()));
