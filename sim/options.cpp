@@ -70,8 +70,14 @@ void AddOptions(CLI::App &app, Config &config)
     faults->add_option("--drop-nth", f.dropNth, "ignore the N-th frame received");
     faults->add_option("--drop-fraction", f.dropFraction, "ignore this share of frames received (0 to 1)")
         ->check(CLI::Range(0.0, 1.0));
-    faults->add_option("--seed", f.seed, "seed for --drop-fraction and noise")->capture_default_str();
+    faults->add_option("--seed", f.seed, "seed for --drop-fraction, --corrupt-fraction and noise")->capture_default_str();
     faults->add_option("--corrupt-nth", f.corruptNth, "send the N-th frame with a bad checksum");
+    faults->add_option("--corrupt-fraction", f.corruptFraction, "send this share of frames with a bad checksum (0 to 1)")
+        ->check(CLI::Range(0.0, 1.0));
+    faults->add_option("--resend-ms", f.resendMs, "wait N ms for an ACK before sending a frame again")
+        ->capture_default_str()
+        ->check(CLI::Range(1, 60000));
+    faults->add_option("--mute-after", f.muteAfter, "send nothing after the N-th frame sent");
     faults->add_option("--nak-nth", f.nakNth, "answer the N-th frame received with a NAK");
     faults->add_option("--ack-delay", f.ackDelayMs, "wait N ms before acknowledging");
     faults->add_flag("--silent", f.silent, "never answer anything");

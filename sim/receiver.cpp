@@ -19,7 +19,6 @@ constexpr std::uint8_t kAck = 6, kCommand = 10, kComplete = 12, kNak = 21, kReco
                        kRouteWaypoint = 30, kTrackPoint = 34, kWaypoint = 35, kPvt = 51, kProtocolArray = 253,
                        kProductRequest = 254, kProductData = 255;
 constexpr std::uint16_t kAbort = 0, kRoutes = 4, kTracks = 6, kWaypoints = 7;
-constexpr int kResendMs = 3000;
 constexpr int kResends = 3;
 constexpr std::size_t kTalkAhead = 4096; // sentences queued ahead of the line
 
@@ -151,7 +150,9 @@ void Receiver::Run()
         if (awaitingAck_ && now >= resendAt_) {
             if (resends_++ < kResends) {
                 SendNow(queue_.front().packet);
-                resendAt_ = now + kResendMs;
+                resendAt_ = now + config_.faults.resendMs;
+                std::lock_guard<std::mutex> hold(lock_);
+                stats_.framesResent++;
             } else { // the host is gone: give the transfer up
                 queue_.clear();
                 awaitingAck_ = false;
@@ -218,7 +219,10 @@ void Receiver::OnPacket(const Packet &packet)
     bool hangUp = f.hangUpAfter > 0 && n >= f.hangUpAfter;
     std::uniform_real_distribution<double> chance(0.0, 1.0);
     bool dropped = f.silent || (f.silentAfter > 0 && n > f.silentAfter) || n == f.dropNth || (f.dropFraction > 0 && chance(random_) < f.dropFraction);
-    if (!dropped) {
+    if (dropped) {
+        std::lock_guard<std::mutex> hold(lock_);
+        stats_.framesDropped++;
+    } else {
         bool isAnswer = packet.id == kAck || packet.id == kNak;
         if (!isAnswer && n == f.nakNth) {
             SendAck(packet.id, true);
@@ -293,20 +297,11 @@ void Receiver::Handle(const Packet &packet)
         break;
     }
     case kRecords:
-        upload_ = Store{};
-        break;
     case kWaypoint:
-        upload_.waypoints.push_back(WaypointFromWire(waypointType_, packet.data));
-        break;
     case kRouteHeader:
-        upload_.routes.push_back(RouteHeaderFromWire(routeHeaderType_, packet.data));
-        break;
     case kRouteWaypoint:
-        if (!upload_.routes.empty())
-            upload_.routes.back().waypoints.push_back(WaypointFromWire(waypointType_, packet.data));
-        break;
     case kTrackPoint:
-        upload_.trackPoints.push_back(TrackPointFromWire(packet.data));
+        TakeUploadRecord(packet);
         break;
     case kComplete:
         FinishUpload(GetU16(packet.data, 0));
@@ -314,6 +309,7 @@ void Receiver::Handle(const Packet &packet)
     default:
         break;
     }
+    lastReceived_ = packet;
 }
 
 void Receiver::ServeDownload(std::uint16_t command)
@@ -345,16 +341,54 @@ void Receiver::ServeDownload(std::uint16_t command)
     Queue(kComplete, done);
 }
 
+// A packet equal to the one just before it is most often the host sending
+// it again because our ACK was lost; the count the host announced says how
+// many such repeats are real records.
+void Receiver::TakeUploadRecord(const Packet &packet)
+{
+    bool repeat = lastReceived_ && lastReceived_->id == packet.id && lastReceived_->data == packet.data;
+    if (packet.id == kRecords) {
+        if (!repeat) {
+            upload_.clear();
+            uploadAnnounced_ = GetU16(packet.data, 0);
+        }
+        return;
+    }
+    if (repeat) {
+        std::lock_guard<std::mutex> hold(lock_);
+        stats_.repeatsReceived++;
+    }
+    upload_.emplace_back(packet, repeat);
+}
+
 void Receiver::FinishUpload(std::uint16_t command)
 {
+    long repeats = std::count_if(upload_.begin(), upload_.end(), [](const auto &p) { return p.second; });
+    long keep = 0;
+    if (uploadAnnounced_ >= 0)
+        keep = std::clamp<long>(uploadAnnounced_ - (static_cast<long>(upload_.size()) - repeats), 0, repeats);
+    Store taken;
+    for (const auto &[packet, repeat] : upload_) {
+        if (repeat && keep-- <= 0)
+            continue;
+        if (packet.id == kWaypoint)
+            taken.waypoints.push_back(WaypointFromWire(waypointType_, packet.data));
+        else if (packet.id == kRouteHeader)
+            taken.routes.push_back(RouteHeaderFromWire(routeHeaderType_, packet.data));
+        else if (packet.id == kRouteWaypoint && !taken.routes.empty())
+            taken.routes.back().waypoints.push_back(WaypointFromWire(waypointType_, packet.data));
+        else if (packet.id == kTrackPoint)
+            taken.trackPoints.push_back(TrackPointFromWire(packet.data));
+    }
+    upload_.clear();
+    uploadAnnounced_ = -1;
     std::lock_guard<std::mutex> hold(lock_);
     if (command == kWaypoints)
-        store_.waypoints = upload_.waypoints;
+        store_.waypoints = taken.waypoints;
     else if (command == kRoutes)
-        store_.routes = upload_.routes;
+        store_.routes = taken.routes;
     else if (command == kTracks)
-        store_.trackPoints = upload_.trackPoints;
-    upload_ = Store{};
+        store_.trackPoints = taken.trackPoints;
 }
 
 void Receiver::Queue(std::uint8_t id, Bytes data, bool needsAck)
@@ -370,19 +404,25 @@ void Receiver::SendNextQueued()
     SendNow(queue_.front().packet);
     awaitingAck_ = true;
     resends_ = 0;
-    resendAt_ = NowMs() + kResendMs;
+    resendAt_ = NowMs() + config_.faults.resendMs;
 }
 
 void Receiver::SendNow(const Packet &packet)
 {
-    if (fd_ < 0)
+    const Faults &f = config_.faults;
+    if (fd_ < 0 || (f.muteAfter > 0 && sentFrames_ >= f.muteAfter))
         return;
     std::uniform_int_distribution<int> noise(0x20, 0x7E); // never a DLE
-    for (int i = 0; i < config_.faults.noiseBytes; ++i)
+    for (int i = 0; i < f.noiseBytes; ++i)
         output_.push_back(static_cast<std::uint8_t>(noise(random_)));
-    bool corrupt = ++sentFrames_ == config_.faults.corruptNth;
+    std::uniform_real_distribution<double> chance(0.0, 1.0);
+    bool corrupt = ++sentFrames_ == f.corruptNth || (f.corruptFraction > 0 && chance(random_) < f.corruptFraction);
     Bytes frame = EncodePacket(packet.id, packet.data, corrupt);
     output_.insert(output_.end(), frame.begin(), frame.end());
+    std::lock_guard<std::mutex> hold(lock_);
+    stats_.framesSent++;
+    stats_.framesCorrupted += corrupt;
+    stats_.lastSentMs = NowMs();
 }
 
 void Receiver::Talk(long long now)

@@ -34,6 +34,9 @@ struct Faults {
     double dropFraction = 0;  // ignore this share of received frames, seeded
     unsigned seed = 1;
     int corruptNth = 0;       // send the n-th frame with a bad checksum
+    double corruptFraction = 0; // send this share of frames with a bad checksum, seeded
+    int muteAfter = 0;        // send nothing after the n-th frame sent
+    int resendMs = 3000;      // time-out before a frame is sent again
     int nakNth = 0;           // answer the n-th frame received with a NAK
     int ackDelayMs = 0;       // wait this long before each ACK
     bool silent = false;      // never answer anything
@@ -77,6 +80,12 @@ struct Stats {
     int pvtSent = 0;
     int pvtAcked = 0; // ACKs the host sent for position reports
     int aborts = 0;
+    int framesSent = 0;      // first sends and resends alike
+    int framesResent = 0;
+    int framesCorrupted = 0;
+    int framesDropped = 0;   // frames from the host never seen
+    int repeatsReceived = 0; // records the host sent again
+    long long lastSentMs = 0; // steady clock, when the last frame went out
 };
 
 class Receiver {
@@ -113,6 +122,7 @@ private:
     void SendAck(std::uint8_t id, bool nak = false);
     void ServeDownload(std::uint16_t command);
     void FinishUpload(std::uint16_t command);
+    void TakeUploadRecord(const Packet &packet);
     Bytes PvtRecord() const;
     void Flush();
     void Talk(long long now);
@@ -149,7 +159,11 @@ private:
     std::vector<std::pair<long long, Packet>> delayed_; // answered once the ACK delay is over
     int sentFrames_ = 0;
     std::mt19937 random_;
-    Store upload_; // records of an upload under way
+    // An upload under way, packet by packet as taken, each marked when it
+    // repeats the one before it; decoded once the transfer completes.
+    std::vector<std::pair<Packet, bool>> upload_;
+    int uploadAnnounced_ = -1;
+    std::optional<Packet> lastReceived_;
 };
 
 } // namespace halvexsim

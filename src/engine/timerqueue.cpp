@@ -185,6 +185,13 @@ void CancelTimer(void *identity)
     LeaveCriticalSection(&queueLock);
 }
 
+void DisarmTimer(void **slot)
+{
+    if (*slot)
+        CancelTimer(*slot);
+    *slot = NULL;
+}
+
 void *PopExpiredTimer(void **context, TimerCallback *callback)
 {
     EnterCriticalSection(&queueLock);

@@ -19,6 +19,8 @@ void DeleteTimerQueue(void);
 void *CreateTimer(void *context, int32_t milliseconds, TimerCallback callback);
 /* The timer will never fire, whether or not it has already run out. */
 void CancelTimer(void *identity);
+/* Cancels the timer a slot holds, if any, and clears the slot. */
+void DisarmTimer(void **slot);
 
 /* Charges the time since the last call to every active timer and moves those
  * that ran out to the expired list. */

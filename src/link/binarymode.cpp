@@ -34,9 +34,7 @@ int PrepareLinkPort(PortSession *session)
 
 void StopHalvex(PortSession *session)
 {
-    if (session->ackTimer)
-        CancelTimer(session->ackTimer);
-    session->ackTimer = NULL;
+    DisarmTimer(&session->ackTimer);
     session->awaitingAck = 0;
     free(session->pendingFrame);
     session->pendingFrame = NULL;

@@ -15,12 +15,7 @@
 
 enum { DumpBytesPerLine = 340 };
 
-static void CancelAckTimer(PortSession *session)
-{
-    if (session->ackTimer)
-        CancelTimer(session->ackTimer);
-    session->ackTimer = NULL;
-}
+static void CancelAckTimer(PortSession *session) { DisarmTimer(&session->ackTimer); }
 
 static void ReleasePendingFrame(PortSession *session)
 {
@@ -135,6 +130,52 @@ static void LogBadFrame(const unsigned char *frame, int count)
     }
 }
 
+/* Remembers the packet (its id and data) and says whether it equals the one
+ * received just before it. */
+static int RepeatsLastPacket(PortSession *session, const unsigned char *frame)
+{
+    int length = 1 + frame[2];
+    int same = session->lastPacketLength == length && memcmp(session->lastPacket, frame + 1, 1) == 0 &&
+               memcmp(session->lastPacket + 1, frame + 3, (size_t)length - 1) == 0;
+    session->lastPacket[0] = frame[1];
+    memcpy(session->lastPacket + 1, frame + 3, (size_t)length - 1);
+    session->lastPacketLength = length;
+    return same;
+}
+
+/* An ACK settles the frame that waits for it only if it names that frame's
+ * id, or names none, as some receivers send them. Anything else would move
+ * an upload past a record the receiver never took. */
+static int AcknowledgesPending(const PortSession *session, const unsigned char *data, int size)
+{
+    if (!session->awaitingAck || !session->pendingFrame) {
+        ErrorLog("Ack ignored: no frame awaits one\n");
+        return 0;
+    }
+    if (size >= 1 && data[0] != session->pendingFrame[1]) {
+        ErrorLog("Ack of packet %d ignored: packet %d awaits one\n", data[0], session->pendingFrame[1]);
+        return 0;
+    }
+    return 1;
+}
+
+void ForgetLastPacket(PortSession *session)
+{
+    session->lastPacketLength = 0;
+    session->packetRepeated = 0;
+}
+
+void AbortExchange(PortSession *session)
+{
+    if (session->objective < ObjectiveProduct)
+        return;
+    CancelAckTimer(session);
+    ReleasePendingFrame(session);
+    session->awaitingAck = 0;
+    ErrorLog("Halvex Transfer Aborted\n");
+    DispatchByObjective(session, DispatchAborted, NULL, 0);
+}
+
 void HandleFrame(PortSession *session, const unsigned char *frame, int count)
 {
     if (count < 6 || !ChecksumHolds(frame, count)) {
@@ -144,11 +185,14 @@ void HandleFrame(PortSession *session, const unsigned char *frame, int count)
     int id = frame[1];
     int size = frame[2];
     const unsigned char *data = frame + 3;
+    int repeated = RepeatsLastPacket(session, frame);
     if (id == PacketAck) {
+        ErrorLog("Ack received\n");
+        if (!AcknowledgesPending(session, data, size))
+            return;
         CancelAckTimer(session);
         session->awaitingAck = 0;
         ReleasePendingFrame(session);
-        ErrorLog("Ack received\n");
         DispatchByObjective(session, DispatchAcked, data, size);
     } else if (id == PacketNak) {
         CancelAckTimer(session);
@@ -164,9 +208,13 @@ void HandleFrame(PortSession *session, const unsigned char *frame, int count)
             WritePort(session, reply, length);
             free(reply);
         }
-        if (id == PacketPvt)
+        if (id == PacketPvt) {
             PvtHandler(session, PacketPvt + DispatchPacket, data, size);
-        else
-            DispatchByObjective(session, id + DispatchPacket, data, size);
+            return;
+        }
+        session->packetRepeated = repeated;
+        DispatchByObjective(session, id + DispatchPacket, data, size);
+        if (IsLiveSession(session))
+            session->packetRepeated = 0;
     }
 }

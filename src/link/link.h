@@ -54,6 +54,11 @@ int SendPacket(PortSession *session, int id, const unsigned char *data, int leng
 int AckTimeout(void *session);
 int RetryOrAbort(PortSession *session);
 void DispatchByObjective(PortSession *session, int code, const unsigned char *data, int length);
+/* Gives up the exchange under way as running out of retries would: the
+ * running operation ends with its failure report. */
+void AbortExchange(PortSession *session);
+/* A new operation starts: no packet before it can be repeated into it. */
+void ForgetLastPacket(PortSession *session);
 
 int PrepareLinkPort(PortSession *session);
 /* Leaves binary mode: restores the line, releases the product records. */

@@ -14,12 +14,7 @@
 
 enum { ModeTimeoutMs = 3000, SynthesizedEntries = 19 };
 
-static void CancelModeTimer(PortSession *session)
-{
-    if (session->modeTimer)
-        CancelTimer(session->modeTimer);
-    session->modeTimer = NULL;
-}
+static void CancelModeTimer(PortSession *session) { DisarmTimer(&session->modeTimer); }
 
 static void ArmModeTimer(PortSession *session)
 {

@@ -13,12 +13,7 @@
 
 enum AssemblerState { WaitingForDollar = 0, InSentence = 1, AfterCr = 2 };
 
-static void CancelSilenceTimer(PortSession *session)
-{
-    if (session->modeTimer)
-        CancelTimer(session->modeTimer);
-    session->modeTimer = NULL;
-}
+static void CancelSilenceTimer(PortSession *session) { DisarmTimer(&session->modeTimer); }
 
 static void DropSentence(PortSession *session)
 {

@@ -17,11 +17,16 @@ int InitiateCommWait(PortSession *session)
     return 0;
 }
 
-/* The line is gone or cannot be waited on: the session ends and the host
- * hears of it. */
+/* The line is gone or cannot be waited on: the operation under way ends with
+ * its failure report, as if the receiver had stopped answering, then the
+ * session ends and the host hears of it, unless it closed the port itself
+ * from that report. */
 static void LoseSession(PortSession *session)
 {
     HalvexPortCallback callback = session->portCallback;
+    AbortExchange(session);
+    if (!IsLiveSession(session))
+        return;
     ClosePortSession(session);
     if (callback) {
         ErrorLog("calling callback\n");

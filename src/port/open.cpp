@@ -118,11 +118,8 @@ void ClosePortSession(PortSession *session)
     if (session->objective > ObjectiveNmea)
         StopHalvex(session);
     /* Nothing may fire on a closed session. */
-    if (session->ackTimer)
-        CancelTimer(session->ackTimer);
-    if (session->modeTimer)
-        CancelTimer(session->modeTimer);
-    session->ackTimer = session->modeTimer = NULL;
+    DisarmTimer(&session->ackTimer);
+    DisarmTimer(&session->modeTimer);
     if (session->portHandle != INVALID_HANDLE_VALUE)
         CloseHandle(session->portHandle);
     session->portHandle = INVALID_HANDLE_VALUE;

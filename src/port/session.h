@@ -60,6 +60,18 @@ struct PortSession {
     int32_t pendingLength;
     int32_t retriesLeft;
 
+    /* The last valid packet received, its id first: a data packet equal to it
+     * is the receiver sending it again because our ACK was lost, and
+     * packetRepeated says so while that packet is dispatched. */
+    unsigned char lastPacket[256];
+    int32_t lastPacketLength; /* 0: none since the operation started */
+    int32_t packetRepeated;
+    /* A download's tally: the records the receiver announced (-1 until it
+     * does), those taken, and repeats held back until the count decides. */
+    int32_t recordsAnnounced;
+    int32_t recordsTaken;
+    int32_t repeatsHeld;
+
     /* A read has been started and its bytes not yet routed; until they are,
      * readBuffer is theirs and an event character only sets readAgain. */
     int readPending;

@@ -1,5 +1,6 @@
 #include <stdlib.h>
 
+#include "../engine/timerqueue.h"
 #include "../errlog/errlog.h"
 #include "../link/link.h"
 #include "../port/registry.h"
@@ -20,6 +21,10 @@ int TransferMayStart(PortSession *session)
 
 int StartTransfer(PortSession *session, int objective, void *callback, void *work, int packetId, uint16_t word)
 {
+    ForgetLastPacket(session);
+    session->recordsAnnounced = -1;
+    session->recordsTaken = 0;
+    session->repeatsHeld = 0;
     session->transferData = work;
     session->hostCallback = callback;
     session->objective = objective;
@@ -29,6 +34,50 @@ int StartTransfer(PortSession *session, int objective, void *callback, void *wor
     ReleaseTransfer(session);
     EndTransfer(session);
     return 0;
+}
+
+/* A receiver silent for as long as the library waits on its own frames
+ * (the first send and every retransmission) is taken to be gone. */
+enum { DownloadSilenceMs = AckTimeoutMs * (Retransmissions + 1) };
+
+static int DownloadStalled(void *context)
+{
+    PortSession *session = (PortSession *)context;
+    session->modeTimer = NULL;
+    ErrorLog("Nothing received for %d ms: download given up\n", DownloadSilenceMs);
+    DispatchByObjective(session, DispatchAborted, NULL, 0);
+    return 1;
+}
+
+int NoteDownloadProgress(PortSession *session, int code, const unsigned char *data, int length)
+{
+    if (code == DispatchAcked || code >= DispatchPacket) {
+        DisarmTimer(&session->modeTimer);
+        session->modeTimer = CreateTimer(session, DownloadSilenceMs, DownloadStalled);
+    }
+    if (code == PacketXferComplete + DispatchPacket || code == DispatchAborted)
+        DisarmTimer(&session->modeTimer);
+    if (code != PacketRecords + DispatchPacket)
+        return 1;
+    if (!session->packetRepeated) {
+        session->recordsAnnounced = length >= 2 ? ReadU16(data) : 0;
+        ErrorLog("Records=%d\n", session->recordsAnnounced);
+    }
+    return 0;
+}
+
+int RepeatsToKeep(const PortSession *session, int received, int repeats)
+{
+    if (session->recordsAnnounced < 0)
+        return 0;
+    int keep = session->recordsAnnounced - (received - repeats);
+    return keep < 0 ? 0 : keep > repeats ? repeats : keep;
+}
+
+void CheckRecordCount(const PortSession *session, int records)
+{
+    if (session->recordsAnnounced >= 0 && session->recordsAnnounced != records)
+        ErrorLog("Records announced %d, received %d\n", session->recordsAnnounced, records);
 }
 
 void EndTransfer(PortSession *session)
@@ -97,6 +146,7 @@ void ReleaseTransfer(PortSession *session)
         FreeRouteRecord((RouteRecord *)session->transferData);
         break;
     case ObjectiveTrackUpload:
+    case ObjectiveTrackDownload:
         FreeTrackList((TrackList *)session->transferData);
         break;
     default:

@@ -17,9 +17,11 @@ struct WaypointRecord {
     double latitude; /* degrees */
     double longitude;
     char comment[CommentSize];
+    int32_t repeated; /* downloads: equal to the packet before it */
 };
 
 struct RouteRecord {
+    int32_t repeated; /* downloads: the header equals the packet before it */
     int32_t number;
     int32_t waypointCount;
     char comment[CommentSize];

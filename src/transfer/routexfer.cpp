@@ -186,41 +186,105 @@ static void CallDownloadCallback(PortSession *session, int32_t status, int32_t v
         callback(status, value, routes, waypoints);
 }
 
+static void FailDownload(PortSession *session)
+{
+    FreeRouteList((RouteList *)session->transferData);
+    session->transferData = NULL;
+    SAFEARRAY *routes = NULL, *waypoints = NULL;
+    CallDownloadCallback(session, 2, 0, &routes, &waypoints);
+    EndTransfer(session);
+    ErrorLog("Route download request failed\n");
+}
+
+static int AddRoute(PortSession *session, RouteList *list, const unsigned char *data, int length)
+{
+    RouteRecord *grown = (RouteRecord *)realloc(list->routes, ((size_t)list->routeCount + 1) * sizeof *grown);
+    if (!grown)
+        return 0;
+    list->routes = grown;
+    RouteRecord *route = &grown[list->routeCount++];
+    DecodeRouteHeader(session, data, length, route);
+    route->repeated = session->packetRepeated;
+    ErrorLog("number=%d cmnt=%s ident=%s\n", route->number, route->comment, route->ident);
+    return 1;
+}
+
+static int AddRouteWaypoint(PortSession *session, RouteList *list, const unsigned char *data, int length)
+{
+    if (list->routeCount == 0)
+        return 1; /* no header to belong to */
+    RouteRecord *route = &list->routes[list->routeCount - 1];
+    WaypointRecord *grown =
+        (WaypointRecord *)realloc(route->waypoints, ((size_t)route->waypointCount + 1) * sizeof *grown);
+    if (!grown)
+        return 0;
+    route->waypoints = grown;
+    WaypointRecord *record = &grown[route->waypointCount++];
+    memset(record, 0, sizeof *record);
+    DecodeWaypoint(session, data, length, record);
+    record->repeated = session->packetRepeated;
+    list->totalWaypoints++;
+    LogWaypoint(record);
+    return 1;
+}
+
+/* Drops the repeats, headers and waypoints alike in the order they came,
+ * that the announced count does not account for. A header sent again came
+ * right after the one it repeats, before any of that route's waypoints, so
+ * the waypoints that follow it belong to the route it repeats. */
+static void SettleRouteRepeats(PortSession *session, RouteList *list)
+{
+    int repeats = 0;
+    for (int r = 0; r < list->routeCount; r++) {
+        repeats += list->routes[r].repeated != 0;
+        for (int k = 0; k < list->routes[r].waypointCount; k++)
+            repeats += list->routes[r].waypoints[k].repeated != 0;
+    }
+    int keep = RepeatsToKeep(session, list->routeCount + list->totalWaypoints, repeats);
+    int routes = 0;
+    list->totalWaypoints = 0;
+    for (int r = 0; r < list->routeCount; r++) {
+        RouteRecord route = list->routes[r];
+        int dropHeader = route.repeated && keep-- <= 0;
+        route.repeated = 0;
+        int kept = 0;
+        for (int k = 0; k < route.waypointCount; k++) {
+            if (route.waypoints[k].repeated && keep-- <= 0)
+                continue;
+            route.waypoints[kept] = route.waypoints[k];
+            route.waypoints[kept++].repeated = 0;
+        }
+        route.waypointCount = kept;
+        RouteRecord *previous = routes > 0 ? &list->routes[routes - 1] : NULL;
+        if (dropHeader && previous && previous->waypointCount == 0) {
+            free(previous->waypoints);
+            previous->waypoints = route.waypoints;
+            previous->waypointCount = route.waypointCount;
+        } else {
+            list->routes[routes++] = route;
+        }
+        list->totalWaypoints += kept;
+    }
+    list->routeCount = routes;
+    CheckRecordCount(session, list->routeCount + list->totalWaypoints);
+}
+
 int RouteDownloadStep(PortSession *session, int code, const unsigned char *data, int length)
 {
     RouteList *list = (RouteList *)session->transferData;
+    if (!NoteDownloadProgress(session, code, data, length))
+        return 1;
     switch (code) {
-    case PacketRecords + DispatchPacket:
-        ErrorLog("Records=%d\n", length >= 2 ? ReadU16(data) : 0);
+    case PacketRouteHeader + DispatchPacket:
+        if (!AddRoute(session, list, data, length))
+            FailDownload(session); /* a record we cannot keep is not dropped quietly */
         break;
-    case PacketRouteHeader + DispatchPacket: {
-        RouteRecord *grown =
-            (RouteRecord *)realloc(list->routes, ((size_t)list->routeCount + 1) * sizeof *grown);
-        if (!grown)
-            break;
-        list->routes = grown;
-        RouteRecord *route = &grown[list->routeCount++];
-        DecodeRouteHeader(session, data, length, route);
-        ErrorLog("number=%d cmnt=%s ident=%s\n", route->number, route->comment, route->ident);
+    case PacketRouteWaypoint + DispatchPacket:
+        if (!AddRouteWaypoint(session, list, data, length))
+            FailDownload(session);
         break;
-    }
-    case PacketRouteWaypoint + DispatchPacket: {
-        if (list->routeCount == 0)
-            break; /* no header to belong to */
-        RouteRecord *route = &list->routes[list->routeCount - 1];
-        WaypointRecord *grown =
-            (WaypointRecord *)realloc(route->waypoints, ((size_t)route->waypointCount + 1) * sizeof *grown);
-        if (!grown)
-            break;
-        route->waypoints = grown;
-        WaypointRecord *record = &grown[route->waypointCount++];
-        memset(record, 0, sizeof *record);
-        DecodeWaypoint(session, data, length, record);
-        list->totalWaypoints++;
-        LogWaypoint(record);
-        break;
-    }
     case PacketXferComplete + DispatchPacket: {
+        SettleRouteRepeats(session, list);
         SAFEARRAY *routes = NULL, *waypoints = NULL;
         BuildRouteArrays(&routes, &waypoints, list);
         FreeRouteList(list);
@@ -232,15 +296,9 @@ int RouteDownloadStep(PortSession *session, int code, const unsigned char *data,
         ErrorLog("Xfer complete=%d\n", length >= 2 ? ReadU16(data) : 0);
         break;
     }
-    case DispatchAborted: {
-        FreeRouteList(list);
-        session->transferData = NULL;
-        SAFEARRAY *routes = NULL, *waypoints = NULL;
-        CallDownloadCallback(session, 2, 0, &routes, &waypoints);
-        EndTransfer(session);
-        ErrorLog("Route download request failed\n");
+    case DispatchAborted:
+        FailDownload(session);
         break;
-    }
     default:
         break;
     }

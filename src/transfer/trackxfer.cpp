@@ -6,6 +6,7 @@
 
 #include "../engine/dispatch.h"
 #include "../engine/enginelock.h"
+#include "../engine/timerqueue.h"
 #include "../errlog/errlog.h"
 #include "../link/link.h"
 #include "../port/registry.h"
@@ -103,40 +104,85 @@ static int16_t CallDownloadCallback(PortSession *session, int32_t value, HostTra
 
 static void EndDownload(PortSession *session)
 {
+    DisarmTimer(&session->modeTimer);
+    ReleaseTransfer(session);
     HostTrackPoint none;
     memset(&none, 0, sizeof none);
     CallDownloadCallback(session, -1, &none);
     EndTransfer(session);
 }
 
+/* Hands a point to the host; 0 when the host stopped the download (or left
+ * it by starting something else, or closing the port, from its callback). */
+static int HandOn(PortSession *session, const TrackPointRecord *record)
+{
+    HostTrackPoint point;
+    memset(&point, 0, sizeof point);
+    point.time = record->time;
+    point.latitude = record->latitude;
+    point.longitude = record->longitude;
+    point.newTrack = record->newTrack != 0;
+    session->recordsTaken++;
+    if (CallDownloadCallback(session, session->recordCount, &point) != 0)
+        return 1;
+    if (!IsLiveSession(session))
+        return 0;
+    ErrorLog("Aborting Track download\n");
+    DisarmTimer(&session->modeTimer);
+    ReleaseTransfer(session);
+    SendWord(session, PacketCommand, CommandAbortTransfer);
+    EndTransfer(session);
+    return 0;
+}
+
+/* Points arrive one by one and go to the host at once, so a repeat is held
+ * back: dropped when a new point follows, since a track's neighbours are
+ * never the same point at the same second, and at the end kept only as far
+ * as the announced count says the receiver holds it. The working record
+ * keeps the last point handed on. */
+static void TakePoint(PortSession *session, const unsigned char *data, int length)
+{
+    TrackList *last = (TrackList *)session->transferData;
+    if (session->packetRepeated && last->pointCount) {
+        session->repeatsHeld++;
+        return;
+    }
+    if (session->repeatsHeld)
+        ErrorLog("Track points repeated: %d dropped\n", session->repeatsHeld);
+    session->repeatsHeld = 0;
+    DecodeTrackPoint(data, length, last->points);
+    last->pointCount = 1;
+    if (HandOn(session, last->points))
+        ErrorLog("Track=%lf lat=%lf, lon=%lf\n", last->points->time, last->points->latitude,
+                 last->points->longitude);
+}
+
+/* 0 when the host stopped the download while taking a held repeat. */
+static int TakeHeldRepeats(PortSession *session)
+{
+    TrackList *last = (TrackList *)session->transferData;
+    int keep = RepeatsToKeep(session, session->recordsTaken + session->repeatsHeld, session->repeatsHeld);
+    session->repeatsHeld = 0;
+    while (keep-- > 0)
+        if (!HandOn(session, last->points))
+            return 0;
+    CheckRecordCount(session, session->recordsTaken);
+    return 1;
+}
+
 int TrackDownloadStep(PortSession *session, int code, const unsigned char *data, int length)
 {
-    switch (code) {
-    case PacketRecords + DispatchPacket:
+    if (code == PacketRecords + DispatchPacket && !session->packetRepeated)
         session->recordCount = length >= 2 ? ReadU16(data) : 0;
-        ErrorLog("Records=%d\n", session->recordCount);
+    if (!NoteDownloadProgress(session, code, data, length))
+        return 1;
+    switch (code) {
+    case PacketTrackPoint + DispatchPacket:
+        TakePoint(session, data, length);
         break;
-    case PacketTrackPoint + DispatchPacket: {
-        TrackPointRecord record;
-        DecodeTrackPoint(data, length, &record);
-        HostTrackPoint point;
-        memset(&point, 0, sizeof point);
-        point.time = record.time;
-        point.latitude = record.latitude;
-        point.longitude = record.longitude;
-        point.newTrack = record.newTrack != 0;
-        if (CallDownloadCallback(session, session->recordCount, &point) == 0) {
-            if (!IsLiveSession(session))
-                break;
-            ErrorLog("Aborting Track download\n");
-            SendWord(session, PacketCommand, CommandAbortTransfer);
-            EndTransfer(session);
-        } else {
-            ErrorLog("Track=%lf lat=%lf, lon=%lf\n", record.time, record.latitude, record.longitude);
-        }
-        break;
-    }
     case PacketXferComplete + DispatchPacket:
+        if (!TakeHeldRepeats(session))
+            break;
         EndDownload(session);
         ErrorLog("Xfer complete=%d\n", length >= 2 ? ReadU16(data) : 0);
         break;
@@ -168,9 +214,19 @@ int32_t HALVEX_CALL HalvexUploadTrackInit(PortSession *session, SAFEARRAY **poin
 int32_t HALVEX_CALL HalvexDownloadTrackInit(PortSession *session, HalvexTrackCallback *callback)
 {
     LockEngine();
-    int started = TransferMayStart(session) &&
-                  StartTransfer(session, ObjectiveTrackDownload, callback ? (void *)*callback : NULL, NULL,
-                                PacketCommand, CommandTransferTracks);
+    int started = 0;
+    if (TransferMayStart(session)) {
+        TrackList *last = (TrackList *)calloc(1, sizeof *last);
+        TrackPointRecord *point = (TrackPointRecord *)calloc(1, sizeof *point);
+        if (last && point) {
+            last->points = point;
+            started = StartTransfer(session, ObjectiveTrackDownload, callback ? (void *)*callback : NULL, last,
+                                    PacketCommand, CommandTransferTracks);
+        } else {
+            free(last);
+            free(point);
+        }
+    }
     UnlockEngine();
     /* Woken like an upload, so that the request's time-out is honoured. */
     if (started)

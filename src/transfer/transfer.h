@@ -25,6 +25,17 @@ int TransferMayStart(PortSession *session);
  * sends its first packet, a 16-bit word; 1 when started. When the packet
  * cannot be sent the record is released and the session stays ready. */
 int StartTransfer(PortSession *session, int objective, void *callback, void *work, int packetId, uint16_t word);
+/* What every download does first with a dispatch code: the command's ACK
+ * and every packet restart its silence timer, the end stops it, and a
+ * records packet (logged here) sets the count announced. 0 when the code
+ * was a records packet and nothing is left to do with it. */
+int NoteDownloadProgress(PortSession *session, int code, const unsigned char *data, int length);
+/* Of the repeats of a download (packets equal to the one before, most often
+ * sent again because our ACK was lost), how many the announced count says
+ * are real records: received counts every packet taken, repeats included. */
+int RepeatsToKeep(const PortSession *session, int received, int repeats);
+/* Logs a download whose record count differs from the one announced. */
+void CheckRecordCount(const PortSession *session, int records);
 /* Back to ready once the host has been called. */
 void EndTransfer(PortSession *session);
 /* Ends an upload: its record freed, the host told (status 0 done, 1

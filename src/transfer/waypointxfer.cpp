@@ -79,23 +79,54 @@ static WaypointRecord *AddWaypoint(RouteRecord *work)
     return record;
 }
 
+/* Drops the repeats that the announced count does not account for. */
+static void SettleWaypointRepeats(PortSession *session, RouteRecord *work)
+{
+    int repeats = 0;
+    for (int i = 0; i < work->waypointCount; i++)
+        repeats += work->waypoints[i].repeated != 0;
+    int keep = RepeatsToKeep(session, work->waypointCount, repeats);
+    int kept = 0;
+    for (int i = 0; i < work->waypointCount; i++) {
+        if (work->waypoints[i].repeated && keep-- <= 0)
+            continue;
+        work->waypoints[kept] = work->waypoints[i];
+        work->waypoints[kept++].repeated = 0;
+    }
+    work->waypointCount = kept;
+    CheckRecordCount(session, kept);
+}
+
+static void FailDownload(PortSession *session)
+{
+    ErrorLog("WayPt download request failed\n");
+    FreeRouteRecord((RouteRecord *)session->transferData);
+    session->transferData = NULL;
+    SAFEARRAY *none = NULL;
+    CallDownloadCallback(session, &none);
+    EndTransfer(session);
+}
+
 int WaypointDownloadStep(PortSession *session, int code, const unsigned char *data, int length)
 {
     RouteRecord *work = (RouteRecord *)session->transferData;
+    if (!NoteDownloadProgress(session, code, data, length))
+        return 1;
     switch (code) {
-    case PacketRecords + DispatchPacket:
-        ErrorLog("Records=%d\n", length >= 2 ? ReadU16(data) : 0);
-        break;
     case PacketWaypoint + DispatchPacket: {
         WaypointRecord *record = work ? AddWaypoint(work) : NULL;
-        if (record) {
-            DecodeWaypoint(session, data, length, record);
-            LogWaypoint(record);
+        if (!record) {
+            FailDownload(session); /* a record we cannot keep is not dropped quietly */
+            break;
         }
+        DecodeWaypoint(session, data, length, record);
+        record->repeated = session->packetRepeated;
+        LogWaypoint(record);
         break;
     }
     case PacketXferComplete + DispatchPacket: {
         if (work) {
+            SettleWaypointRepeats(session, work);
             SAFEARRAY *array = NULL;
             BuildWaypointArray(&array, work);
             FreeRouteRecord(work);
@@ -107,15 +138,9 @@ int WaypointDownloadStep(PortSession *session, int code, const unsigned char *da
         ErrorLog("Xfer complete=%d\n", length >= 2 ? ReadU16(data) : 0);
         break;
     }
-    case DispatchAborted: {
-        ErrorLog("WayPt download request failed\n");
-        FreeRouteRecord(work);
-        session->transferData = NULL;
-        SAFEARRAY *none = NULL;
-        CallDownloadCallback(session, &none);
-        EndTransfer(session);
+    case DispatchAborted:
+        FailDownload(session);
         break;
-    }
     default:
         break;
     }
