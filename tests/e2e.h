@@ -20,14 +20,15 @@ protected:
         if (receiver)
             receiver->Stop();
     }
-    // Starts the simulated receiver and opens the port to it.
-    PortSession *Connect(halvexsim::Config config, int baud = 9600)
+    // Starts the simulated receiver and opens the port to it; with onLine,
+    // as a host that hears of line events.
+    PortSession *Connect(halvexsim::Config config, int baud = 9600, HalvexPortCallback *onLine = nullptr)
     {
         line = std::make_unique<Pty>();
         receiver = std::make_unique<halvexsim::Receiver>(std::move(config));
         receiver->Start(dup(line->master()));
         line->CloseMaster();
-        return OpenCommPort(line->path(), baud);
+        return onLine ? OpenCommPortEx(line->path(), baud, onLine) : OpenCommPort(line->path(), baud);
     }
 
     std::unique_ptr<Pty> line; // the receiver's end is the simulator's

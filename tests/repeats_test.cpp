@@ -1,0 +1,189 @@
+// Frames the receiver sends again when our ACK is lost, and ACKs that settle
+// nothing: fed to the link layer byte for byte, as the line delivers them.
+#include <cmath>
+
+#include "link/product.h"
+#include "link_unit.h"
+#include "transfer/transfer.h"
+#include "transfer/waypointtypes.h"
+#include "wire.h"
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+std::vector<std::string> idents;      // waypoints handed over, in order
+std::vector<std::pair<int, int>> runs; // each route's first waypoint and count
+std::vector<double> latitudes;         // track points handed over; NaN for the end call
+
+void HALVEX_CALL OnWaypoints(int32_t, int32_t, SAFEARRAY **array)
+{
+    auto *elements = static_cast<HostWaypoint *>((*array)->pvData);
+    for (ULONG i = 0; i < (*array)->rgsabound[0].cElements; i++)
+        idents.push_back(std::string(elements[i].ident, elements[i].ident + SysStringLen(elements[i].ident)));
+}
+
+void HALVEX_CALL OnRoutes(int32_t, int32_t, SAFEARRAY **routes, SAFEARRAY **waypoints)
+{
+    OnWaypoints(0, 0, waypoints);
+    auto *elements = static_cast<HostRoute *>((*routes)->pvData);
+    for (ULONG i = 0; i < (*routes)->rgsabound[0].cElements; i++)
+        runs.emplace_back(elements[i].firstWaypoint, elements[i].waypointCount);
+}
+
+int16_t HALVEX_CALL OnPoint(int32_t, int32_t value, HostTrackPoint *point)
+{
+    latitudes.push_back(value == -1 ? NAN : point->latitude);
+    return -1;
+}
+
+void HALVEX_CALL OnUpload(int32_t, int32_t) {}
+
+class Repeats : public LinkUnit {
+protected:
+    void SetUp() override
+    {
+        LinkUnit::SetUp();
+        idents.clear();
+        runs.clear();
+        latitudes.clear();
+        session->protocolCaps = static_cast<ProtocolCaps *>(calloc(1, sizeof(ProtocolCaps)));
+        for (int16_t &slot : session->protocolCaps->protocolSlots)
+            slot = -1;
+        session->protocolCaps->protocolSlots[SlotWaypointType] = 105; // the identifier alone
+        session->protocolCaps->protocolSlots[SlotRouteHeaderType] = 200;
+    }
+    void Send(int id, const Bytes &data) { Feed(halvexsim::EncodePacket(static_cast<uint8_t>(id), data)); }
+    void Records(int count) { Send(27, {static_cast<unsigned char>(count), 0}); }
+    void Waypoint(int id, const std::string &ident)
+    {
+        Bytes data(12, 0); // D105: position, symbol, then the identifier
+        for (char c : ident + '\0')
+            data.push_back(static_cast<unsigned char>(c));
+        Send(id, data);
+    }
+    void Point(unsigned char semicircles) { Send(34, {semicircles, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}); }
+    void Done(int command) { Send(12, {static_cast<unsigned char>(command), 0}); }
+    // Starts with the export and acknowledges the command, as the receiver does.
+    template <typename Callback> void StartDownload(int32_t (*start)(PortSession *, Callback *), Callback callback)
+    {
+        static Callback slot;
+        slot = callback;
+        ASSERT_EQ(start(session, &slot), 1);
+        Send(6, {10, 0});
+    }
+    uint8_t Pending() { return session->pendingFrame ? session->pendingFrame[1] : 0; }
+};
+
+TEST_F(Repeats, AWaypointSentAgainIsTakenOnceUnlessTheCountSaysOtherwise)
+{
+    StartDownload(HalvexDownloadWayPtInit, &OnWaypoints);
+    Records(3);
+    Waypoint(35, "A");
+    Waypoint(35, "A"); // our ACK was lost
+    Waypoint(35, "B");
+    Waypoint(35, "C");
+    Done(7);
+    EXPECT_EQ(idents, (std::vector<std::string>{"A", "B", "C"}));
+    EXPECT_EQ(Count("Records announced"), 0);
+
+    idents.clear();
+    StartDownload(HalvexDownloadWayPtInit, &OnWaypoints);
+    Records(3);
+    Waypoint(35, "A");
+    Waypoint(35, "A"); // the receiver really holds two
+    Waypoint(35, "B");
+    Done(7);
+    EXPECT_EQ(idents, (std::vector<std::string>{"A", "A", "B"}));
+
+    idents.clear();
+    StartDownload(HalvexDownloadWayPtInit, &OnWaypoints);
+    Records(4);
+    Waypoint(35, "A");
+    Records(4); // a repeat of the count changes nothing
+    Waypoint(35, "B");
+    Waypoint(35, "B");
+    Done(7);
+    EXPECT_EQ(idents, (std::vector<std::string>{"A", "B", "B"}));
+    EXPECT_EQ(Count("Records announced 4, received 3\n"), 1);
+}
+
+TEST_F(Repeats, ARouteHeaderSentAgainKeepsItsWaypointsWithTheRouteItRepeats)
+{
+    StartDownload(HalvexDownloadRouteInit, &OnRoutes);
+    Records(3);
+    Send(29, {7});
+    Send(29, {7});
+    Waypoint(30, "A");
+    Waypoint(30, "B");
+    Waypoint(30, "B");
+    Done(4);
+    EXPECT_EQ(runs, (std::vector<std::pair<int, int>>{{0, 2}}));
+    EXPECT_EQ(idents, (std::vector<std::string>{"A", "B"}));
+
+    idents.clear();
+    runs.clear();
+    StartDownload(HalvexDownloadRouteInit, &OnRoutes);
+    Records(4); // two routes of the same number, the first one empty
+    Send(29, {7});
+    Send(29, {7});
+    Waypoint(30, "A");
+    Waypoint(30, "B");
+    Done(4);
+    EXPECT_EQ(runs, (std::vector<std::pair<int, int>>{{0, 0}, {0, 2}}));
+}
+
+TEST_F(Repeats, TrackPointsSentAgainAreHeldBackUntilTheCountDecides)
+{
+    StartDownload(HalvexDownloadTrackInit, &OnPoint);
+    Records(3);
+    Point(1);
+    Point(1);
+    Point(2);
+    Point(3);
+    Point(3);
+    Done(6);
+    ASSERT_EQ(latitudes.size(), 4u);
+    EXPECT_TRUE(std::isnan(latitudes[3])) << "then the end call";
+    EXPECT_EQ(latitudes[2], SemicirclesToDegrees(3));
+
+    latitudes.clear();
+    StartDownload(HalvexDownloadTrackInit, &OnPoint);
+    Records(3);
+    Point(1);
+    Point(2);
+    Point(2); // the last point twice, as the count says
+    Done(6);
+    ASSERT_EQ(latitudes.size(), 4u);
+    EXPECT_EQ(latitudes[2], SemicirclesToDegrees(2));
+}
+
+TEST_F(Repeats, AnAckSettlesOnlyTheFrameThatWaitsForIt)
+{
+    Send(6, {35, 0});
+    EXPECT_EQ(Count("Ack ignored: no frame awaits one\n"), 1);
+
+    HostWaypoint elements[2] = {};
+    SAFEARRAY array = {};
+    array.cDims = 1;
+    array.cbElements = sizeof(HostWaypoint);
+    array.pvData = elements;
+    array.rgsabound[0].cElements = 2;
+    SAFEARRAY *handle = &array;
+    HalvexUploadCallback callback = OnUpload;
+    ASSERT_EQ(HalvexUploadWayPtInit(session, &handle, &callback), 1);
+    ASSERT_EQ(Pending(), 27);
+    Send(6, {35, 0}); // names another packet
+    EXPECT_EQ(Pending(), 27) << "the records packet still waits";
+    EXPECT_EQ(session->step, 1);
+    Send(6, {}); // names none: taken as the waiting frame's
+    EXPECT_EQ(Pending(), 35);
+    Send(6, {27, 0}); // the earlier packet's, late
+    EXPECT_EQ(Pending(), 35);
+    EXPECT_EQ(session->step, 2);
+    EXPECT_EQ(Count("Ack of packet 27 ignored: packet 35 awaits one\n"), 1);
+    Send(6, {35, 0});
+    EXPECT_EQ(session->step, 3);
+}
+
+} // namespace
