@@ -286,6 +286,8 @@ void Receiver::Handle(const Packet &packet)
     }
     case kCommand: {
         std::uint16_t command = GetU16(packet.data, 0);
+        if (command != kAbort && !queue_.empty())
+            break; // sent again while it is being served: its ACK was lost
         if (command == kAbort) {
             queue_.clear();
             awaitingAck_ = false;
@@ -304,7 +306,8 @@ void Receiver::Handle(const Packet &packet)
         TakeUploadRecord(packet);
         break;
     case kComplete:
-        FinishUpload(GetU16(packet.data, 0));
+        if (!RepeatsLast(packet))
+            FinishUpload(GetU16(packet.data, 0)); // not when sent again because our ACK was lost
         break;
     default:
         break;
@@ -341,12 +344,17 @@ void Receiver::ServeDownload(std::uint16_t command)
     Queue(kComplete, done);
 }
 
+bool Receiver::RepeatsLast(const Packet &packet) const
+{
+    return lastReceived_ && lastReceived_->id == packet.id && lastReceived_->data == packet.data;
+}
+
 // A packet equal to the one just before it is most often the host sending
 // it again because our ACK was lost; the count the host announced says how
 // many such repeats are real records.
 void Receiver::TakeUploadRecord(const Packet &packet)
 {
-    bool repeat = lastReceived_ && lastReceived_->id == packet.id && lastReceived_->data == packet.data;
+    bool repeat = RepeatsLast(packet);
     if (packet.id == kRecords) {
         if (!repeat) {
             upload_.clear();

@@ -123,6 +123,7 @@ private:
     void ServeDownload(std::uint16_t command);
     void FinishUpload(std::uint16_t command);
     void TakeUploadRecord(const Packet &packet);
+    bool RepeatsLast(const Packet &packet) const;
     Bytes PvtRecord() const;
     void Flush();
     void Talk(long long now);

@@ -165,13 +165,18 @@ void ForgetLastPacket(PortSession *session)
     session->packetRepeated = 0;
 }
 
+void SettlePendingFrame(PortSession *session)
+{
+    CancelAckTimer(session);
+    session->awaitingAck = 0;
+    ReleasePendingFrame(session);
+}
+
 void AbortExchange(PortSession *session)
 {
     if (session->objective < ObjectiveProduct)
         return;
-    CancelAckTimer(session);
-    ReleasePendingFrame(session);
-    session->awaitingAck = 0;
+    SettlePendingFrame(session);
     ErrorLog("Halvex Transfer Aborted\n");
     DispatchByObjective(session, DispatchAborted, NULL, 0);
 }
@@ -190,9 +195,7 @@ void HandleFrame(PortSession *session, const unsigned char *frame, int count)
         ErrorLog("Ack received\n");
         if (!AcknowledgesPending(session, data, size))
             return;
-        CancelAckTimer(session);
-        session->awaitingAck = 0;
-        ReleasePendingFrame(session);
+        SettlePendingFrame(session);
         DispatchByObjective(session, DispatchAcked, data, size);
     } else if (id == PacketNak) {
         CancelAckTimer(session);

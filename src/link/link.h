@@ -54,6 +54,8 @@ int SendPacket(PortSession *session, int id, const unsigned char *data, int leng
 int AckTimeout(void *session);
 int RetryOrAbort(PortSession *session);
 void DispatchByObjective(PortSession *session, int code, const unsigned char *data, int length);
+/* The frame awaiting its ACK needs it no more: no retransmission follows. */
+void SettlePendingFrame(PortSession *session);
 /* Gives up the exchange under way as running out of retries would: the
  * running operation ends with its failure report. */
 void AbortExchange(PortSession *session);

@@ -51,6 +51,13 @@ static int DownloadStalled(void *context)
 
 int NoteDownloadProgress(PortSession *session, int code, const unsigned char *data, int length)
 {
+    /* A packet of the download shows that the receiver took the command,
+     * even if its ACK was lost: sent again, the command would start the
+     * download anew in the middle of this one. */
+    if (code >= DispatchPacket && session->awaitingAck) {
+        ErrorLog("Command taken as acknowledged by the download's first packet\n");
+        SettlePendingFrame(session);
+    }
     if (code == DispatchAcked || code >= DispatchPacket) {
         DisarmTimer(&session->modeTimer);
         session->modeTimer = CreateTimer(session, DownloadSilenceMs, DownloadStalled);
