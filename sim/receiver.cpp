@@ -268,6 +268,10 @@ void Receiver::Handle(const Packet &packet)
             std::lock_guard<std::mutex> hold(lock_);
             stats_.productRequests++;
         }
+        // A new conversation: what is still queued, perhaps for a host that
+        // went away, makes way for the answer.
+        queue_.clear();
+        awaitingAck_ = false;
         Bytes data;
         PutU16(data, config_.productId);
         PutU16(data, config_.softwareVersion);
@@ -286,7 +290,7 @@ void Receiver::Handle(const Packet &packet)
     }
     case kCommand: {
         std::uint16_t command = GetU16(packet.data, 0);
-        if (command != kAbort && !queue_.empty())
+        if (command != kAbort && command == serving_ && !queue_.empty())
             break; // sent again while it is being served: its ACK was lost
         if (command == kAbort) {
             queue_.clear();
@@ -334,6 +338,7 @@ void Receiver::ServeDownload(std::uint16_t command)
     } else {
         return;
     }
+    serving_ = command;
     Bytes count;
     PutU16(count, static_cast<std::uint16_t>(packets.size()));
     Queue(kRecords, count);

@@ -15,7 +15,7 @@ class FaultyLine : public LineFaults, public ::testing::WithParamInterface<Cell>
 TEST_P(FaultyLine, EveryTransferEndsExactOrReportsFailure)
 {
     const Cell &cell = GetParam();
-    Store held = Sample(cell, 120, 0);
+    Store held = Sample(cell, 80, 0);
     PortSession *session = Ready(Faulty(cell, held), 20000);
     ASSERT_EQ(Objective(session), ObjectiveReady);
     int exact = 0, failed = 0;

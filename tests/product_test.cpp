@@ -122,6 +122,7 @@ protected:
         LinkUnit::SetUp();
         calls.clear();
         session->objective = ObjectiveProduct;
+        session->step = 1; // a request under way
         session->hostCallback = reinterpret_cast<void *>(Record);
     }
 };

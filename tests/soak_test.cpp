@@ -1,6 +1,7 @@
 // The long soak that scripts/soak.sh runs: rounds of every transfer kind,
 // each over a line with its own seeded faults, one line of figures a round.
-// Disabled in the suite; HALVEX_SOAK_ROUNDS says how many rounds.
+// Disabled in the suite; HALVEX_SOAK_ROUNDS says how many rounds, and
+// HALVEX_SOAK_ONLY=N replays round N alone.
 #include <cstdio>
 #include <random>
 
@@ -15,6 +16,7 @@ class Soak : public LineFaults {};
 TEST_F(Soak, DISABLED_Rounds)
 {
     const char *rounds = std::getenv("HALVEX_SOAK_ROUNDS");
+    const char *only = std::getenv("HALVEX_SOAK_ONLY"); // replays one round
     int total = rounds ? std::atoi(rounds) : 20;
     std::mt19937 random(20261208);
     int mismatches = 0;
@@ -29,6 +31,8 @@ TEST_F(Soak, DISABLED_Rounds)
             cell.seed = static_cast<unsigned>(random());
             double dropped = drop(random), corrupted = corrupt(random);
             int held = records(random), sent = uploaded(random);
+            if (only && std::atoi(only) != round)
+                continue;
             TearDown();
             SetUp();
             Store store = Sample(cell, held, 0);

@@ -39,8 +39,12 @@ static void CallProductCallback(PortSession *session, int32_t code, HostProductI
         callback(code, 0, info);
 }
 
+/* The one failure report of an identification: it ends there, so neither a
+ * timer still armed nor product data that comes late reports again. */
 static void ReportProductFailure(PortSession *session)
 {
+    CancelModeTimer(session);
+    session->step = 0;
     PurgeComm(session->portHandle, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
     HostProductInfo nothing = {0, 0, NULL};
     CallProductCallback(session, 2, &nothing);
@@ -71,9 +75,10 @@ static void CompleteIdentification(PortSession *session, const unsigned char *da
     session->protocolCaps = caps;
     HostProductInfo info = {(int16_t)ReadU16(session->productData), (int16_t)ReadU16(session->productData + 2), NULL};
     BstrFromText(&info.description, (const char *)session->productData + 4);
+    uint32_t operation = session->operation;
     CallProductCallback(session, 0, &info);
     SysFreeString(info.description);
-    if (!IsLiveSession(session))
+    if (!OperationContinues(session, operation))
         return;
     session->step = 0;
     session->objective = ObjectiveReady;
@@ -82,6 +87,8 @@ static void CompleteIdentification(PortSession *session, const unsigned char *da
 
 int ProductHandler(PortSession *session, int code, const unsigned char *data, int length)
 {
+    if (session->step == 0)
+        return 1; /* reported as failed already: what comes late is ignored */
     switch (code) {
     case DispatchAcked:
         ArmModeTimer(session);
@@ -187,7 +194,9 @@ int32_t HALVEX_CALL HalvexGetProductInfoInit(PortSession *session, HalvexProduct
         if (session->objective < ObjectiveReady)
             PrepareLinkPort(session);
         ReleaseTransfer(session); /* a transfer under way ends here, unreported */
+        BeginOperation(session);
         session->objective = ObjectiveProduct;
+        session->step = 1;
         session->hostCallback = callback ? (void *)*callback : NULL;
         ReleaseProductRecords(session);
         started = SendPacket(session, PacketProductRequest, NULL, 0);

@@ -60,10 +60,11 @@ void NmeaReceive(PortSession *session, const unsigned char *bytes, int count)
             unsigned char *sentence = session->frameBuffer;
             session->frameBuffer = NULL;
             session->parseState = WaitingForDollar;
+            uint32_t operation = session->operation;
             if (byte == '\n')
                 DispatchNmeaSentence(session, (const char *)sentence);
             free(sentence);
-            if (!IsLiveSession(session) || session->objective != ObjectiveNmea)
+            if (!OperationContinues(session, operation))
                 return;
             break;
         }
@@ -80,6 +81,7 @@ static void ArmSilenceTimer(PortSession *session, int32_t milliseconds)
 void DispatchNmeaSentence(PortSession *session, const char *text)
 {
     ErrorLog("%s\n", text);
+    uint32_t operation = session->operation;
     CancelSilenceTimer(session);
     char talker[3], firstField[FirstFieldLimit + 1];
     SplitSentence(text, talker, firstField);
@@ -96,8 +98,7 @@ void DispatchNmeaSentence(PortSession *session, const char *text)
         CallNmeaCallback(session, 0, 0, &sentence);
         SysFreeString(sentence);
     }
-    /* The host may have left NMEA mode, or closed the port, from its callback. */
-    if (IsLiveSession(session) && session->objective == ObjectiveNmea)
+    if (OperationContinues(session, operation))
         ArmSilenceTimer(session, session->nmeaTimeout);
 }
 
@@ -109,8 +110,9 @@ int NmeaSilenceTimer(void *context)
     if (!session->hostCallback)
         return 0;
     BSTR none = NULL;
+    uint32_t operation = session->operation;
     int16_t again = CallNmeaCallback(session, 3, 0, &none);
-    if (again && IsLiveSession(session) && session->objective == ObjectiveNmea)
+    if (again && OperationContinues(session, operation))
         ArmSilenceTimer(session, SilenceMs);
     return again;
 }
@@ -128,6 +130,7 @@ int32_t HALVEX_CALL StartNMEA(PortSession *session, SAFEARRAY **table, HalvexNme
     if (started) {
         if (session->objective > ObjectiveNmea)
             StopHalvex(session);
+        BeginOperation(session);
         /* A timer of an earlier mode, or of an earlier start, must not fire
          * into this one. */
         CancelSilenceTimer(session);
@@ -151,6 +154,7 @@ void HALVEX_CALL StopNMEA(PortSession *session)
     LockEngine();
     int stopped = IsLiveSession(session) && session->objective == ObjectiveNmea;
     if (stopped) {
+        BeginOperation(session);
         session->objective = ObjectiveNone;
         CancelSilenceTimer(session);
         free(session->frameBuffer);

@@ -21,6 +21,13 @@ int IsLiveSession(const PortSession *session)
     return 0;
 }
 
+void BeginOperation(PortSession *session) { session->operation++; }
+
+int OperationContinues(const PortSession *session, uint32_t operation)
+{
+    return IsLiveSession(session) && session->operation == operation;
+}
+
 int RetireSession(PortSession *session)
 {
     for (PortSession **link = &liveSessions; *link; link = &(*link)->nextSession) {

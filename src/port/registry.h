@@ -13,6 +13,14 @@ int IsLiveSession(const PortSession *session);
  * was not live. */
 int RetireSession(PortSession *session);
 
+/* An operation starts or stops on the session. */
+void BeginOperation(PortSession *session);
+/* After a host callback: the session is live and still runs the operation
+ * it ran when operation was read, so what follows the callback is ours to
+ * do. A callback that started another operation, stopped this one or
+ * closed the port leaves the session as it made it. */
+int OperationContinues(const PortSession *session, uint32_t operation);
+
 /* Dispatch thread, between waits: frees the retired sessions. */
 void ReleaseClosedSessions(void);
 /* Dispatch thread, as it stops: closes whatever the host left open. */

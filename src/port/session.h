@@ -71,6 +71,9 @@ struct PortSession {
     int32_t recordsAnnounced;
     int32_t recordsTaken;
     int32_t repeatsHeld;
+    /* Counts the operations started or stopped on the session, so that code
+     * that called a host callback can tell whether the host moved on. */
+    uint32_t operation;
 
     /* A read has been started and its bytes not yet routed; until they are,
      * readBuffer is theirs and an event character only sets readAgain. */

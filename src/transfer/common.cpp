@@ -21,6 +21,7 @@ int TransferMayStart(PortSession *session)
 
 int StartTransfer(PortSession *session, int objective, void *callback, void *work, int packetId, uint16_t word)
 {
+    BeginOperation(session);
     ForgetLastPacket(session);
     session->recordsAnnounced = -1;
     session->recordsTaken = 0;
@@ -32,7 +33,7 @@ int StartTransfer(PortSession *session, int objective, void *callback, void *wor
     if (SendWord(session, packetId, word))
         return 1;
     ReleaseTransfer(session);
-    EndTransfer(session);
+    EndTransfer(session, session->operation);
     return 0;
 }
 
@@ -81,17 +82,19 @@ int RepeatsToKeep(const PortSession *session, int received, int repeats)
     return keep < 0 ? 0 : keep > repeats ? repeats : keep;
 }
 
-void CheckRecordCount(const PortSession *session, int records)
+int RecordsMissing(const PortSession *session, int records)
 {
-    if (session->recordsAnnounced >= 0 && session->recordsAnnounced != records)
-        ErrorLog("Records announced %d, received %d\n", session->recordsAnnounced, records);
+    if (session->recordsAnnounced < 0 || session->recordsAnnounced == records)
+        return 0;
+    ErrorLog("Records announced %d, received %d\n", session->recordsAnnounced, records);
+    return records < session->recordsAnnounced;
 }
 
-void EndTransfer(PortSession *session)
+void EndTransfer(PortSession *session, uint32_t operation)
 {
-    /* The host may have closed the port from its callback. */
-    if (!IsLiveSession(session))
+    if (!OperationContinues(session, operation))
         return;
+    DisarmTimer(&session->modeTimer);
     session->step = 0;
     session->objective = ObjectiveReady;
 }
@@ -99,10 +102,11 @@ void EndTransfer(PortSession *session)
 void EndUpload(PortSession *session, int32_t status, const char *failureLine)
 {
     ReleaseTransfer(session);
+    uint32_t operation = session->operation;
     HalvexUploadCallback callback = (HalvexUploadCallback)session->hostCallback;
     if (callback)
         callback(status, 0);
-    EndTransfer(session);
+    EndTransfer(session, operation);
     if (status)
         ErrorLog("%s", failureLine);
 }

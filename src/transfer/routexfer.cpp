@@ -191,8 +191,9 @@ static void FailDownload(PortSession *session)
     FreeRouteList((RouteList *)session->transferData);
     session->transferData = NULL;
     SAFEARRAY *routes = NULL, *waypoints = NULL;
+    uint32_t operation = session->operation;
     CallDownloadCallback(session, 2, 0, &routes, &waypoints);
-    EndTransfer(session);
+    EndTransfer(session, operation);
     ErrorLog("Route download request failed\n");
 }
 
@@ -229,10 +230,11 @@ static int AddRouteWaypoint(PortSession *session, RouteList *list, const unsigne
 }
 
 /* Drops the repeats, headers and waypoints alike in the order they came,
- * that the announced count does not account for. A header sent again came
+ * that the announced count does not account for; 0 when records are
+ * missing. A header sent again came
  * right after the one it repeats, before any of that route's waypoints, so
  * the waypoints that follow it belong to the route it repeats. */
-static void SettleRouteRepeats(PortSession *session, RouteList *list)
+static int SettleRouteRepeats(PortSession *session, RouteList *list)
 {
     int repeats = 0;
     for (int r = 0; r < list->routeCount; r++) {
@@ -266,7 +268,7 @@ static void SettleRouteRepeats(PortSession *session, RouteList *list)
         list->totalWaypoints += kept;
     }
     list->routeCount = routes;
-    CheckRecordCount(session, list->routeCount + list->totalWaypoints);
+    return !RecordsMissing(session, list->routeCount + list->totalWaypoints);
 }
 
 int RouteDownloadStep(PortSession *session, int code, const unsigned char *data, int length)
@@ -284,15 +286,19 @@ int RouteDownloadStep(PortSession *session, int code, const unsigned char *data,
             FailDownload(session);
         break;
     case PacketXferComplete + DispatchPacket: {
-        SettleRouteRepeats(session, list);
+        if (!SettleRouteRepeats(session, list)) {
+            FailDownload(session);
+            break;
+        }
         SAFEARRAY *routes = NULL, *waypoints = NULL;
         BuildRouteArrays(&routes, &waypoints, list);
         FreeRouteList(list);
         session->transferData = NULL;
+        uint32_t operation = session->operation;
         CallDownloadCallback(session, 0, -1, &routes, &waypoints);
         FreeRouteArray(&routes);
         FreeWaypointArray(&waypoints);
-        EndTransfer(session);
+        EndTransfer(session, operation);
         ErrorLog("Xfer complete=%d\n", length >= 2 ? ReadU16(data) : 0);
         break;
     }

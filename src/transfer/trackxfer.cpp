@@ -108,8 +108,9 @@ static void EndDownload(PortSession *session)
     ReleaseTransfer(session);
     HostTrackPoint none;
     memset(&none, 0, sizeof none);
+    uint32_t operation = session->operation;
     CallDownloadCallback(session, -1, &none);
-    EndTransfer(session);
+    EndTransfer(session, operation);
 }
 
 /* Hands a point to the host; 0 when the host stopped the download (or left
@@ -123,15 +124,16 @@ static int HandOn(PortSession *session, const TrackPointRecord *record)
     point.longitude = record->longitude;
     point.newTrack = record->newTrack != 0;
     session->recordsTaken++;
-    if (CallDownloadCallback(session, session->recordCount, &point) != 0)
-        return 1;
-    if (!IsLiveSession(session))
+    uint32_t operation = session->operation;
+    int16_t goOn = CallDownloadCallback(session, session->recordCount, &point);
+    if (!OperationContinues(session, operation))
         return 0;
+    if (goOn != 0)
+        return 1;
     ErrorLog("Aborting Track download\n");
-    DisarmTimer(&session->modeTimer);
     ReleaseTransfer(session);
     SendWord(session, PacketCommand, CommandAbortTransfer);
-    EndTransfer(session);
+    EndTransfer(session, operation);
     return 0;
 }
 
@@ -157,7 +159,9 @@ static void TakePoint(PortSession *session, const unsigned char *data, int lengt
                  last->points->longitude);
 }
 
-/* 0 when the host stopped the download while taking a held repeat. */
+/* 0 when the host stopped the download while taking a held repeat. Points
+ * missing are reported as the download's failure; the host, which has them
+ * counted, can tell. */
 static int TakeHeldRepeats(PortSession *session)
 {
     TrackList *last = (TrackList *)session->transferData;
@@ -166,7 +170,8 @@ static int TakeHeldRepeats(PortSession *session)
     while (keep-- > 0)
         if (!HandOn(session, last->points))
             return 0;
-    CheckRecordCount(session, session->recordsTaken);
+    if (RecordsMissing(session, session->recordsTaken))
+        ErrorLog("Track download request failed\n");
     return 1;
 }
 

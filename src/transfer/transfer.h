@@ -35,10 +35,13 @@ int NoteDownloadProgress(PortSession *session, int code, const unsigned char *da
  * sent again because our ACK was lost), how many the announced count says
  * are real records: received counts every packet taken, repeats included. */
 int RepeatsToKeep(const PortSession *session, int received, int repeats);
-/* Logs a download whose record count differs from the one announced. */
-void CheckRecordCount(const PortSession *session, int records);
-/* Back to ready once the host has been called. */
-void EndTransfer(PortSession *session);
+/* Logs a download whose record count differs from the one announced; 1
+ * when records are missing, which makes the download a failure: a frame
+ * lost on the line must never pass for a complete transfer. */
+int RecordsMissing(const PortSession *session, int records);
+/* Back to ready once the host has been called, unless the host moved on
+ * from its callback: operation is the session's, read before the call. */
+void EndTransfer(PortSession *session, uint32_t operation);
 /* Ends an upload: its record freed, the host told (status 0 done, 1
  * aborted), the session ready; an abort is logged with failureLine. */
 void EndUpload(PortSession *session, int32_t status, const char *failureLine);

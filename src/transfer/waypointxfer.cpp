@@ -79,8 +79,9 @@ static WaypointRecord *AddWaypoint(RouteRecord *work)
     return record;
 }
 
-/* Drops the repeats that the announced count does not account for. */
-static void SettleWaypointRepeats(PortSession *session, RouteRecord *work)
+/* Drops the repeats that the announced count does not account for; 0 when
+ * records are missing. */
+static int SettleWaypointRepeats(PortSession *session, RouteRecord *work)
 {
     int repeats = 0;
     for (int i = 0; i < work->waypointCount; i++)
@@ -94,7 +95,7 @@ static void SettleWaypointRepeats(PortSession *session, RouteRecord *work)
         work->waypoints[kept++].repeated = 0;
     }
     work->waypointCount = kept;
-    CheckRecordCount(session, kept);
+    return !RecordsMissing(session, kept);
 }
 
 static void FailDownload(PortSession *session)
@@ -103,8 +104,9 @@ static void FailDownload(PortSession *session)
     FreeRouteRecord((RouteRecord *)session->transferData);
     session->transferData = NULL;
     SAFEARRAY *none = NULL;
+    uint32_t operation = session->operation;
     CallDownloadCallback(session, &none);
-    EndTransfer(session);
+    EndTransfer(session, operation);
 }
 
 int WaypointDownloadStep(PortSession *session, int code, const unsigned char *data, int length)
@@ -125,8 +127,12 @@ int WaypointDownloadStep(PortSession *session, int code, const unsigned char *da
         break;
     }
     case PacketXferComplete + DispatchPacket: {
+        uint32_t operation = session->operation;
+        if (work && !SettleWaypointRepeats(session, work)) {
+            FailDownload(session);
+            break;
+        }
         if (work) {
-            SettleWaypointRepeats(session, work);
             SAFEARRAY *array = NULL;
             BuildWaypointArray(&array, work);
             FreeRouteRecord(work);
@@ -134,7 +140,7 @@ int WaypointDownloadStep(PortSession *session, int code, const unsigned char *da
             CallDownloadCallback(session, &array);
             FreeWaypointArray(&array);
         }
-        EndTransfer(session);
+        EndTransfer(session, operation);
         ErrorLog("Xfer complete=%d\n", length >= 2 ? ReadU16(data) : 0);
         break;
     }
