@@ -1,7 +1,19 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need, if missing.
+# Installs the Debian packages that are missing: `build` (the default) for
+# the library, the simulator and the halvex tool; `test` for the whole test
+# suite besides (sanitizers, 32-bit and Windows builds, fuzzing).
 set -euo pipefail
-packages=(cmake g++ make googletest g++-mingw-w64-i686 binutils-mingw-w64-i686 libcli11-dev libpugixml-dev nlohmann-json3-dev python3-gpxpy clang libclang-rt-14-dev g++-multilib)
+build=(cmake g++ make libcli11-dev libpugixml-dev nlohmann-json3-dev)
+test=(googletest g++-mingw-w64-i686 binutils-mingw-w64-i686 python3-gpxpy clang libclang-rt-14-dev g++-multilib
+  qemu-user)
+case "${1:-build}" in
+build) packages=("${build[@]}") ;;
+test) packages=("${build[@]}" "${test[@]}") ;;
+*)
+  echo "usage: $0 [build|test]" >&2
+  exit 2
+  ;;
+esac
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -8,8 +8,8 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
 rounds=${1:-20}
-"$top/scripts/install-deps.sh"
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+"$top/scripts/install-deps.sh" test
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHALVEX_TESTS=ON >/dev/null
 cmake --build build -j "$(nproc)" --target e2e_tests >/dev/null
 HALVEX_SOAK_ROUNDS=$rounds build/tests/e2e_tests --gtest_also_run_disabled_tests \
   --gtest_filter='Soak.DISABLED_Rounds' --gtest_brief=1 | grep -E '^(round|[0-9]+ rounds)|Failure'

@@ -55,6 +55,11 @@ TEST(WaypointTypes, SemicirclesTruncateAndSurviveTheRoundTrip)
     EXPECT_EQ(DegreesToSemicircles(NAN), 0);
     for (int32_t s : {0, 1, -1, 119304647, INT32_MAX, INT32_MIN, 536870912, -1073741823})
         EXPECT_EQ(DegreesToSemicircles(SemicirclesToDegrees(s)), s) << s;
+    // Products just below a whole number, where x87 extended precision (a
+    // 32-bit build without SSE2) would truncate one lower.
+    EXPECT_EQ(DegreesToSemicircles(0x1.c1fffffffffffp-21), 10);
+    EXPECT_EQ(DegreesToSemicircles(0x1.eefffffffffffp-21), 11);
+    EXPECT_EQ(DegreesToSemicircles(0x1.c1fffffffffffp-22), 5);
 }
 
 TEST(WaypointTypes, StringTypesKeepTheIdentifierAsItStands)
@@ -247,6 +252,12 @@ TEST(TrackPoints, TimesFromTheEpochOfTheTrackLog)
     out.time = 32875.5 + 0.75 / 86400.0; // a real fraction is still cut
     EncodeTrackPointData(&out, wire);
     EXPECT_EQ(ReadI32(wire, 16, 8), 43200);
+    out.time = 32875.0 + 43200.9996 / 86400.0; // even one close to the next second
+    EncodeTrackPointData(&out, wire);
+    EXPECT_EQ(ReadI32(wire, 16, 8), 43200);
+    out.time = 32875.0 - 0.9996 / 86400.0; // toward zero, also before the epoch
+    EncodeTrackPointData(&out, wire);
+    EXPECT_EQ(ReadI32(wire, 16, 8), 0);
     out.time = 32874.0; // a day before the epoch: -86400, sent as its low 32 bits
     EncodeTrackPointData(&out, wire);
     EXPECT_EQ(ReadI32(wire, 16, 8), -86400);

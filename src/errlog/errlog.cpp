@@ -1,8 +1,6 @@
 #include "errlog.h"
 
 #include <atomic>
-#include <errno.h>
-#include <sys/stat.h>
 #include <stdarg.h>
 #include <stdlib.h>
 #include <string.h>
@@ -97,10 +95,10 @@ int WriteLogLine(const char *message)
     FormatLogTime(stamp, sizeof stamp);
     EnterCriticalSection(&logLock);
     TrimErrorLog(logPath, logTag);
-    FILE *file = logPath[0] ? fopen(logPath, "a") : NULL;
+    FILE *file = logPath[0] ? PlatformOpenLog(logPath, "a") : NULL;
     if (file) {
         /* Other processes may read or remove the log at any time. */
-        PlatformSetFileMode(logPath, 0666);
+        PlatformSetFileModeOf(file, 0666);
         fprintf(file, "%s: %s: %s", logTag, stamp, message);
         fclose(file);
     }
@@ -108,25 +106,14 @@ int WriteLogLine(const char *message)
     return file ? 0 : -1;
 }
 
-/* Goes to standard output: the log itself is what failed. */
-static void ReportCopyFailure(const char *copyPath)
-{
-    struct stat status;
-    if (stat(copyPath, &status) != 0)
-        printf("failed to stat %s, errno %d\n", copyPath, errno);
-    else
-        printf("mode %x ino %d nlink %d uid %d gid %d size %d\n", (unsigned)status.st_mode, (int)status.st_ino,
-               (int)status.st_nlink, (int)status.st_uid, (int)status.st_gid, (int)status.st_size);
-}
-
 /* The cut writes the tail into a file it has just created itself, next to the
  * log, and moves that over the log: a planted file or link cannot redirect it. */
 int TrimErrorLog(const char *path, const char *tag)
 {
-    FILE *log = fopen(path, "rb");
+    FILE *log = PlatformOpenLog(path, "rb");
     if (!log)
         return 1;
-    int mode = PlatformFileMode(path);
+    int mode = PlatformFileModeOf(log);
     long size = fseek(log, 0, SEEK_END) == 0 ? ftell(log) : -1;
     if (size <= CutAbove) {
         fclose(log);
@@ -141,8 +128,7 @@ int TrimErrorLog(const char *path, const char *tag)
     snprintf(copyPath, sizeof copyPath, "%.*s%s.XXXXXX", (int)directory, path, tag);
     FILE *copy = PlatformCreateFreshFile(copyPath);
     if (!copy) {
-        ReportCopyFailure(copyPath);
-        fclose(log);
+        fclose(log); /* nowhere to say so: the log is what failed */
         return 2;
     }
     char block[CopyBlock];
@@ -151,10 +137,10 @@ int TrimErrorLog(const char *path, const char *tag)
         got = fread(block, 1, sizeof block, log);
         fwrite(block, 1, got, copy);
     } while (got == sizeof block);
+    if (mode >= 0)
+        PlatformSetFileModeOf(copy, mode);
     fclose(copy);
     fclose(log);
-    if (mode >= 0)
-        PlatformSetFileMode(copyPath, mode);
     if (!MoveFileExA(copyPath, path, MOVEFILE_REPLACE_EXISTING))
         remove(copyPath);
     return 0;

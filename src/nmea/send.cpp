@@ -55,6 +55,8 @@ int16_t HALVEX_CALL SendNMEAChk(PortSession *session, SAFEARRAY **sentences)
     for (ULONG i = 0; array && array->pvData && i < array->rgsabound[0].cElements; i++) {
         char *bytes;
         int length = BytesFromBstr(((BSTR *)array->pvData)[i], &bytes);
+        /* The sentence ends at a NUL inside it, on the wire as in the log. */
+        length = bytes ? (int)strnlen(bytes, (size_t)length) : 0;
         if (length > 0) { /* a null or empty element makes no line */
             char *line = CompleteSentence(bytes, length);
             if (line) {

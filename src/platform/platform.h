@@ -34,9 +34,13 @@ void PlatformTimeZone(time_t t, long *minutesWest, int *daylight);
  * place. Null when no such file could be created. */
 FILE *PlatformCreateFreshFile(char *pathTemplate);
 
-/* Permission bits of a file, or -1; and setting them. */
-int PlatformFileMode(const char *path);
-int PlatformSetFileMode(const char *path, int mode);
+/* Opens the log, "ab" to append (creating it) or "rb" to read, only if it
+ * is a regular file reached without following a symbolic link: the log's
+ * name in a shared directory must not lead anywhere else. */
+FILE *PlatformOpenLog(const char *path, const char *mode);
+/* Permission bits of an open file, or -1; and setting them on that file. */
+int PlatformFileModeOf(FILE *file);
+int PlatformSetFileModeOf(FILE *file, int mode);
 
 /* Ends the dispatch thread at unload once it has been asked to stop, and
  * releases its handle. */

@@ -17,8 +17,10 @@ struct PortWrite {
 int WritePort(PortSession *session, const unsigned char *bytes, int length)
 {
     PortWrite *write = (PortWrite *)calloc(1, sizeof(PortWrite) + (size_t)length);
-    if (!write)
+    if (!write) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY); /* so that the caller's log line says why */
         return 0;
+    }
     memcpy(write->bytes, bytes, (size_t)length);
     write->length = length;
     write->overlapped.hEvent = session->sendCompletedEvent;

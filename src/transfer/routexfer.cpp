@@ -87,7 +87,8 @@ static RouteList *ReadHostRoutes(SAFEARRAY **routeArray, SAFEARRAY **waypointArr
     uint32_t records = routeCount;
     for (uint32_t i = 0; i < routeCount; i++) {
         uint16_t count = (uint16_t)routes[i].waypointCount;
-        if (routes[i].firstWaypoint < 0 || (uint64_t)routes[i].firstWaypoint + count > waypointCount)
+        /* A route without waypoints reads none, wherever it says they start. */
+        if (count && (routes[i].firstWaypoint < 0 || (uint64_t)routes[i].firstWaypoint + count > waypointCount))
             return NULL;
         records += count;
     }

@@ -16,6 +16,8 @@
 
 static const double TrackEpoch = 32875.0; /* 1990-01-02 00:00 as an OLE date */
 static const double DaysPerSecond = 1.1574074074074073e-05;
+/* What an OLE date near today cannot tell apart: a few ulps of 45000 days. */
+static const double OleDateSlackSeconds = 1.0e-5;
 enum { D300Size = 16, D300Read = 13 };
 
 void DecodeTrackPoint(const unsigned char *data, int length, TrackPointRecord *point)
@@ -33,10 +35,13 @@ void EncodeTrackPointData(const TrackPointRecord *point, unsigned char *data)
     WriteI32(data, DegreesToSemicircles(point->latitude));
     WriteI32(data + 4, DegreesToSemicircles(point->longitude));
     /* An OLE date holds a whole second only approximately (12:00:02 may be
-     * 12:00:01.99999999): snapped to the millisecond first, so truncation
-     * toward zero drops real fractions and not a second. Low 32 bits; a time
-     * no count can hold sends 0. */
-    double seconds = round((point->time - TrackEpoch) * 86400000.0) / 1000.0;
+     * 12:00:01.99999999): a time within a few microseconds of a whole second
+     * is that second; any real fraction is truncated toward zero. Low 32
+     * bits; a time no count can hold sends 0. */
+    double seconds = (point->time - TrackEpoch) * 86400.0;
+    double nearest = round(seconds);
+    if (fabs(seconds - nearest) < OleDateSlackSeconds)
+        seconds = nearest;
     int64_t whole = fabs(seconds) < 9.0e18 ? (int64_t)seconds : 0;
     WriteI32(data + 8, (int32_t)(uint32_t)whole);
     data[12] = (unsigned char)point->newTrack;

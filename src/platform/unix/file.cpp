@@ -1,4 +1,5 @@
 #include <errno.h>
+#include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -60,10 +61,24 @@ FILE *PlatformCreateFreshFile(char *pathTemplate)
     return file;
 }
 
-int PlatformFileMode(const char *path)
+FILE *PlatformOpenLog(const char *path, const char *mode)
 {
+    int access = mode[0] == 'a' ? O_WRONLY | O_APPEND | O_CREAT : O_RDONLY;
+    /* O_NONBLOCK: a FIFO planted under the name must not hold us up. */
+    int fd = open(path, access | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return NULL;
     struct stat status;
-    return stat(path, &status) == 0 ? (int)(status.st_mode & 07777) : -1;
+    FILE *file = fstat(fd, &status) == 0 && S_ISREG(status.st_mode) ? fdopen(fd, mode) : NULL;
+    if (!file)
+        close(fd);
+    return file;
 }
 
-int PlatformSetFileMode(const char *path, int mode) { return chmod(path, (mode_t)mode); }
+int PlatformFileModeOf(FILE *file)
+{
+    struct stat status;
+    return fstat(fileno(file), &status) == 0 ? (int)(status.st_mode & 07777) : -1;
+}
+
+int PlatformSetFileModeOf(FILE *file, int mode) { return fchmod(fileno(file), (mode_t)mode); }

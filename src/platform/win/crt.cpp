@@ -28,9 +28,9 @@ FILE *PlatformCreateFreshFile(char *pathTemplate)
         unsigned value = GetTickCount() * 2654435761u + attempt * 40503u + GetCurrentThreadId();
         for (int i = 0; i < 6; i++, value /= 26)
             suffix[i] = (char)('a' + value % 26);
-        int fd = _open(pathTemplate, _O_CREAT | _O_EXCL | _O_WRONLY | _O_TEXT, _S_IREAD | _S_IWRITE);
+        int fd = _open(pathTemplate, _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _S_IREAD | _S_IWRITE);
         if (fd >= 0) {
-            FILE *file = _fdopen(fd, "w");
+            FILE *file = _fdopen(fd, "wb");
             if (!file) {
                 _close(fd);
                 remove(pathTemplate);
@@ -43,13 +43,32 @@ FILE *PlatformCreateFreshFile(char *pathTemplate)
     return NULL;
 }
 
-int PlatformFileMode(const char *path)
+FILE *PlatformOpenLog(const char *path, const char *mode)
 {
+    /* Lines are appended as text; the cut reads and copies them as bytes. */
+    FILE *file = fopen(path, mode);
     struct _stat status;
-    return _stat(path, &status) == 0 ? (int)(status.st_mode & 0777) : -1;
+    if (file && (_fstat(_fileno(file), &status) != 0 || !(status.st_mode & _S_IFREG))) {
+        fclose(file);
+        return NULL;
+    }
+    return file;
 }
 
-int PlatformSetFileMode(const char *path, int mode) { return _chmod(path, mode & (_S_IREAD | _S_IWRITE)); }
+int PlatformFileModeOf(FILE *file)
+{
+    struct _stat status;
+    return _fstat(_fileno(file), &status) == 0 ? (int)(status.st_mode & 0777) : -1;
+}
+
+/* Windows keeps only a read-only flag, and a file open for writing is not
+ * read-only: nothing to set. */
+int PlatformSetFileModeOf(FILE *file, int mode)
+{
+    (void)file;
+    (void)mode;
+    return 0;
+}
 
 void PlatformEndThread(HANDLE thread)
 {
