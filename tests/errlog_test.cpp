@@ -53,6 +53,29 @@ TEST_F(ErrorLogTest, OffWritesNothing)
     EXPECT_FALSE(Exists(logPath));
 }
 
+// The log's name in a shared directory, planted as a link (or as something
+// that is not a file), leads nowhere: nothing is written and no mode changes.
+TEST_F(ErrorLogTest, APlantedLinkOrFifoIsNeitherFollowedNorChanged)
+{
+    std::string victim = directory + "/victim";
+    {
+        std::ofstream(victim) << "precious\n";
+    }
+    chmod(victim.c_str(), 0600);
+    ASSERT_EQ(symlink(victim.c_str(), logPath.c_str()), 0);
+    SetLogEnabled(1);
+    StartErrorLog("halvex32", "halvex32.log");
+    EXPECT_EQ(ErrorLog("%s\n", "written"), -1) << "no log to write";
+    struct stat status;
+    ASSERT_EQ(stat(victim.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0600u);
+    EXPECT_EQ(ReadFile(victim), "precious\n");
+
+    unlink(logPath.c_str());
+    ASSERT_EQ(mkfifo(logPath.c_str(), 0600), 0);
+    EXPECT_EQ(ErrorLog("%s\n", "written"), -1) << "and no wait on a pipe";
+}
+
 TEST_F(ErrorLogTest, FirstLineCarriesTagAndCutTime)
 {
     SetLogEnabled(1);

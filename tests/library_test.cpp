@@ -4,8 +4,14 @@
 #include <chrono>
 #include <dirent.h>
 #include <dlfcn.h>
+#include <signal.h>
 #include <string>
+#include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
+
+#include "halvex32.h"
+#include "pty.h"
 
 namespace {
 
@@ -58,6 +64,47 @@ TEST(Library, LogIsOffAtLoad)
     unsetenv("TMPDIR");
     EXPECT_NE(access((directory + "/halvex32.log").c_str(), F_OK), 0);
     rmdir(directory.c_str());
+}
+
+int16_t HALVEX_CALL ExitAtOnce(int32_t, int32_t, BSTR *)
+{
+    std::exit(0);
+}
+
+// A host that ends the process from inside a callback: the unload then runs
+// on the library's own thread, which must not wait for itself.
+TEST(Library, AHostMayExitFromInsideACallback)
+{
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        void *library = dlopen(HALVEX_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+        auto open = reinterpret_cast<decltype(&OpenCommPort)>(dlsym(library, "OpenCommPort"));
+        auto start = reinterpret_cast<decltype(&StartNMEA)>(dlsym(library, "StartNMEA"));
+        Pty line;
+        PortSession *session = open ? open(line.path(), 4800) : nullptr;
+        HalvexNmeaCallback callback = ExitAtOnce;
+        if (!session || !start(session, nullptr, &callback))
+            _exit(3);
+        line.Send("$GPGLL,1*4D\r\n");
+        sleep(30);
+        _exit(4); // the callback never came
+    }
+    auto begun = std::chrono::steady_clock::now();
+    int status = 0;
+    while (waitpid(child, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() - begun > std::chrono::seconds(10)) {
+            kill(child, SIGKILL);
+            waitpid(child, &status, 0);
+            FAIL() << "the process hung in exit()";
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::seconds(2));
+    ASSERT_TRUE(WIFEXITED(status));
+#ifndef __SANITIZE_ADDRESS__ // LeakSanitizer reports what the process leaves at exit
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+#endif
 }
 
 } // namespace

@@ -5,7 +5,10 @@
 #include <chrono>
 #include <thread>
 
+#include <signal.h>
+
 #include "platform/platform.h"
+#include "platform/unix/serial.h"
 
 namespace {
 
@@ -136,6 +139,33 @@ TEST(Files, TempPathFollowsTmpdirWithATrailingSlash)
     unsetenv("TMPDIR");
     EXPECT_EQ(GetTempPathA(sizeof path, path), 5u);
     EXPECT_STREQ(path, "/tmp/");
+}
+
+void HostsOwnHandler(int) {}
+
+// The modem thread's wake-up handler is ours only while we are loaded, and
+// never when the host had the signal first.
+TEST(Signals, TheWakeHandlerIsPutBackAndAHostsOwnIsLeftAlone)
+{
+    int wake = SIGRTMIN + 5;
+    struct sigaction before, now;
+    sigaction(wake, nullptr, &before);
+    ASSERT_EQ(before.sa_handler, SIG_DFL);
+    ASSERT_EQ(PrepareWakeSignal(), 1);
+    sigaction(wake, nullptr, &now);
+    EXPECT_NE(now.sa_handler, SIG_DFL);
+    RestoreWakeSignal();
+    sigaction(wake, nullptr, &now);
+    EXPECT_EQ(now.sa_handler, SIG_DFL);
+
+    struct sigaction host = {};
+    host.sa_handler = HostsOwnHandler;
+    sigaction(wake, &host, nullptr);
+    EXPECT_EQ(PrepareWakeSignal(), 0);
+    RestoreWakeSignal();
+    sigaction(wake, nullptr, &now);
+    EXPECT_EQ(now.sa_handler, HostsOwnHandler);
+    sigaction(wake, &before, nullptr);
 }
 
 } // namespace

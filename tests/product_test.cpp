@@ -6,6 +6,7 @@
 
 #include "link/product.h"
 #include "link_unit.h"
+#include "wire.h"
 
 namespace {
 
@@ -169,6 +170,25 @@ TEST_F(Identification, ShortProductDataReadsAsZeros)
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0].productId, 0x39);
     EXPECT_EQ(calls[0].description, "");
+}
+
+// A NAK after the request was acknowledged gives the exchange up: that is
+// the identification's one outcome, whatever comes after it.
+TEST_F(Identification, AStrayNakEndsTheRequestWithExactlyOneReport)
+{
+    HalvexProductCallback callback = Record;
+    ASSERT_EQ(HalvexGetProductInfoInit(session, &callback), 1);
+    Feed(halvexsim::EncodePacket(6, {254, 0}));
+    ASSERT_NE(session->modeTimer, nullptr);
+    Feed(halvexsim::EncodePacket(21, {254, 0}));
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].code, 2);
+    EXPECT_EQ(session->modeTimer, nullptr) << "no time-out left to report again";
+    const ProtocolCaps &row = ProductCapsTable[0];
+    Feed(halvexsim::EncodePacket(255, {static_cast<uint8_t>(row.productId), static_cast<uint8_t>(row.productId >> 8),
+                                       1, 0, 'X', 0}));
+    EXPECT_EQ(calls.size(), 1u) << "product data that comes late reports nothing";
+    EXPECT_EQ(session->objective, ObjectiveProduct);
 }
 
 TEST_F(Identification, LineErrorsReachOnlyIdentificationCallbacks)

@@ -10,6 +10,8 @@
 
 static std::atomic<HANDLE> commandEvent{NULL};
 static std::atomic<int> stopDispatch{0};
+static std::atomic<int> dispatcherFailed{0};
+static thread_local int onDispatchThread;
 
 static int CommandEventHandler(int code, HANDLE handle, void *context)
 {
@@ -63,9 +65,18 @@ static void RunExpiredTimers(void)
 static DWORD WINAPI DispatchThreadMain(LPVOID parameter)
 {
     (void)parameter;
+    onDispatchThread = 1;
     StartErrorLog("halvex32", "halvex32.log");
     HANDLE event = CreateEventA(NULL, FALSE, FALSE, NULL);
-    RegisterWaitHandle(event, event, CommandEventHandler);
+    if (!event || !RegisterWaitHandle(event, event, CommandEventHandler)) {
+        /* Without its event the thread could neither be woken nor wait:
+         * it ends, and the exports refuse. */
+        ErrorLog("CreateEvent() failure: %ld\n", (long)GetLastError());
+        if (event)
+            CloseHandle(event);
+        dispatcherFailed.store(1);
+        return 1;
+    }
     commandEvent.store(event);
 
     while (!stopDispatch.load()) {
@@ -98,6 +109,7 @@ static DWORD WINAPI DispatchThreadMain(LPVOID parameter)
 HANDLE StartDispatcher(void)
 {
     stopDispatch.store(0);
+    dispatcherFailed.store(0);
     DWORD threadId;
     return CreateThread(NULL, 0, DispatchThreadMain, NULL, 0, &threadId);
 }
@@ -112,6 +124,18 @@ void WakeDispatcher(void)
 }
 
 int DispatcherReady(void) { return commandEvent.load() != NULL; }
+
+int DispatcherFailed(void) { return dispatcherFailed.load(); }
+
+int OnDispatchThread(void) { return onDispatchThread; }
+
+void AbandonDispatcher(void)
+{
+    stopDispatch.store(1);
+    LockEngine();
+    CloseAllSessions();
+    UnlockEngine();
+}
 
 void StopDispatcher(void)
 {

@@ -19,5 +19,13 @@ void WakeDispatcher(void);
 int DispatcherReady(void);
 /* Asks the dispatch thread to end and wakes it. */
 void StopDispatcher(void);
+/* Whether the dispatch thread ended at its start, unable to make its event. */
+int DispatcherFailed(void);
+/* Whether the caller is the dispatch thread: a host callback, and so also an
+ * exit() or an unload from one, runs there. */
+int OnDispatchThread(void);
+/* The dispatch thread, unloading the library from inside a host callback,
+ * cannot wait for itself to end: it closes the ports and stops here. */
+void AbandonDispatcher(void);
 
 #endif

@@ -21,6 +21,12 @@ int ProcessAttach(void)
 
 void ProcessDetach(void)
 {
+    /* exit() or an unload called from a host callback: what the engine holds
+     * goes with the process, or with the library's mapping. */
+    if (OnDispatchThread()) {
+        AbandonDispatcher();
+        return;
+    }
     /* Woken rather than left to its wait, the thread ends by itself and never
      * runs on in code that is about to be unmapped. */
     StopDispatcher();

@@ -137,7 +137,7 @@ void ClosePortSession(PortSession *session)
 static int WaitForDispatcher(void)
 {
     for (int waited = 0; !DispatcherReady(); waited += 10) {
-        if (waited >= DispatcherWaitMs)
+        if (waited >= DispatcherWaitMs || DispatcherFailed())
             return 0;
         Sleep(10);
     }

@@ -13,22 +13,38 @@ static int WakeSignal(void) { return SIGRTMIN + 5; }
 
 static void IgnoreWake(int) {}
 
-/* Installs a no-op handler once, unless the host has claimed the signal. */
-static int PrepareWakeSignal(void)
+static pthread_mutex_t wakeLock = PTHREAD_MUTEX_INITIALIZER;
+static int wakeInstalled;
+static struct sigaction wakeBefore;
+
+int PrepareWakeSignal(void)
 {
-    static pthread_once_t once = PTHREAD_ONCE_INIT;
-    static int usable;
-    pthread_once(&once, [] {
-        struct sigaction current;
-        sigaction(WakeSignal(), NULL, &current);
-        if (current.sa_handler != SIG_DFL && current.sa_handler != IgnoreWake)
-            return;
+    pthread_mutex_lock(&wakeLock);
+    if (!wakeInstalled) {
         struct sigaction action = {};
         action.sa_handler = IgnoreWake; /* no SA_RESTART: the wait must end */
         sigemptyset(&action.sa_mask);
-        usable = sigaction(WakeSignal(), &action, NULL) == 0;
-    });
+        struct sigaction current;
+        sigaction(WakeSignal(), NULL, &current);
+        /* A host that has claimed the signal keeps it, and then there is
+         * nothing to wake the thread with. */
+        if (current.sa_handler == SIG_DFL && sigaction(WakeSignal(), &action, &wakeBefore) == 0)
+            wakeInstalled = 1;
+    }
+    int usable = wakeInstalled;
+    pthread_mutex_unlock(&wakeLock);
     return usable;
+}
+
+void RestoreWakeSignal(void)
+{
+    pthread_mutex_lock(&wakeLock);
+    struct sigaction current;
+    /* Only our own handler is taken back: it lives in code about to go. */
+    if (wakeInstalled && sigaction(WakeSignal(), NULL, &current) == 0 && current.sa_handler == IgnoreWake)
+        sigaction(WakeSignal(), &wakeBefore, NULL);
+    wakeInstalled = 0;
+    pthread_mutex_unlock(&wakeLock);
 }
 
 static DWORD ChangedLines(int before, int after)

@@ -77,5 +77,10 @@ int ReadDcb(CommPort *port, DCB *dcb);
 /* Modem lines, where the driver has them (lock not held). */
 void StartModemWatch(CommPort *port);
 void StopModemWatch(CommPort *port);
+/* The modem thread is woken for closing by a signal with a no-op handler of
+ * ours, installed on first need unless the host has claimed the signal; 1
+ * when it is ours to use. Unloading puts back what was there before. */
+int PrepareWakeSignal(void);
+void RestoreWakeSignal(void);
 
 #endif
