@@ -41,12 +41,7 @@ run_suite build-asan -DCMAKE_CXX_FLAGS="-fsanitize=address,undefined -fno-saniti
   -DCMAKE_SHARED_LINKER_FLAGS="-fsanitize=address,undefined"
 
 echo "== build-fuzz"
-CXX=clang++ cmake -S . -B build-fuzz -DHALVEX_TESTS=OFF -DHALVEX_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined" >/dev/null
-cmake --build build-fuzz -j "$jobs" --target link_fuzz nmea_fuzz records_fuzz
-for target in link_fuzz nmea_fuzz records_fuzz; do
-  echo "$target: $(build-fuzz/$target -runs=200000 -max_len=2048 -seed=1 2>&1 | tail -n 1)"
-done
+scripts/fuzz.sh --runs 200000
 
 echo "== build-mingw"
 cmake -S . -B build-mingw -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DHALVEX_TESTS=OFF >/dev/null
