@@ -25,7 +25,9 @@ struct Rendezvous {
     std::mutex lock;
     std::condition_variable changed;
     bool done = false;
+    bool lineLost = false; // the device went away
     int status = 0, value = 0;
+    int announced = -1; // track points the receiver said it would send
     Product product;
     std::vector<GpxPoint> waypoints;
     std::vector<GpxRoute> routes;
@@ -62,6 +64,23 @@ BSTR Bstr(const std::string &text)
 // OLE Automation dates (days since 1899-12-30) and seconds since 1970.
 double UnixFromOle(double date) { return (date - 25569.0) * 86400.0; }
 double OleFromUnix(double seconds) { return seconds / 86400.0 + 25569.0; }
+
+// The library dates track points as receiver seconds counted from 1990-01-02
+// (its contract with existing hosts), while receivers count them from
+// 1989-12-31 00:00 UTC, as their position reports do: two days apart.
+constexpr double kTrackDateSkew = 2 * 86400.0;
+double UnixFromTrackDate(double date) { return UnixFromOle(date) - kTrackDateSkew; }
+double TrackDateFromUnix(double seconds) { return OleFromUnix(seconds + kTrackDateSkew); }
+
+// What one transfer can carry: its records packet counts in 16 bits.
+constexpr std::size_t kTransferLimit = 65535;
+
+void CheckTransferSize(std::size_t records, const std::string &what)
+{
+    if (records > kTransferLimit)
+        throw Failure(ExitBadData, "the GPX file holds " + std::to_string(records) + " " + what +
+                                       "; one transfer carries at most " + std::to_string(kTransferLimit));
+}
 
 void Finish(int status, int value)
 {
@@ -142,7 +161,9 @@ int16_t HALVEX_CALL OnTrackPoint(int32_t, int32_t value, HostTrackPoint *point)
     int done;
     {
         std::lock_guard<std::mutex> hold(rendezvous.lock);
-        rendezvous.track.push_back({point->latitude, point->longitude, UnixFromOle(point->time), point->newTrack != 0});
+        rendezvous.announced = value;
+        rendezvous.track.push_back(
+            {point->latitude, point->longitude, UnixFromTrackDate(point->time), point->newTrack != 0});
         progress = rendezvous.progress;
         done = static_cast<int>(rendezvous.track.size());
     }
@@ -165,11 +186,37 @@ int16_t HALVEX_CALL OnNmea(int32_t code, int32_t, BSTR *text)
     return -1; // keep reporting silence
 }
 
-// Waits for the operation's callback; false when the time ran out.
-bool Await(double seconds)
+void HALVEX_CALL OnLine(int32_t code, int32_t value)
 {
+    if (code != 2 || value != 0)
+        return; // modem lines changed: nothing to us
+    std::lock_guard<std::mutex> hold(rendezvous.lock);
+    rendezvous.lineLost = true;
+    rendezvous.changed.notify_all();
+}
+
+// Waits for the operation's callback, for ever when seconds is 0: the
+// library ends a transfer that stalls. tick, if given, runs every second of
+// the wait. False when the time ran out.
+bool Await(double seconds, const std::function<void()> &tick = nullptr)
+{
+    using Clock = std::chrono::steady_clock;
+    auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
     std::unique_lock<std::mutex> hold(rendezvous.lock);
-    return rendezvous.changed.wait_for(hold, std::chrono::duration<double>(seconds), [] { return rendezvous.done; });
+    for (;;) {
+        auto wake = Clock::now() + std::chrono::seconds(1);
+        if (seconds > 0 && deadline < wake)
+            wake = deadline;
+        if (rendezvous.changed.wait_until(hold, wake, [] { return rendezvous.done || rendezvous.lineLost; }))
+            return true;
+        if (seconds > 0 && Clock::now() >= deadline)
+            return false;
+        if (tick) {
+            hold.unlock();
+            tick();
+            hold.lock();
+        }
+    }
 }
 
 void Begin()
@@ -177,6 +224,7 @@ void Begin()
     std::lock_guard<std::mutex> hold(rendezvous.lock);
     rendezvous.done = false;
     rendezvous.status = rendezvous.value = 0;
+    rendezvous.announced = -1;
     rendezvous.waypoints.clear();
     rendezvous.routes.clear();
     rendezvous.track.clear();
@@ -265,7 +313,8 @@ Connection::Connection(const Options &options) : options_(options)
     if (options.verbose)
         Say(std::string("halvex: opening ") + (simulator_ ? "the simulated receiver on " : "") + device_ + " at " +
             std::to_string(options.baud) + " baud");
-    session_ = OpenCommPort(device_.c_str(), options.baud);
+    HalvexPortCallback onLine = OnLine;
+    session_ = OpenCommPortEx(device_.c_str(), options.baud, &onLine);
     if (!session_)
         throw Failure(ExitDevice, OpenFailure(device_));
 }
@@ -280,7 +329,28 @@ Connection::~Connection()
 
 void Connection::NoAnswer(const std::string &what)
 {
+    // When the device went away the library reports the operation's failure
+    // first and the lost line right after it: give that report its moment.
+    std::unique_lock<std::mutex> hold(rendezvous.lock);
+    rendezvous.changed.wait_for(hold, std::chrono::milliseconds(250), [] { return rendezvous.lineLost; });
+    if (rendezvous.lineLost)
+        throw Failure(ExitDevice, "the receiver on " + device_ + " was disconnected");
     throw Failure(ExitNoAnswer, "the receiver on " + device_ + " " + what);
+}
+
+void Connection::AwaitTransfer(const std::string &what, const std::function<void()> &tick)
+{
+    bool ended = Await(options_.timeout, tick);
+    bool failed;
+    {
+        std::lock_guard<std::mutex> hold(rendezvous.lock);
+        failed = rendezvous.lineLost || rendezvous.status != 0;
+    }
+    if (!ended)
+        throw Failure(ExitNoAnswer, "the " + what + " did not finish within the " +
+                                        std::to_string(static_cast<int>(options_.timeout)) + " s of --timeout");
+    if (failed)
+        NoAnswer("stopped answering during the " + what);
 }
 
 Product Connection::Identify()
@@ -290,7 +360,7 @@ Product Connection::Identify()
     if (!HalvexGetProductInfoInit(session_, &callback))
         throw Failure(ExitFailure, "the library refused to identify the receiver");
     // The library gives up after four tries in 12 s, or 3 s after a reply.
-    if (!Await(20) || rendezvous.status != 0)
+    if (!Await(20) || rendezvous.lineLost || rendezvous.status != 0)
         NoAnswer("does not answer: no reply to the product request after 4 tries");
     identified_ = true;
     std::lock_guard<std::mutex> hold(rendezvous.lock);
@@ -307,22 +377,20 @@ void Connection::Identified()
     Begin();
 }
 
-std::vector<GpxPoint> Connection::DownloadWaypoints()
+std::vector<GpxPoint> Connection::DownloadWaypoints(const std::function<void()> &tick)
 {
     Identified();
     HalvexWaypointCallback callback = OnWaypoints;
     if (!HalvexDownloadWayPtInit(session_, &callback))
         throw Failure(ExitFailure, "the library refused the waypoint download");
-    if (!Await(options_.timeout))
-        NoAnswer("sent no waypoints within " + std::to_string(static_cast<int>(options_.timeout)) + " s");
-    if (rendezvous.status != 0)
-        NoAnswer("stopped answering during the waypoint download");
+    AwaitTransfer("waypoint download", tick);
     std::lock_guard<std::mutex> hold(rendezvous.lock);
     return rendezvous.waypoints;
 }
 
 void Connection::UploadWaypoints(const std::vector<GpxPoint> &waypoints)
 {
+    CheckTransferSize(waypoints.size(), "waypoints");
     Identified();
     HostArray<HostWaypoint> array(waypoints.size());
     for (std::size_t i = 0; i < waypoints.size(); ++i)
@@ -330,28 +398,27 @@ void Connection::UploadWaypoints(const std::vector<GpxPoint> &waypoints)
     HalvexUploadCallback callback = OnUpload;
     if (!HalvexUploadWayPtInit(session_, &array.array, &callback))
         throw Failure(ExitFailure, "the library refused the waypoint upload");
-    if (!Await(options_.timeout) || rendezvous.status != 0)
-        NoAnswer("did not take the waypoints (the upload was aborted)");
+    AwaitTransfer("waypoint upload");
 }
 
-std::vector<GpxRoute> Connection::DownloadRoutes()
+std::vector<GpxRoute> Connection::DownloadRoutes(const std::function<void()> &tick)
 {
     Identified();
     HalvexRouteCallback callback = OnRoutes;
     if (!HalvexDownloadRouteInit(session_, &callback))
         throw Failure(ExitFailure, "the library refused the route download");
-    if (!Await(options_.timeout) || rendezvous.status != 0)
-        NoAnswer("did not send its routes (the download was aborted)");
+    AwaitTransfer("route download", tick);
     std::lock_guard<std::mutex> hold(rendezvous.lock);
     return rendezvous.routes;
 }
 
 void Connection::UploadRoutes(const std::vector<GpxRoute> &routes)
 {
-    Identified();
     std::size_t pointCount = 0;
     for (const GpxRoute &route : routes)
         pointCount += route.points.size();
+    CheckTransferSize(routes.size() + pointCount, "routes and route points");
+    Identified();
     HostArray<HostRoute> routeArray(routes.size());
     HostArray<HostWaypoint> pointArray(pointCount);
     std::size_t next = 0;
@@ -368,8 +435,7 @@ void Connection::UploadRoutes(const std::vector<GpxRoute> &routes)
     HalvexUploadCallback callback = OnUpload;
     if (!HalvexUploadRouteInit(session_, &routeArray.array, &pointArray.array, &callback))
         throw Failure(ExitFailure, "the library refused the route upload");
-    if (!Await(options_.timeout) || rendezvous.status != 0)
-        NoAnswer("did not take the routes (the upload was aborted)");
+    AwaitTransfer("route upload");
 }
 
 std::vector<GpxTrackPoint> Connection::DownloadTrack(const ProgressFn &progress)
@@ -382,23 +448,32 @@ std::vector<GpxTrackPoint> Connection::DownloadTrack(const ProgressFn &progress)
     HalvexTrackCallback callback = OnTrackPoint;
     if (!HalvexDownloadTrackInit(session_, &callback))
         throw Failure(ExitFailure, "the library refused the track download");
-    bool ended = Await(options_.timeout);
-    std::lock_guard<std::mutex> hold(rendezvous.lock);
-    rendezvous.progress = nullptr;
-    if (!ended)
-        NoAnswer("did not finish sending its track within " + std::to_string(static_cast<int>(options_.timeout)) +
-                 " s");
-    return rendezvous.track;
+    AwaitTransfer("track download");
+    std::vector<GpxTrackPoint> track;
+    int announced;
+    {
+        std::lock_guard<std::mutex> hold(rendezvous.lock);
+        rendezvous.progress = nullptr;
+        track.swap(rendezvous.track);
+        announced = rendezvous.announced;
+    }
+    // The end call is the same for a complete track and a given-up one: the
+    // count the receiver announced tells them apart.
+    if (announced >= 0 && track.size() < static_cast<std::size_t>(announced))
+        NoAnswer("stopped answering during the track download (" + std::to_string(track.size()) + " of " +
+                 std::to_string(announced) + " points)");
+    return track;
 }
 
 void Connection::UploadTrack(const std::vector<GpxTrackPoint> &points)
 {
+    CheckTransferSize(points.size(), "track points");
     Identified();
     HostArray<HostTrackPoint> array(points.size());
     for (std::size_t i = 0; i < points.size(); ++i) {
         HostTrackPoint &element = array.Elements()[i];
         element = HostTrackPoint{};
-        element.time = OleFromUnix(points[i].time);
+        element.time = TrackDateFromUnix(points[i].time);
         element.latitude = points[i].latitude;
         element.longitude = points[i].longitude;
         element.newTrack = points[i].startsSegment ? 1 : 0;
@@ -406,8 +481,7 @@ void Connection::UploadTrack(const std::vector<GpxTrackPoint> &points)
     HalvexUploadCallback callback = OnUpload;
     if (!HalvexUploadTrackInit(session_, &array.array, &callback))
         throw Failure(ExitFailure, "the library refused the track upload");
-    if (!Await(options_.timeout) || rendezvous.status != 0)
-        NoAnswer("did not take the track (the upload was aborted)");
+    AwaitTransfer("track upload");
 }
 
 void Connection::StartNmea(std::function<void(const std::string &)> onSentence)

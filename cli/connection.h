@@ -22,7 +22,7 @@ struct Product {
 struct Options {
     std::string port; // empty: the built-in simulator
     int baud = 9600;
-    double timeout = 60; // seconds to wait for a transfer
+    double timeout = 0; // seconds a transfer may take at most; 0: no limit
     bool verbose = false;
     halvexsim::Config simulator;
     int simulatorTrackPoints = 300;
@@ -43,9 +43,11 @@ public:
     halvexsim::Receiver *Simulator() { return simulator_.get(); }
 
     Product Identify();
-    std::vector<GpxPoint> DownloadWaypoints();
+    // tick runs every second while the receiver sends, which it does
+    // without a word on how far it has got.
+    std::vector<GpxPoint> DownloadWaypoints(const std::function<void()> &tick = nullptr);
     void UploadWaypoints(const std::vector<GpxPoint> &waypoints);
-    std::vector<GpxRoute> DownloadRoutes();
+    std::vector<GpxRoute> DownloadRoutes(const std::function<void()> &tick = nullptr);
     void UploadRoutes(const std::vector<GpxRoute> &routes);
     std::vector<GpxTrackPoint> DownloadTrack(const ProgressFn &progress);
     void UploadTrack(const std::vector<GpxTrackPoint> &points);
@@ -58,6 +60,9 @@ public:
 private:
     void Identified();
     [[noreturn]] void NoAnswer(const std::string &what);
+    // Waits for the transfer under way; a failure, a lost line or --timeout
+    // running out ends the command.
+    void AwaitTransfer(const std::string &what, const std::function<void()> &tick = nullptr);
 
     Options options_;
     std::string device_;

@@ -68,8 +68,9 @@ int main(int argc, char **argv)
     app.add_option("--baud", options.baud, "line speed for NMEA mode (binary transfers run at 9600)")
         ->capture_default_str()
         ->check(CLI::PositiveNumber);
-    app.add_option("--timeout", options.timeout, "seconds to wait for a transfer to finish")
-        ->capture_default_str()
+    app.add_option("--timeout", options.timeout,
+                   "give a transfer at most this many seconds (default: no limit; a transfer that makes no "
+                   "progress for 12 s ends by itself)")
         ->check(CLI::PositiveNumber);
     app.add_flag("--verbose", options.verbose, "say what is going on, on standard error");
     app.fallthrough();
@@ -158,11 +159,11 @@ int main(int argc, char **argv)
         Gpx gpx;
         if (waypointsGet->parsed()) {
             Progress progress("Downloading waypoints from " + connection.Device());
-            gpx.waypoints = connection.DownloadWaypoints();
+            gpx.waypoints = connection.DownloadWaypoints([&] { progress.Running(); });
             progress.Done(std::to_string(gpx.waypoints.size()) + " waypoints");
         } else if (routesGet->parsed()) {
             Progress progress("Downloading routes from " + connection.Device());
-            gpx.routes = connection.DownloadRoutes();
+            gpx.routes = connection.DownloadRoutes([&] { progress.Running(); });
             progress.Done(std::to_string(gpx.routes.size()) + " routes");
         } else if (tracksGet->parsed()) {
             Progress progress("Downloading the track from " + connection.Device());

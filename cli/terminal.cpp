@@ -35,6 +35,15 @@ void Progress::Update(int done, int total)
     std::fflush(stderr);
 }
 
+void Progress::Running()
+{
+    if (!shown_)
+        return;
+    auto seconds = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start_);
+    std::fprintf(stderr, "\r\033[K%s: running, %lld s", what_.c_str(), static_cast<long long>(seconds.count()));
+    std::fflush(stderr);
+}
+
 void Progress::Done(const std::string &result)
 {
     if (!shown_)

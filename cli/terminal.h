@@ -16,6 +16,8 @@ public:
     explicit Progress(std::string what);
     ~Progress();
     void Update(int done, int total);
+    // For a transfer that tells nothing of its progress: how long it runs.
+    void Running();
     // Ends the line with the time taken.
     void Done(const std::string &result);
 

@@ -29,7 +29,7 @@ struct Route {
 
 struct TrackPoint {
     std::int32_t latitude = 0, longitude = 0;
-    std::uint32_t time = 0; // seconds since 1990-01-02 00:00
+    std::uint32_t time = 0; // receiver seconds: since 1989-12-31 00:00 UTC
     bool newTrack = false;
 };
 

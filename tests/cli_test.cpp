@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -176,6 +177,29 @@ TEST_F(Tool, FailuresAreOneClearSentenceAndAnExitCode)
     Outcome usage = Halvex("waypoints");
     EXPECT_EQ(usage.exit, 2) << "a command line mistake";
     EXPECT_NE(usage.err.find("subcommand is required"), std::string::npos) << usage.err;
+}
+
+// A device that goes away ends the command at once, blamed on the line; more
+// records than a transfer can carry are refused before anything is sent.
+TEST_F(Tool, ADisconnectedReceiverAndAnOversizedFileAreSaidPlainly)
+{
+    auto start = std::chrono::steady_clock::now();
+    Outcome gone = Halvex("--hang-up-after 12 tracks get");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_EQ(gone.exit, 3);
+    EXPECT_NE(gone.err.find("was disconnected"), std::string::npos) << gone.err;
+
+    std::string many = "<gpx>\n";
+    for (int i = 0; i < 70000; i++)
+        many += "<wpt lat=\"1\" lon=\"2\"/>\n";
+    Write("many.gpx", many + "</gpx>\n");
+    std::string port = StartSimulator();
+    Outcome oversized = Halvex("--port " + port + " waypoints put many.gpx");
+    EXPECT_EQ(oversized.exit, 5);
+    EXPECT_NE(oversized.err.find("70000 waypoints; one transfer carries at most 65535"), std::string::npos)
+        << oversized.err;
+    Outcome get = Halvex("--port " + port + " waypoints get");
+    EXPECT_EQ(get.out.find("<wpt"), std::string::npos) << "nothing was sent";
 }
 
 TEST_F(Tool, PipesCarryNoProgressNorColour)
