@@ -12,6 +12,7 @@
 #include "errors.h"
 #include "gpx.h"
 #include "nmeawatch.h"
+#include "receivertext.h"
 #include "options.h"
 #include "terminal.h"
 
@@ -73,6 +74,13 @@ int main(int argc, char **argv)
                    "progress for 12 s ends by itself)")
         ->check(CLI::PositiveNumber);
     app.add_flag("--verbose", options.verbose, "say what is going on, on standard error");
+    std::size_t nameWidth = 6;
+    bool keepNames = false;
+    app.add_option("--name-width", nameWidth,
+                   "characters of a waypoint name the receiver keeps; names equal that far are made distinct "
+                   "(0: names are sent whole)")
+        ->capture_default_str();
+    app.add_flag("--keep-names", keepNames, "send names as they are, even if the receiver then keeps them as one");
     app.fallthrough();
 
     // The simulator's own options shape the built-in one (without --port).
@@ -140,6 +148,7 @@ int main(int argc, char **argv)
 
         if (waypointsPut->parsed() || routesPut->parsed() || tracksPut->parsed()) {
             Gpx gpx = ReadGpx(input); // checked whole before the port is opened
+            PrepareForReceiver(gpx, nameWidth, keepNames);
             Connection connection(options);
             Progress progress("Uploading to " + connection.Device());
             if (waypointsPut->parsed()) {

@@ -3,7 +3,7 @@
 # the library, the simulator and the halvex tool; `test` for the whole test
 # suite besides (sanitizers, 32-bit and Windows builds, fuzzing).
 set -euo pipefail
-build=(cmake g++ make libcli11-dev libpugixml-dev nlohmann-json3-dev)
+build=(cmake g++ make libcli11-dev libpugixml-dev nlohmann-json3-dev libicu-dev)
 test=(googletest g++-mingw-w64-i686 binutils-mingw-w64-i686 python3-gpxpy clang libclang-rt-14-dev g++-multilib
   qemu-user)
 case "${1:-build}" in

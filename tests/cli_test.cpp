@@ -202,6 +202,32 @@ TEST_F(Tool, ADisconnectedReceiverAndAnOversizedFileAreSaidPlainly)
     EXPECT_EQ(get.out.find("<wpt"), std::string::npos) << "nothing was sent";
 }
 
+// GPX text is UTF-8; the receiver keeps ASCII, six characters of a name.
+TEST_F(Tool, NamesArriveInTheReceiversLettersAndStayDistinct)
+{
+    Write("names.gpx", "<gpx>\n<wpt lat=\"47.37\" lon=\"8.54\"><name>Z\u00fcrich</name>"
+                       "<cmt>Gro\u00dfm\u00fcnster \u2603</cmt></wpt>\n"
+                       "<wpt lat=\"55.6\" lon=\"12.7\"><name>\u00d8resund</name></wpt>\n"
+                       "<wpt lat=\"51.5\" lon=\"-0.07\"><name>TOWER1</name></wpt>\n"
+                       "<wpt lat=\"51.5\" lon=\"-0.08\"><name>TOWER12</name></wpt>\n</gpx>\n");
+    std::string port = StartSimulator();
+    Outcome put = Halvex("--port " + port + " waypoints put names.gpx");
+    EXPECT_EQ(put.exit, 0) << put.err;
+    EXPECT_EQ(put.err, "halvex: TOWER12 is sent as TOWE01, the receiver keeping 6 characters of a name\n");
+    ASSERT_EQ(Halvex("--port " + port + " waypoints get -o back.gpx").exit, 0);
+    halvex::Gpx back = halvex::ReadGpx(Path("back.gpx"));
+    ASSERT_EQ(back.waypoints.size(), 4u);
+    EXPECT_EQ(back.waypoints[0].name, "ZURICH");
+    EXPECT_EQ(back.waypoints[0].comment, "GROSSMUNSTER -") << "one replacement for the snowman's three bytes";
+    EXPECT_EQ(back.waypoints[1].name, "ORESUN");
+    EXPECT_EQ(back.waypoints[2].name, "TOWER1");
+    EXPECT_EQ(back.waypoints[3].name, "TOWE01");
+
+    ASSERT_EQ(Halvex("--port " + port + " --keep-names waypoints put names.gpx").exit, 0);
+    ASSERT_EQ(Halvex("--port " + port + " waypoints get -o kept.gpx").exit, 0);
+    EXPECT_EQ(halvex::ReadGpx(Path("kept.gpx")).waypoints[3].name, "TOWER1") << "as the user asked";
+}
+
 TEST_F(Tool, PipesCarryNoProgressNorColour)
 {
     Outcome track = Halvex("--sim-track-points 2000 tracks get");

@@ -1,0 +1,44 @@
+// GPX text as a receiver keeps it: upper-case ASCII, names cut to the
+// receiver's width and kept apart there.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+
+#include "gpx.h"
+
+namespace halvex {
+
+// UTF-8 text in the characters a receiver keeps: letters with diacritics
+// (and other scripts) become their plain Latin letters; any other character
+// outside ASCII becomes one '-'. The library upper-cases what the
+// receiver's types keep in upper case.
+std::string ReceiverText(const std::string &utf8);
+
+// Gives every distinct name a receiver name of at most width characters,
+// distinct from the others whatever their case: TOWER1 and TOWER12 become
+// TOWER1 and TOWE01.
+// The same name always gets the same receiver name, so a route's points
+// still name the waypoints they are. width 0 keeps names whole.
+class ShortNames {
+public:
+    ShortNames(std::size_t width, std::function<void(const std::string &from, const std::string &to)> onRename)
+        : width_(width), onRename_(std::move(onRename))
+    {
+    }
+    std::string operator()(const std::string &name);
+
+private:
+    std::size_t width_;
+    std::function<void(const std::string &, const std::string &)> onRename_;
+    std::map<std::string, std::string> given_;
+    std::set<std::string> taken_;
+};
+
+// Every text of the file as the receiver will keep it; names made distinct
+// unless keepNames.
+void PrepareForReceiver(Gpx &gpx, std::size_t nameWidth, bool keepNames);
+
+} // namespace halvex
