@@ -3,7 +3,8 @@
 # then builds and runs the tests natively, under ThreadSanitizer, as 32-bit
 # code (where the host records have their exact layouts), under
 # AddressSanitizer with UndefinedBehaviorSanitizer; runs the fuzz targets
-# briefly; cross-compiles halvex32.dll and checks its export table.
+# briefly; installs a build and builds a C host against it; cross-compiles
+# halvex32.dll, checks its export table and builds the C host for Windows.
 set -euo pipefail
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ASAN_OPTIONS="detect_leaks=1" UBSAN_OPTIONS="print_stacktrace=1"
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -21,6 +22,7 @@ run_suite() { # name, extra cmake arguments...
 }
 
 run_suite build
+scripts/check-install.sh build
 run_suite build-tsan -DCMAKE_CXX_FLAGS="-fsanitize=thread -g" \
   -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread -DCMAKE_SHARED_LINKER_FLAGS=-fsanitize=thread
 # Some kernels cannot run 32-bit code (no IA-32 emulation): there the 32-bit
@@ -47,4 +49,7 @@ echo "== build-mingw"
 cmake -S . -B build-mingw -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DHALVEX_TESTS=OFF >/dev/null
 cmake --build build-mingw -j "$jobs"
 scripts/check-dll-exports.sh build-mingw
+# The example C host builds for Windows against the DLL as it does for Linux.
+i686-w64-mingw32-gcc -std=c11 -Wall -Werror -Iinclude hosts/c/identify.c build-mingw/halvex32.dll -loleaut32 \
+  -Wl,--enable-stdcall-fixup -o build-mingw/identify.exe
 echo "all tests passed"

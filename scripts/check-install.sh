@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs a build into a temporary prefix and builds the example C host
+# against it both ways a host would (pkg-config, and CMake's
+# find_package(halvex32)); each build then identifies the simulated
+# receiver and downloads its waypoints.
+#   scripts/check-install.sh BUILD-DIR
+set -euo pipefail
+build=${1:?usage: $0 BUILD-DIR}
+top=$(cd "$(dirname "$0")/.." && pwd)
+work=$(mktemp -d)
+trap 'kill "${simulator:-}" 2>/dev/null || true; rm -rf "$work"' EXIT
+cmake --install "$build" --prefix "$work/prefix" >/dev/null
+
+export PKG_CONFIG_PATH="$work/prefix/lib/pkgconfig"
+# shellcheck disable=SC2046
+gcc -std=c11 -Wall -Werror "$top/hosts/c/identify.c" -o "$work/identify-pc" $(pkg-config --cflags --libs halvex32) \
+  -Wl,-rpath,"$work/prefix/lib"
+cmake -S "$top/hosts/c" -B "$work/host" -DCMAKE_PREFIX_PATH="$work/prefix" >/dev/null
+cmake --build "$work/host" >/dev/null
+
+"$work/prefix/bin/halvex-sim" >"$work/port" &
+simulator=$!
+for _ in $(seq 50); do [ -s "$work/port" ] && break; sleep 0.1; done
+port=$(head -n 1 "$work/port")
+for host in "$work/identify-pc" "$work/host/identify"; do
+  out=$("$host" "$port") && echo "$out" | grep -q "^product 4242" || {
+    echo "$host against the installed library: $out" >&2
+    exit 1
+  }
+done
+echo "installed library: a C host built with pkg-config and with find_package(halvex32) both identify and download"
