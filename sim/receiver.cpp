@@ -316,7 +316,8 @@ void Receiver::Handle(const Packet &packet)
     default:
         break;
     }
-    lastReceived_ = packet;
+    if (packet.id != kAck && packet.id != kNak) // not part of the host's stream of records
+        lastReceived_ = packet;
 }
 
 void Receiver::ServeDownload(std::uint16_t command)

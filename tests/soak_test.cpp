@@ -43,11 +43,16 @@ TEST_F(Soak, DISABLED_Rounds)
             if (Objective(session) != ObjectiveReady) {
                 result = "identification failed";
             } else {
+                const char *names[] = {"first download", "upload", "second download"};
+                int step = 0;
                 for (bool isUpload : {false, true, false}) {
                     Outcome outcome = Transfer(cell, session, isUpload, store, sent);
                     failures += outcome == Failed;
-                    if (outcome == Mismatch)
+                    if (outcome == Mismatch) {
                         result = "MISMATCH";
+                        std::printf("round %2d %s: the %s arrived wrong\n", round, cell.name, names[step]);
+                    }
+                    step++;
                 }
                 if (failures && result[0] != 'M')
                     result = "failure reported";

@@ -130,10 +130,14 @@ static void LogBadFrame(const unsigned char *frame, int count)
     }
 }
 
-/* Remembers the packet (its id and data) and says whether it equals the one
- * received just before it. */
+/* Remembers a data packet (its id and data) and says whether it equals the
+ * data packet received just before it. ACKs, NAKs and position reports are
+ * not part of the stream of records: one may come between a record and the
+ * same record sent again. */
 static int RepeatsLastPacket(PortSession *session, const unsigned char *frame)
 {
+    if (frame[1] == PacketAck || frame[1] == PacketNak || frame[1] == PacketPvt)
+        return 0;
     int length = 1 + frame[2];
     int same = session->lastPacketLength == length && memcmp(session->lastPacket, frame + 1, 1) == 0 &&
                memcmp(session->lastPacket + 1, frame + 3, (size_t)length - 1) == 0;

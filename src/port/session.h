@@ -60,8 +60,8 @@ struct PortSession {
     int32_t pendingLength;
     int32_t retriesLeft;
 
-    /* The last valid packet received, its id first: a data packet equal to it
-     * is the receiver sending it again because our ACK was lost, and
+    /* The last data packet received, its id first: one equal to it is most
+     * often the receiver sending it again because our ACK was lost, and
      * packetRepeated says so while that packet is dispatched. */
     unsigned char lastPacket[256];
     int32_t lastPacketLength; /* 0: none since the operation started */
