@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "platform/platform.h"
+#include "platform/unix/serial.h"
 #include "pty.h"
 
 namespace {
@@ -57,6 +58,16 @@ protected:
     HANDLE event = nullptr;
     OVERLAPPED overlapped{};
 };
+
+// A pseudo-terminal has no latency timer to lower: the open goes on as if
+// nothing had been asked, and the close has nothing to put back.
+TEST_F(Serial, ADriverWithoutLowLatencyOpensAsAnyOther)
+{
+    CommPort *opened = LookupPort(port);
+    ASSERT_NE(opened, nullptr);
+    EXPECT_EQ(opened->restoreLatency, 0);
+    EXPECT_EQ(Read(0), "") << "the port works";
+}
 
 TEST_F(Serial, LineSettingsReachTheDevice)
 {

@@ -48,6 +48,7 @@ struct CommPort {
 
     int haveCounters; /* the driver counts line errors (TIOCGICOUNT) */
     int frameErrors, parityErrors, overruns, breaks;
+    int restoreLatency; /* we set the driver's low-latency flag, which was off */
     int haveModem; /* the driver reports modem lines */
     int modemLines;
     pthread_t modemThread;

@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
+#include <linux/serial.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -29,11 +30,35 @@ static DWORD ErrorFromErrno(int error)
     }
 }
 
+/* A USB serial adapter holds received bytes up to its latency timer (16 ms
+ * on common chips) before passing them on; in a stop-and-wait exchange that
+ * is paid on every frame. Drivers that know the low-latency flag are asked
+ * for it; others (a pseudo-terminal) refuse the call, and nothing changes. */
+static void RequestLowLatency(CommPort *port)
+{
+    struct serial_struct settings;
+    if (ioctl(port->fd, TIOCGSERIAL, &settings) != 0 || (settings.flags & ASYNC_LOW_LATENCY))
+        return;
+    settings.flags |= ASYNC_LOW_LATENCY;
+    port->restoreLatency = ioctl(port->fd, TIOCSSERIAL, &settings) == 0;
+}
+
+static void RestoreLatency(CommPort *port)
+{
+    struct serial_struct settings;
+    if (port->restoreLatency && ioctl(port->fd, TIOCGSERIAL, &settings) == 0) {
+        settings.flags &= ~ASYNC_LOW_LATENCY;
+        ioctl(port->fd, TIOCSSERIAL, &settings);
+    }
+    port->restoreLatency = 0;
+}
+
 static void FreePort(CommPort *port)
 {
     if (port->wakeFd >= 0)
         close(port->wakeFd);
     if (port->fd >= 0) {
+        RestoreLatency(port);
         /* Another holder of the device (a simulator, say) keeps the tty
          * open past our close: leave it open to the next user. */
         if (port->isTty)
@@ -71,6 +96,7 @@ static int PrepareTty(CommPort *port)
 {
     /* Exclusive for other users; the flock taken before keeps out root too. */
     ioctl(port->fd, TIOCEXCL);
+    RequestLowLatency(port);
     port->input = (unsigned char *)malloc(DefaultQueue);
     port->wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (!port->input || port->wakeFd < 0 || !ReadDcb(port, &port->dcb))
