@@ -36,7 +36,7 @@ std::vector<ProtocolEntry> DefaultProtocols()
 Receiver::Receiver(Config config)
     : config_(std::move(config)), store_(config_.store), waypointType_(config_.waypointType),
       routeHeaderType_(config_.routeHeaderType), reader_([this](const Packet &p) { OnPacket(p); }),
-      random_(config_.faults.seed)
+      sending_(config_.baud), taking_(config_.baud), random_(config_.faults.seed)
 {
     // The types it announces are the types it speaks.
     if (config_.protocols) {
@@ -177,6 +177,11 @@ void Receiver::Run()
             earliest(nextPvtAt_);
         if (!output_.empty() && nextWriteAt_ > now)
             earliest(nextWriteAt_);
+        for (const PacedLine *direction : {&sending_, &taking_})
+            if (direction->NextArrivalMs() >= 0)
+                earliest(direction->NextArrivalMs());
+        bool paced = config_.baud > 0;
+        std::size_t room = paced ? taking_.Room() : 4096;
         if (config_.nmea.enabled && fd_ >= 0 && output_.size() < kTalkAhead) {
             const NmeaConfig &n = config_.nmea;
             if (!(n.count && SentencesSent() >= n.count))
@@ -184,8 +189,9 @@ void Receiver::Run()
         }
         int timeout = wakeAt < 0 ? -1 : static_cast<int>(std::max(0LL, wakeAt - NowMs()));
 
-        pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {fd_, POLLIN, 0}};
-        if (!output_.empty() && nextWriteAt_ <= now)
+        // A paced line takes the host's bytes no faster than a UART would.
+        pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {fd_, static_cast<short>(room ? POLLIN : 0), 0}};
+        if (!output_.empty() && nextWriteAt_ <= now && !paced)
             fds[1].events |= POLLOUT;
         poll(fds, fd_ >= 0 ? 2 : 1, timeout);
         if (fds[0].revents) {
@@ -195,17 +201,30 @@ void Receiver::Run()
         }
         if (fd_ >= 0 && (fds[1].revents & POLLIN)) {
             std::uint8_t buffer[4096];
-            ssize_t got = read(fd_, buffer, sizeof buffer);
-            if (got > 0) {
-                {
-                    std::lock_guard<std::mutex> hold(lock_);
-                    received_.append(reinterpret_cast<const char *>(buffer), static_cast<std::size_t>(got));
-                }
-                reader_.Feed(buffer, static_cast<std::size_t>(got));
+            ssize_t got = read(fd_, buffer, std::min(sizeof buffer, room));
+            if (got > 0 && paced) {
+                taking_.Put(PacedLine::NowUs(), buffer, static_cast<std::size_t>(got), takeWaited_);
+                takeWaited_ = static_cast<std::size_t>(got) == room; // more may wait in the pty
             }
+            else if (got > 0)
+                Take(buffer, static_cast<std::size_t>(got));
+        }
+        if (paced) {
+            std::vector<std::uint8_t> arrived = taking_.Arrived(PacedLine::NowUs());
+            if (!arrived.empty())
+                Take(arrived.data(), arrived.size());
         }
     }
     CloseLine();
+}
+
+void Receiver::Take(const std::uint8_t *bytes, std::size_t count)
+{
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        received_.append(reinterpret_cast<const char *>(bytes), count);
+    }
+    reader_.Feed(bytes, count);
 }
 
 void Receiver::OnPacket(const Packet &packet)
@@ -462,19 +481,36 @@ void Receiver::Talk(long long now)
 
 void Receiver::Flush()
 {
+    if (fd_ >= 0 && config_.baud > 0) {
+        // Bytes reach the host once the line has carried them; a pty with
+        // no room keeps what arrived for the next pass.
+        long long nowUs = PacedLine::NowUs();
+        // Bytes a line catching up carries at once make room for more now.
+        while (!output_.empty() && sending_.Room() > 0) {
+            std::size_t n = std::min(output_.size(), sending_.Room());
+            sending_.Put(nowUs, output_.data(), n, sendWaited_);
+            sendWaited_ = true;
+            output_.erase(output_.begin(), output_.begin() + static_cast<long>(n));
+            std::vector<std::uint8_t> arrived = sending_.Arrived(nowUs);
+            arrivedOut_.insert(arrivedOut_.end(), arrived.begin(), arrived.end());
+        }
+        std::vector<std::uint8_t> arrived = sending_.Arrived(nowUs);
+        arrivedOut_.insert(arrivedOut_.end(), arrived.begin(), arrived.end());
+        ssize_t sent = arrivedOut_.empty() ? 0 : write(fd_, arrivedOut_.data(), arrivedOut_.size());
+        if (sent > 0)
+            arrivedOut_.erase(arrivedOut_.begin(), arrivedOut_.begin() + sent);
+        sendWaited_ = !output_.empty(); // what is left waits for room
+        return;
+    }
     while (fd_ >= 0 && !output_.empty() && NowMs() >= nextWriteAt_) {
         std::size_t n = output_.size();
         if (config_.faults.chunkSize > 0)
             n = std::min(n, static_cast<std::size_t>(config_.faults.chunkSize));
-        if (config_.baud > 0)
-            n = std::min<std::size_t>(n, std::max(1u, config_.baud / 1000)); // about 10 ms of line
         ssize_t sent = write(fd_, output_.data(), n);
         if (sent <= 0)
             return; // the line is full: poll says when there is room
         output_.erase(output_.begin(), output_.begin() + sent);
-        if (config_.baud > 0) // ten bits a byte on the wire
-            nextWriteAt_ = NowMs() + std::max(1LL, static_cast<long long>(sent) * 10000 / config_.baud);
-        else if (config_.faults.chunkSize > 0)
+        if (config_.faults.chunkSize > 0)
             nextWriteAt_ = NowMs() + 1; // let each piece arrive on its own
     }
 }

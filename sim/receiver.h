@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "nmea.h"
+#include "pace.h"
 #include "records.h"
 #include "wire.h"
 
@@ -126,6 +127,7 @@ private:
     bool RepeatsLast(const Packet &packet) const;
     Bytes PvtRecord() const;
     void Flush();
+    void Take(const std::uint8_t *bytes, std::size_t count);
     void Talk(long long now);
     void CloseLine();
     long long NowMs() const;
@@ -154,7 +156,10 @@ private:
     long long resendAt_ = 0;
     int resends_ = 0;
     Bytes output_;
-    long long nextWriteAt_ = 0;
+    long long nextWriteAt_ = 0; // an unpaced line in chunks: the next piece
+    PacedLine sending_, taking_; // the two directions of a paced line
+    Bytes arrivedOut_;           // carried across, not yet taken by the pty
+    bool sendWaited_ = false, takeWaited_ = false; // bytes held back for room
     long long nextPvtAt_ = 0;
     long long nextSentenceAt_ = 0;
     std::vector<std::pair<long long, Packet>> delayed_; // answered once the ACK delay is over
