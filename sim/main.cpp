@@ -39,13 +39,17 @@ int main(int argc, char **argv)
     sigemptyset(&stop);
     sigaddset(&stop, SIGINT);
     sigaddset(&stop, SIGTERM);
+    sigaddset(&stop, SIGUSR1); // prints the bytes the line has carried so far
     pthread_sigmask(SIG_BLOCK, &stop, nullptr); // the serving thread inherits the mask
 
     halvexsim::Receiver receiver(config);
     receiver.Start(master);
     std::cout << path << std::endl;
     int signal;
-    sigwait(&stop, &signal);
+    while (sigwait(&stop, &signal) == 0 && signal == SIGUSR1) {
+        halvexsim::Stats stats = receiver.Statistics();
+        std::cerr << "bytes received " << stats.bytesReceived << ", sent " << stats.bytesSent << std::endl;
+    }
     receiver.Stop();
     if (!link.empty())
         unlink(link.c_str());

@@ -218,11 +218,20 @@ void Receiver::Run()
     CloseLine();
 }
 
+void Receiver::CountSent(ssize_t bytes)
+{
+    if (bytes <= 0)
+        return;
+    std::lock_guard<std::mutex> hold(lock_);
+    stats_.bytesSent += static_cast<std::uint64_t>(bytes);
+}
+
 void Receiver::Take(const std::uint8_t *bytes, std::size_t count)
 {
     {
         std::lock_guard<std::mutex> hold(lock_);
         received_.append(reinterpret_cast<const char *>(bytes), count);
+        stats_.bytesReceived += count;
     }
     reader_.Feed(bytes, count);
 }
@@ -497,6 +506,7 @@ void Receiver::Flush()
         std::vector<std::uint8_t> arrived = sending_.Arrived(nowUs);
         arrivedOut_.insert(arrivedOut_.end(), arrived.begin(), arrived.end());
         ssize_t sent = arrivedOut_.empty() ? 0 : write(fd_, arrivedOut_.data(), arrivedOut_.size());
+        CountSent(sent);
         if (sent > 0)
             arrivedOut_.erase(arrivedOut_.begin(), arrivedOut_.begin() + sent);
         sendWaited_ = !output_.empty(); // what is left waits for room
@@ -507,6 +517,7 @@ void Receiver::Flush()
         if (config_.faults.chunkSize > 0)
             n = std::min(n, static_cast<std::size_t>(config_.faults.chunkSize));
         ssize_t sent = write(fd_, output_.data(), n);
+        CountSent(sent);
         if (sent <= 0)
             return; // the line is full: poll says when there is room
         output_.erase(output_.begin(), output_.begin() + sent);

@@ -87,6 +87,7 @@ struct Stats {
     int framesDropped = 0;   // frames from the host never seen
     int repeatsReceived = 0; // records the host sent again
     long long lastSentMs = 0; // steady clock, when the last frame went out
+    std::uint64_t bytesReceived = 0, bytesSent = 0; // on the line, noise and NMEA included
 };
 
 class Receiver {
@@ -128,6 +129,7 @@ private:
     Bytes PvtRecord() const;
     void Flush();
     void Take(const std::uint8_t *bytes, std::size_t count);
+    void CountSent(ssize_t bytes);
     void Talk(long long now);
     void CloseLine();
     long long NowMs() const;
