@@ -43,8 +43,10 @@ gcc -m32 "$probe/probe.c" -o "$probe/probe"
 if "$probe/probe" 2>/dev/null; then
   run_suite build-m32 "${m32[@]}"
 else
-  build_suite build-m32 "${m32[@]}"
-  echo "this kernel cannot run 32-bit code: the 32-bit unit tests run under qemu-i386"
+  echo "== build-m32 ($(date +%T)): this kernel cannot run 32-bit code, the 32-bit unit tests run under qemu-i386"
+  cmake -S . -B build-m32 -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHALVEX_TESTS=ON "${m32[@]}" \
+    "-DCMAKE_CROSSCOMPILING_EMULATOR=/usr/bin/qemu-i386;-L;/" >/dev/null
+  cmake --build build-m32 -j "$jobs" --target unit_tests
   qemu-i386 -L / build-m32/tests/unit_tests --gtest_filter='-Serial.*' --gtest_brief=1
 fi
 rm -rf "$probe"
