@@ -21,7 +21,7 @@ trap 'for s in "${sims[@]}"; do kill "$s" 2>/dev/null || true; done; rm -rf "$wo
 gcc -std=c11 -O2 -Iinclude scripts/bench/bench-host.c -o "$work/bench-host" -L"$b" -lhalvex32 -Wl,-rpath,"$top/$b"
 
 start_sim() { # options...: starts halvex-sim, sets sim (pid) and port
-  "$b/halvex-sim" "$@" >"$work/port" 2>"$work/sim.err" &
+  "$b/halvex-sim" "$@" >"$work/port" 2>>"$work/sim.err" & # appended: the file is emptied before each report
   sim=$!
   sims+=("$sim")
   for _ in $(seq 50); do [ -s "$work/port" ] && break; sleep 0.1; done
