@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -49,11 +50,11 @@ public:
         }
         return out;
     }
-    // When the next byte arrives, in milliseconds of the same clock (rounded
+    // When the next byte arrives, in microseconds of the same clock (rounded
     // up); -1 when none is under way.
-    long long NextArrivalMs() const
+    long long NextArrivalUs() const
     {
-        return inFlight_.empty() ? -1 : static_cast<long long>(inFlight_.front().first / 1000.0) + 1;
+        return inFlight_.empty() ? -1 : static_cast<long long>(std::ceil(inFlight_.front().first));
     }
 
 private:

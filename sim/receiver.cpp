@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -167,8 +168,11 @@ void Receiver::Run()
         Talk(now);
         Flush();
 
-        long long wakeAt = -1;
-        auto earliest = [&](long long at) { wakeAt = wakeAt < 0 ? at : std::min(wakeAt, at); };
+        // Wake-up times in microseconds: a paced line's bytes arrive between
+        // milliseconds, and waking late on each frame would slow the line.
+        long long wakeAtUs = -1;
+        auto earliestUs = [&](long long atUs) { wakeAtUs = wakeAtUs < 0 ? atUs : std::min(wakeAtUs, atUs); };
+        auto earliest = [&](long long atMs) { earliestUs(atMs * 1000); };
         for (const auto &d : delayed_)
             earliest(d.first);
         if (awaitingAck_)
@@ -178,8 +182,8 @@ void Receiver::Run()
         if (!output_.empty() && nextWriteAt_ > now)
             earliest(nextWriteAt_);
         for (const PacedLine *direction : {&sending_, &taking_})
-            if (direction->NextArrivalMs() >= 0)
-                earliest(direction->NextArrivalMs());
+            if (direction->NextArrivalUs() >= 0)
+                earliestUs(direction->NextArrivalUs());
         bool paced = config_.baud > 0;
         std::size_t room = paced ? taking_.Room() : 4096;
         if (config_.nmea.enabled && fd_ >= 0 && output_.size() < kTalkAhead) {
@@ -187,13 +191,17 @@ void Receiver::Run()
             if (!(n.count && SentencesSent() >= n.count))
                 earliest(std::max({nextSentenceAt_, silentUntil_.load(), now}));
         }
-        int timeout = wakeAt < 0 ? -1 : static_cast<int>(std::max(0LL, wakeAt - NowMs()));
+        timespec timeout{};
+        if (wakeAtUs >= 0) {
+            long long waitUs = std::max(0LL, wakeAtUs - PacedLine::NowUs());
+            timeout = {static_cast<time_t>(waitUs / 1000000), static_cast<long>(waitUs % 1000000) * 1000};
+        }
 
         // A paced line takes the host's bytes no faster than a UART would.
         pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {fd_, static_cast<short>(room ? POLLIN : 0), 0}};
         if (!output_.empty() && nextWriteAt_ <= now && !paced)
             fds[1].events |= POLLOUT;
-        poll(fds, fd_ >= 0 ? 2 : 1, timeout);
+        ppoll(fds, fd_ >= 0 ? 2 : 1, wakeAtUs < 0 ? nullptr : &timeout, nullptr);
         if (fds[0].revents) {
             std::uint64_t drained;
             if (read(wakeFd_, &drained, sizeof drained) < 0) {
@@ -204,7 +212,8 @@ void Receiver::Run()
             ssize_t got = read(fd_, buffer, std::min(sizeof buffer, room));
             if (got > 0 && paced) {
                 taking_.Put(PacedLine::NowUs(), buffer, static_cast<std::size_t>(got), takeWaited_);
-                takeWaited_ = static_cast<std::size_t>(got) == room; // more may wait in the pty
+                int waiting = 0; // bytes still in the pty were sent beside these
+                takeWaited_ = ioctl(fd_, FIONREAD, &waiting) == 0 && waiting > 0;
             }
             else if (got > 0)
                 Take(buffer, static_cast<std::size_t>(got));
@@ -494,17 +503,19 @@ void Receiver::Flush()
         // Bytes reach the host once the line has carried them; a pty with
         // no room keeps what arrived for the next pass.
         long long nowUs = PacedLine::NowUs();
-        // Bytes a line catching up carries at once make room for more now.
-        while (!output_.empty() && sending_.Room() > 0) {
+        // Bytes that have arrived make room for more, and a line catching up
+        // after a late wake-up carries those at once too: output never waits
+        // with nothing in flight to wake us.
+        for (;;) {
+            std::vector<std::uint8_t> arrived = sending_.Arrived(nowUs);
+            arrivedOut_.insert(arrivedOut_.end(), arrived.begin(), arrived.end());
+            if (output_.empty() || sending_.Room() == 0)
+                break;
             std::size_t n = std::min(output_.size(), sending_.Room());
             sending_.Put(nowUs, output_.data(), n, sendWaited_);
             sendWaited_ = true;
             output_.erase(output_.begin(), output_.begin() + static_cast<long>(n));
-            std::vector<std::uint8_t> arrived = sending_.Arrived(nowUs);
-            arrivedOut_.insert(arrivedOut_.end(), arrived.begin(), arrived.end());
         }
-        std::vector<std::uint8_t> arrived = sending_.Arrived(nowUs);
-        arrivedOut_.insert(arrivedOut_.end(), arrived.begin(), arrived.end());
         ssize_t sent = arrivedOut_.empty() ? 0 : write(fd_, arrivedOut_.data(), arrivedOut_.size());
         CountSent(sent);
         if (sent > 0)
