@@ -232,34 +232,34 @@ TEST(TrackPoints, TimesFromTheEpochOfTheTrackLog)
 {
     Bytes data(16, 0);
     TrackPointRecord point;
-    DecodeTrackPoint(data.data(), 16, &point);
+    DecodeTrackPoint(300, data.data(), 16, &point);
     EXPECT_EQ(point.time, 32875.0);
     WriteI32(data.data() + 8, 43200);
     data[12] = 2;
-    DecodeTrackPoint(data.data(), 16, &point);
+    DecodeTrackPoint(300, data.data(), 16, &point);
     EXPECT_EQ(point.time, 32875.5);
     EXPECT_EQ(point.newTrack, 2);
 
     TrackPointRecord out{32875.5, 45.0, 0, 1};
-    unsigned char wire[16];
-    EncodeTrackPointData(&out, wire);
+    unsigned char wire[25];
+    EncodeTrackPointData(300, &out, wire);
     EXPECT_EQ(ReadI32(wire, 16, 8), 43200);
     EXPECT_EQ(ReadI32(wire, 16, 0), 536870912);
     EXPECT_EQ(wire[12], 1);
     out.time = 32875.5 + 2 / 86400.0; // not exactly 43202 seconds in a double
-    EncodeTrackPointData(&out, wire);
+    EncodeTrackPointData(300, &out, wire);
     EXPECT_EQ(ReadI32(wire, 16, 8), 43202);
     out.time = 32875.5 + 0.75 / 86400.0; // a real fraction is still cut
-    EncodeTrackPointData(&out, wire);
+    EncodeTrackPointData(300, &out, wire);
     EXPECT_EQ(ReadI32(wire, 16, 8), 43200);
     out.time = 32875.0 + 43200.9996 / 86400.0; // even one close to the next second
-    EncodeTrackPointData(&out, wire);
+    EncodeTrackPointData(300, &out, wire);
     EXPECT_EQ(ReadI32(wire, 16, 8), 43200);
     out.time = 32875.0 - 0.9996 / 86400.0; // toward zero, also before the epoch
-    EncodeTrackPointData(&out, wire);
+    EncodeTrackPointData(300, &out, wire);
     EXPECT_EQ(ReadI32(wire, 16, 8), 0);
     out.time = 32874.0; // a day before the epoch: -86400, sent as its low 32 bits
-    EncodeTrackPointData(&out, wire);
+    EncodeTrackPointData(300, &out, wire);
     EXPECT_EQ(ReadI32(wire, 16, 8), -86400);
     halvexsim::TrackPoint simPoint{536870912, 0, static_cast<uint32_t>(-86400), true};
     EXPECT_EQ(halvexsim::TrackPointToWire(simPoint), Bytes(wire, wire + 16));
@@ -309,7 +309,7 @@ TEST(HostArrays, RouteArraysNameTheirWaypointRuns)
     routes[0].waypoints = two;
     routes[2].waypointCount = 3;
     routes[2].waypoints = three;
-    RouteList list{3, 0, 5, routes};
+    RouteList list{3, 0, 5, routes, 0};
     SAFEARRAY *routeArray = nullptr, *waypointArray = nullptr;
     BuildRouteArrays(&routeArray, &waypointArray, &list);
     ASSERT_NE(routeArray, nullptr);
@@ -326,7 +326,7 @@ TEST(HostArrays, RouteArraysNameTheirWaypointRuns)
     FreeWaypointArray(&waypointArray);
     EXPECT_EQ(routeArray, nullptr);
 
-    RouteList empty{0, 0, 0, nullptr};
+    RouteList empty{0, 0, 0, nullptr, 0};
     BuildRouteArrays(&routeArray, &waypointArray, &empty);
     ASSERT_NE(routeArray, nullptr);
     EXPECT_EQ(routeArray->rgsabound[0].cElements, 0u);

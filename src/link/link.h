@@ -16,6 +16,8 @@ enum PacketId {
     PacketTrackPoint = 34,
     PacketWaypoint = 35,
     PacketPvt = 51,
+    PacketRouteLink = 98,
+    PacketTrackHeader = 99,
     PacketProtocolArray = 253,
     PacketProductRequest = 254,
     PacketProductData = 255,

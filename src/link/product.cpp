@@ -12,7 +12,7 @@
 #include "../transfer/transfer.h"
 #include "link.h"
 
-enum { ModeTimeoutMs = 3000, SynthesizedEntries = 19 };
+enum { ModeTimeoutMs = 3000, SynthesizedEntries = 21 };
 
 static void CancelModeTimer(PortSession *session) { DisarmTimer(&session->modeTimer); }
 
@@ -153,10 +153,29 @@ void SynthesizeProtocolArray(PortSession *session, const ProtocolCaps *row)
     for (int family = 0; family <= 8; family++) {
         if (row->protocolSlots[family] != -1)
             entries = PutEntry(array, entries, 'A', family * 100 + row->protocolSlots[family]);
+        if (family == 3 && row->trackHeaderType != -1)
+            entries = PutEntry(array, entries, 'D', 300 + row->trackHeaderType);
         if (family >= 1 && row->protocolSlots[9 + family] != -1)
             entries = PutEntry(array, entries, 'D', family * 100 + row->protocolSlots[9 + family]);
+        if (family == 2 && row->routeLinkType != -1)
+            entries = PutEntry(array, entries, 'D', 200 + row->routeLinkType);
     }
     ProductHandler(session, PacketProtocolArray + DispatchPacket, array, 3 * entries);
+}
+
+/* Route links (D21x) and track headers (D31x) are kept for the application
+ * protocol they follow, and never take the slot of the route header or
+ * track point type; 1 when the data type was one of them. */
+static int TakeLinkedType(ProtocolCaps *caps, int application, uint16_t number)
+{
+    int family = number / 100, member = number % 100;
+    if ((family != 2 && family != 3) || member < 10 || member >= 20)
+        return 0;
+    if (family == 2 && application == 201)
+        caps->routeLinkType = (int16_t)number;
+    if (family == 3 && (application == 301 || application == 302))
+        caps->trackHeaderType = (int16_t)number;
+    return 1;
 }
 
 ProtocolCaps *ParseProtocolArray(const unsigned char *data, int length)
@@ -166,12 +185,20 @@ ProtocolCaps *ParseProtocolArray(const unsigned char *data, int length)
         return NULL;
     for (int16_t &slot : caps->protocolSlots)
         slot = -1;
+    caps->routeLinkType = -1;
+    caps->trackHeaderType = -1;
+    int application = -1; /* the A entry the data types that follow belong to */
     for (int at = 0; at + 3 <= length; at += 3) {
         uint16_t number = ReadU16(data + at + 1);
         int slot = -1;
         switch (data[at]) {
-        case 'A': slot = number / 100; break;
-        case 'D': slot = 9 + number / 100; break;
+        case 'A':
+            slot = number / 100;
+            application = number;
+            break;
+        case 'D':
+            slot = TakeLinkedType(caps, application, number) ? -1 : 9 + number / 100;
+            break;
         case 'L': caps->linkProtocol = number; break;
         case 'P': caps->physicalProtocol = number; break;
         default: break;

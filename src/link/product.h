@@ -5,10 +5,14 @@
 
 #include "../port/session.h"
 
-enum { ProtocolSlots = 30, SlotWaypointType = 10, SlotRouteHeaderType = 11 };
+enum { ProtocolSlots = 30, SlotWaypointType = 10, SlotRouteHeaderType = 11, SlotTrackPointType = 12 };
 
 /* The receiver's capabilities; a table row has the same layout, with its
- * key and version band in the first three fields and numbers modulo 100. */
+ * key and version band in the first three fields and numbers modulo 100.
+ * The data types after an application protocol belong to it: the route
+ * link type follows A201 and the track header type A301 or A302, so they
+ * are kept apart from the slots (D2xx slot 11 holds route headers D20x
+ * only, D3xx slot 12 track points D30x only). */
 struct ProtocolCaps {
     uint16_t productId;
     uint16_t versionLimit; /* exclusive */
@@ -16,6 +20,8 @@ struct ProtocolCaps {
     uint16_t physicalProtocol;
     uint16_t linkProtocol;
     int16_t protocolSlots[ProtocolSlots]; /* -1 when empty */
+    int16_t routeLinkType;                /* D21x, -1 when routes have no links */
+    int16_t trackHeaderType;              /* D31x, -1 when tracks have no headers */
 };
 
 enum { ProductCapsRows = 50 };

@@ -15,10 +15,21 @@ void CopyText(char *field, size_t size, const char *text)
 void ReadWireString(char *field, size_t size, const unsigned char *data, int length, int at)
 {
     size_t n = 0;
+    if (at >= length) {
+        field[0] = '\0';
+        return;
+    }
     while (at + (int)n < length && data[at + n] && n + 1 < size)
         n++;
     memcpy(field, data + at, n);
     field[n] = '\0';
+}
+
+int WireStringEnd(const unsigned char *data, int length, int at)
+{
+    while (at < length && data[at])
+        at++;
+    return at < length ? at + 1 : length;
 }
 
 void FreeRouteRecord(RouteRecord *route)

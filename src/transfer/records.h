@@ -34,6 +34,7 @@ struct RouteList {
     int32_t currentRoute; /* the route being uploaded */
     int32_t totalWaypoints;
     RouteRecord *routes; /* routeCount of them */
+    int32_t links;       /* downloads: route links taken (they carry nothing we keep) */
 };
 
 struct TrackPointRecord {
@@ -46,6 +47,7 @@ struct TrackPointRecord {
 struct TrackList {
     int32_t pointCount;
     TrackPointRecord *points;
+    int32_t startsTrack; /* downloads: a track header came, so the next point starts a track */
 };
 
 /* Copies text into a field of size bytes, cut to fit, always terminated. */
@@ -53,6 +55,9 @@ void CopyText(char *field, size_t size, const char *text);
 /* Copies the NUL-terminated string at offset at of received data into a
  * field, never reading past length nor writing past size. */
 void ReadWireString(char *field, size_t size, const unsigned char *data, int length, int at);
+/* Where the next string starts after the one at offset at: past its NUL, or
+ * length when the data ends inside it. */
+int WireStringEnd(const unsigned char *data, int length, int at);
 
 void FreeRouteRecord(RouteRecord *route); /* its waypoints and itself */
 void FreeRouteList(RouteList *list);      /* every route's waypoints, then the list */

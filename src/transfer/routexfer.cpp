@@ -1,5 +1,6 @@
 /* Route upload and download: route headers in D200, D201 or D202, each
- * followed by its waypoints. */
+ * followed by its waypoints, with a D210 link between each two where the
+ * receiver links them. */
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -14,11 +15,36 @@
 #include "transfer.h"
 #include "waypointtypes.h"
 
-enum { D201CommentWidth = 20, D202IdentLimit = 254 };
+enum { D201CommentWidth = 20, D202IdentLimit = 254, D210Size = 21, LinkDirect = 3 };
 
 static int RouteHeaderType(const PortSession *session)
 {
     return session->protocolCaps ? session->protocolCaps->protocolSlots[SlotRouteHeaderType] : -1;
+}
+
+static int RouteLinkType(const PortSession *session)
+{
+    return session->protocolCaps ? session->protocolCaps->routeLinkType : -1;
+}
+
+/* The packets that follow a route's header on the wire. */
+static int PacketsAfterHeader(const PortSession *session, const RouteRecord *route)
+{
+    int count = route->waypointCount;
+    return RouteLinkType(session) != -1 && count > 1 ? 2 * count - 1 : count;
+}
+
+/* A direct link with no ident; 0 when the link type is unknown (nothing sent). */
+static int EncodeRouteLink(PortSession *session)
+{
+    if (RouteLinkType(session) != 210)
+        return 0;
+    unsigned char data[D210Size];
+    WriteU16(data, LinkDirect);
+    memset(data + 2, 0, 6); /* subclass, as for a link between user waypoints */
+    memset(data + 8, 0xFF, 12);
+    data[20] = 0; /* ident: none */
+    return SendPacket(session, PacketRouteLink, data, D210Size);
 }
 
 /* Sends the route's header; 0 when the type is unknown (nothing sent). */
@@ -129,12 +155,21 @@ static RouteList *ReadHostRoutes(SAFEARRAY **routeArray, SAFEARRAY **waypointArr
     return list;
 }
 
+/* Headers, waypoints and links: what the records packet announces. */
+static uint32_t RecordsOnWire(const PortSession *session, const RouteList *list)
+{
+    uint32_t records = 0;
+    for (int r = 0; r < list->routeCount; r++)
+        records += 1 + (uint32_t)PacketsAfterHeader(session, &list->routes[r]);
+    return records;
+}
+
 static const char RouteUploadFailed[] = "Route upload request failed\n";
 
 static void FinishUpload(PortSession *session, int32_t status) { EndUpload(session, status, RouteUploadFailed); }
 
 /* step 1: between routes; step 2 + k: the current route's header and k of
- * its waypoints are out. The next packet goes on the ACK of the last one.
+ * the packets after it (waypoints, and links between them) are out. The next packet goes on the ACK of the last one.
  * A route without waypoints is passed on its header's ACK, so the count
  * that packet 27 announced holds. */
 static void SendNextRoutePacket(PortSession *session, RouteList *list)
@@ -142,11 +177,14 @@ static void SendNextRoutePacket(PortSession *session, RouteList *list)
     if (session->step >= 2) {
         RouteRecord *route = &list->routes[list->currentRoute];
         int k = session->step - 2;
-        if (k < route->waypointCount) {
-            if (EncodeWaypoint(session, &route->waypoints[k], PacketRouteWaypoint))
+        if (k < PacketsAfterHeader(session, route)) {
+            int linked = RouteLinkType(session) != -1;
+            int sent = linked && k % 2 ? EncodeRouteLink(session)
+                                       : EncodeWaypoint(session, &route->waypoints[linked ? k / 2 : k], PacketRouteWaypoint);
+            if (sent)
                 session->step++;
             else
-                FinishUpload(session, 1); /* a waypoint type we cannot send would stall */
+                FinishUpload(session, 1); /* a type we cannot send would stall */
             return;
         }
         list->currentRoute++;
@@ -243,7 +281,7 @@ static int SettleRouteRepeats(PortSession *session, RouteList *list)
         for (int k = 0; k < list->routes[r].waypointCount; k++)
             repeats += list->routes[r].waypoints[k].repeated != 0;
     }
-    int keep = RepeatsToKeep(session, list->routeCount + list->totalWaypoints, repeats);
+    int keep = RepeatsToKeep(session, list->routeCount + list->totalWaypoints + list->links, repeats);
     int routes = 0;
     list->totalWaypoints = 0;
     for (int r = 0; r < list->routeCount; r++) {
@@ -269,7 +307,7 @@ static int SettleRouteRepeats(PortSession *session, RouteList *list)
         list->totalWaypoints += kept;
     }
     list->routeCount = routes;
-    return !RecordsMissing(session, list->routeCount + list->totalWaypoints);
+    return !RecordsMissing(session, list->routeCount + list->totalWaypoints + list->links);
 }
 
 int RouteDownloadStep(PortSession *session, int code, const unsigned char *data, int length)
@@ -285,6 +323,11 @@ int RouteDownloadStep(PortSession *session, int code, const unsigned char *data,
     case PacketRouteWaypoint + DispatchPacket:
         if (!AddRouteWaypoint(session, list, data, length))
             FailDownload(session);
+        break;
+    case PacketRouteLink + DispatchPacket:
+        /* Links between route waypoints count as records; one sent again
+         * (a waypoint always comes between two real ones) does not. */
+        list->links += !session->packetRepeated;
         break;
     case PacketXferComplete + DispatchPacket: {
         if (!SettleRouteRepeats(session, list)) {
@@ -319,8 +362,13 @@ int32_t HALVEX_CALL HalvexUploadRouteInit(PortSession *session, SAFEARRAY **rout
     int started = 0;
     if (TransferMayStart(session)) {
         RouteList *list = ReadHostRoutes(routes, waypoints);
+        uint32_t records = list ? RecordsOnWire(session, list) : 0;
+        if (records > 0xFFFF) { /* more than packet 27 can announce */
+            FreeRouteList(list);
+            list = NULL;
+        }
         started = list && StartTransfer(session, ObjectiveRouteUpload, callback ? (void *)*callback : NULL, list,
-                                        PacketRecords, (uint16_t)(list->routeCount + list->totalWaypoints));
+                                        PacketRecords, (uint16_t)records);
     }
     UnlockEngine();
     if (started)

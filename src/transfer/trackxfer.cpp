@@ -1,6 +1,9 @@
-/* Track upload and download in D300 track points. A download hands each
- * point to the host as it comes, and the host may stop it. */
+/* Track upload and download in D300, D301 or D302 track points, with a
+ * D310, D311 or D312 header before each track where the receiver heads its
+ * tracks. A download hands each point to the host as it comes, and the host
+ * may stop it. */
 #include <math.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -9,6 +12,7 @@
 #include "../engine/timerqueue.h"
 #include "../errlog/errlog.h"
 #include "../link/link.h"
+#include "../link/product.h"
 #include "../port/registry.h"
 #include "marshal.h"
 #include "transfer.h"
@@ -18,20 +22,44 @@ static const double TrackEpoch = 32875.0; /* 1990-01-02 00:00 as an OLE date */
 static const double DaysPerSecond = 1.1574074074074073e-05;
 /* What an OLE date near today cannot tell apart: a few ulps of 45000 days. */
 static const double OleDateSlackSeconds = 1.0e-5;
-enum { D300Size = 16, D300Read = 13 };
+static const float Unknown = 1.0e25f; /* what a receiver takes for "not measured" */
+enum { D300Size = 16, TrackPointLimit = 25, TrackHeaderLimit = 64 };
 
-void DecodeTrackPoint(const unsigned char *data, int length, TrackPointRecord *point)
+/* Where a point type keeps its new-track flag, and its size. */
+static int NewTrackAt(int type) { return type == 302 ? 24 : type == 301 ? 20 : 12; }
+static int TrackPointSize(int type) { return type == 302 ? 25 : type == 301 ? 21 : D300Size; }
+
+int TrackPointType(const PortSession *session)
+{
+    int type = session->protocolCaps ? session->protocolCaps->protocolSlots[SlotTrackPointType] : -1;
+    return type == 301 || type == 302 ? type : 300;
+}
+
+static int TrackHeaderType(const PortSession *session)
+{
+    return session->protocolCaps ? session->protocolCaps->trackHeaderType : -1;
+}
+
+void DecodeTrackPoint(int type, const unsigned char *data, int length, TrackPointRecord *point)
 {
     memset(point, 0, sizeof *point);
     point->latitude = SemicirclesToDegrees(ReadI32(data, length, 0));
     point->longitude = SemicirclesToDegrees(ReadI32(data, length, 4));
     point->time = TrackEpoch + (uint32_t)ReadI32(data, length, 8) * DaysPerSecond;
-    point->newTrack = length >= D300Read ? data[12] : 0;
+    point->newTrack = length > NewTrackAt(type) ? data[NewTrackAt(type)] : 0;
 }
 
-void EncodeTrackPointData(const TrackPointRecord *point, unsigned char *data)
+static void WriteUnknown(unsigned char *data)
 {
-    memset(data, 0, D300Size);
+    int32_t bits;
+    memcpy(&bits, &Unknown, sizeof bits);
+    WriteI32(data, bits);
+}
+
+int EncodeTrackPointData(int type, const TrackPointRecord *point, unsigned char *data)
+{
+    int size = TrackPointSize(type);
+    memset(data, 0, (size_t)size);
     WriteI32(data, DegreesToSemicircles(point->latitude));
     WriteI32(data + 4, DegreesToSemicircles(point->longitude));
     /* An OLE date holds a whole second only approximately (12:00:02 may be
@@ -44,15 +72,36 @@ void EncodeTrackPointData(const TrackPointRecord *point, unsigned char *data)
         seconds = nearest;
     int64_t whole = fabs(seconds) < 9.0e18 ? (int64_t)seconds : 0;
     WriteI32(data + 8, (int32_t)(uint32_t)whole);
-    data[12] = (unsigned char)point->newTrack;
+    if (type != 300) {
+        WriteUnknown(data + 12); /* altitude */
+        WriteUnknown(data + 16); /* depth */
+    }
+    if (type == 302)
+        WriteUnknown(data + 20); /* temperature */
+    data[NewTrackAt(type)] = (unsigned char)point->newTrack;
+    return size;
+}
+
+int EncodeTrackHeaderData(int type, int track, unsigned char *data)
+{
+    if (type == 311) {
+        WriteU16(data, (uint16_t)track);
+        return 2;
+    }
+    if (type != 310 && type != 312)
+        return 0;
+    data[0] = 1;    /* displayed */
+    data[1] = 0xFF; /* the receiver's default colour */
+    return 2 + snprintf((char *)data + 2, TrackHeaderLimit - 2, "TRACK %02d", track) + 1;
 }
 
 static int EncodeTrackPoint(PortSession *session, const TrackPointRecord *point)
 {
-    unsigned char data[D300Size];
-    EncodeTrackPointData(point, data);
-    return SendPacket(session, PacketTrackPoint, data, D300Size);
+    unsigned char data[TrackPointLimit];
+    int type = TrackPointType(session);
+    return SendPacket(session, PacketTrackPoint, data, EncodeTrackPointData(type, point, data));
 }
+
 
 /* The host's points as one track: the first starts it, whatever the host's
  * newTrack fields say. Null when the array cannot be read safely. */
@@ -83,15 +132,29 @@ static TrackList *ReadHostTrack(SAFEARRAY **array)
 
 static const char TrackUploadFailed[] = "Track upload request failed\n";
 
-static int SendTrackPoint(PortSession *session, int k)
+/* The upload is one track: a header first where the receiver heads its
+ * tracks, then the points. */
+static int UploadRecords(const PortSession *session, const TrackList *list)
 {
-    return EncodeTrackPoint(session, &((TrackList *)session->transferData)->points[k]);
+    return list->pointCount + (TrackHeaderType(session) != -1);
+}
+
+static int SendTrackRecord(PortSession *session, int k)
+{
+    TrackList *list = (TrackList *)session->transferData;
+    if (TrackHeaderType(session) == -1)
+        return EncodeTrackPoint(session, &list->points[k]);
+    if (k > 0)
+        return EncodeTrackPoint(session, &list->points[k - 1]);
+    unsigned char data[TrackHeaderLimit];
+    int length = EncodeTrackHeaderData(TrackHeaderType(session), 1, data);
+    return length && SendPacket(session, PacketTrackHeader, data, length);
 }
 
 static void TrackUploadAcked(PortSession *session)
 {
-    SendNextRecord(session, ((TrackList *)session->transferData)->pointCount, SendTrackPoint, CommandTransferTracks,
-                   TrackUploadFailed);
+    SendNextRecord(session, UploadRecords(session, (TrackList *)session->transferData), SendTrackRecord,
+                   CommandTransferTracks, TrackUploadFailed);
 }
 
 int TrackUploadStep(PortSession *session, int code, const unsigned char *data, int length)
@@ -157,7 +220,9 @@ static void TakePoint(PortSession *session, const unsigned char *data, int lengt
     if (session->repeatsHeld)
         ErrorLog("Track points repeated: %d dropped\n", session->repeatsHeld);
     session->repeatsHeld = 0;
-    DecodeTrackPoint(data, length, last->points);
+    DecodeTrackPoint(TrackPointType(session), data, length, last->points);
+    last->points->newTrack |= last->startsTrack;
+    last->startsTrack = 0;
     last->pointCount = 1;
     if (HandOn(session, last->points))
         ErrorLog("Track=%lf lat=%lf, lon=%lf\n", last->points->time, last->points->latitude,
@@ -190,6 +255,14 @@ int TrackDownloadStep(PortSession *session, int code, const unsigned char *data,
     case PacketTrackPoint + DispatchPacket:
         TakePoint(session, data, length);
         break;
+    case PacketTrackHeader + DispatchPacket:
+        /* A header counts as a record and starts a track at the next
+         * point; one sent again because our ACK was lost changes nothing. */
+        if (!session->packetRepeated) {
+            session->recordsTaken++;
+            ((TrackList *)session->transferData)->startsTrack = 1;
+        }
+        break;
     case PacketXferComplete + DispatchPacket:
         if (!TakeHeldRepeats(session))
             break;
@@ -212,8 +285,12 @@ int32_t HALVEX_CALL HalvexUploadTrackInit(PortSession *session, SAFEARRAY **poin
     int started = 0;
     if (TransferMayStart(session)) {
         TrackList *list = ReadHostTrack(points);
+        if (list && UploadRecords(session, list) > 0xFFFF) { /* more than packet 27 can announce */
+            FreeTrackList(list);
+            list = NULL;
+        }
         started = list && StartTransfer(session, ObjectiveTrackUpload, callback ? (void *)*callback : NULL, list,
-                                        PacketRecords, (uint16_t)list->pointCount);
+                                        PacketRecords, (uint16_t)UploadRecords(session, list));
     }
     UnlockEngine();
     if (started)

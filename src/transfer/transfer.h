@@ -64,9 +64,15 @@ struct TrackPointRecord;
  * unknown and nothing was sent. */
 int EncodeRouteHeader(PortSession *session, const RouteRecord *route);
 void DecodeRouteHeader(const PortSession *session, const unsigned char *data, int length, RouteRecord *route);
-/* D300 track points: 16 bytes sent, 13 read. */
-void DecodeTrackPoint(const unsigned char *data, int length, TrackPointRecord *point);
-void EncodeTrackPointData(const TrackPointRecord *point, unsigned char *data);
+/* The receiver's track point type: 301 or 302 where it says so, else 300. */
+int TrackPointType(const PortSession *session);
+/* Track points of that type (D300 16 bytes, D301 21, D302 25), never read
+ * past length; the encoder gives the length written (room for 25 bytes). */
+void DecodeTrackPoint(int type, const unsigned char *data, int length, TrackPointRecord *point);
+int EncodeTrackPointData(int type, const TrackPointRecord *point, unsigned char *data);
+/* The header of the track-th track in type 310, 311 or 312 (room for 64
+ * bytes): its length, or 0 for another type. */
+int EncodeTrackHeaderData(int type, int track, unsigned char *data);
 
 void LogWaypoint(const WaypointRecord *record);
 /* An upload only logs the data packets that come its way. */

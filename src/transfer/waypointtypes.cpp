@@ -99,6 +99,8 @@ static void ReadFixedText(char *field, size_t size, const unsigned char *data, i
 
 void DecodeWaypoint(const PortSession *session, const unsigned char *data, int length, WaypointRecord *record)
 {
+    if (DecodeStringWaypoint(WaypointDataType(session), data, length, record))
+        return;
     const WaypointType *row = FindType(WaypointDataType(session));
     if (!row || !row->decodes)
         return;
@@ -118,6 +120,9 @@ void DecodeWaypoint(const PortSession *session, const unsigned char *data, int l
 
 int EncodeWaypointData(int type, const WaypointRecord *record, unsigned char *data)
 {
+    int length = EncodeStringWaypoint(type, record, data);
+    if (length)
+        return length;
     const WaypointType *row = FindType(type);
     if (!row)
         return 0;

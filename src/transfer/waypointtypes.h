@@ -1,4 +1,4 @@
-/* The receiver's waypoint data types (D100 to D155) and positions in
+/* The receiver's waypoint data types (D100 to D155, D108 to D110) and positions in
  * semicircles: 2^31 semicircles are 180 degrees. */
 #ifndef HALVEX_WAYPOINTTYPES_H
 #define HALVEX_WAYPOINTTYPES_H
@@ -20,6 +20,12 @@ int EncodeWaypointData(int type, const WaypointRecord *record, unsigned char *da
 /* Sends the record with packetId, acknowledged and retransmitted; 1 when a
  * packet went out, 0 when the type has no encoder or memory ran out. */
 int EncodeWaypoint(PortSession *session, const WaypointRecord *record, int packetId);
+
+/* D108, D109 and D110, whose ident and comment are strings after a fixed
+ * head: the encoder gives the length (0 for another type), the decoder 1
+ * when the type was one of them; neither reads nor writes past its data. */
+int EncodeStringWaypoint(int type, const WaypointRecord *record, unsigned char *data);
+int DecodeStringWaypoint(int type, const unsigned char *data, int length, WaypointRecord *record);
 
 /* Little-endian 32-bit fields; reading past length gives 0. */
 int32_t ReadI32(const unsigned char *data, int length, int at);

@@ -1,6 +1,7 @@
 // libFuzzer: short and odd packets into the record decoders: waypoints of
-// every data type, route headers, track points and position reports. The
-// first byte picks the decoder and the type.
+// every data type, route headers, track points of each type and position
+// reports. The first byte picks the decoder (its low two bits) and the type
+// (the rest, so that every decoder meets every type).
 #include <cstdint>
 #include <cstdlib>
 
@@ -14,8 +15,10 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    static const int16_t waypointTypes[] = {100, 102, 103, 104, 105, 106, 107, 108, 150, 151, 152, 154, 155, -1};
+    static const int16_t waypointTypes[] = {100, 102, 103, 104, 105, 106, 107, 108, 109,
+                                            110, 150, 151, 152, 154, 155, 101, -1};
     static const int16_t routeTypes[] = {200, 201, 202, 299};
+    static const int trackTypes[] = {300, 301, 302};
     static bool ready = [] {
         InitEngineLock();
         InitErrorLog();
@@ -25,6 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (size == 0)
         return 0;
     uint8_t pick = data[0];
+    unsigned variant = pick / 4u;
     const unsigned char *packet = data + 1;
     int length = static_cast<int>(size - 1);
 
@@ -34,8 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         copy[i] = packet[i];
     PortSession session = {};
     ProtocolCaps caps = {};
-    caps.protocolSlots[SlotWaypointType] = waypointTypes[pick % 14];
-    caps.protocolSlots[SlotRouteHeaderType] = routeTypes[(pick / 14) % 4];
+    caps.protocolSlots[SlotWaypointType] = waypointTypes[variant % (sizeof waypointTypes / sizeof *waypointTypes)];
+    caps.protocolSlots[SlotRouteHeaderType] = routeTypes[variant % 4];
     session.protocolCaps = &caps;
     switch (pick % 4) {
     case 0: {
@@ -50,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     case 2: {
         TrackPointRecord point;
-        DecodeTrackPoint(copy, length, &point);
+        DecodeTrackPoint(trackTypes[variant % 3], copy, length, &point);
         break;
     }
     default:
