@@ -22,17 +22,35 @@ std::optional<std::vector<ProtocolEntry>> ParseProtocols(const std::string &text
     return entries;
 }
 
+void ApplyPreset(Config &config, const std::string &name)
+{
+    if (name != "modern")
+        return;
+    config.productId = 4260;
+    config.softwareVersion = 520;
+    config.description = "Halvex Trail 60 Software Version 5.20";
+    config.protocols = ParseProtocols("P000,L001,A010,A100,D108,A201,D202,D108,D210,A301,D310,D301");
+}
+
 void AddOptions(CLI::App &app, Config &config)
 {
     auto *receiver = app.add_option_group("Receiver", "what the simulated receiver is and speaks");
+    // First, so that the options below change what a preset set.
+    receiver
+        ->add_option_function<std::string>(
+            "--preset", [&config](const std::string &name) { ApplyPreset(config, name); },
+            "a receiver of this generation: 'classic' (D103 waypoints, D201 routes, D300 tracks; the default) or "
+            "'modern' (D108 waypoints, D202 routes with D210 links, D310 track headers before D301 points)")
+        ->check(CLI::IsMember({"classic", "modern"}));
     receiver->add_option("--product-id", config.productId, "product id the receiver reports")->capture_default_str();
     receiver->add_option("--software-version", config.softwareVersion, "software version, in hundredths")
         ->capture_default_str();
     receiver->add_option("--description", config.description, "product description")->capture_default_str();
     receiver->add_option_function<std::string>(
         "--protocols", [&config](const std::string &text) { config.protocols = ParseProtocols(text); },
-        "protocol array to send after the product data, e.g. P000,L001,A100,D103,A201,D202; its last D1xx "
-        "and D2xx entries set the waypoint and route header types; 'none' sends none (default "
+        "protocol array to send after the product data, e.g. P000,L001,A100,D103,A201,D202; its D1xx, D20x "
+        "and D30x entries set the waypoint, route header and track point types, a D21x after A201 links route "
+        "waypoints and a D31x after A301 or A302 heads tracks; 'none' sends none (default "
         "P000,L001,A010,A100,D103,A201,D201,A300,D300)");
     receiver->add_option("--waypoint-type", config.waypointType, "waypoint data type when no protocol array says")
         ->capture_default_str();

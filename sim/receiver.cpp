@@ -17,7 +17,8 @@ namespace halvexsim {
 
 namespace {
 constexpr std::uint8_t kAck = 6, kCommand = 10, kComplete = 12, kNak = 21, kRecords = 27, kRouteHeader = 29,
-                       kRouteWaypoint = 30, kTrackPoint = 34, kWaypoint = 35, kPvt = 51, kProtocolArray = 253,
+                       kRouteWaypoint = 30, kTrackPoint = 34, kWaypoint = 35, kPvt = 51, kRouteLink = 98,
+                       kTrackHeader = 99, kProtocolArray = 253,
                        kProductRequest = 254, kProductData = 255;
 constexpr std::uint16_t kAbort = 0, kRoutes = 4, kTracks = 6, kWaypoints = 7;
 constexpr int kResends = 3;
@@ -39,13 +40,26 @@ Receiver::Receiver(Config config)
       routeHeaderType_(config_.routeHeaderType), reader_([this](const Packet &p) { OnPacket(p); }),
       sending_(config_.baud), taking_(config_.baud), random_(config_.faults.seed)
 {
-    // The types it announces are the types it speaks.
+    // The types it announces are the types it speaks; a data type belongs
+    // to the application protocol before it (D210 links A201 routes, D31x
+    // heads A301/A302 tracks).
     if (config_.protocols) {
+        int application = 0;
         for (const auto &[tag, number] : *config_.protocols) {
-            if (tag == 'D' && number >= 100 && number < 200)
+            if (tag == 'A')
+                application = number;
+            if (tag != 'D')
+                continue;
+            if (number >= 100 && number < 200)
                 waypointType_ = number;
-            if (tag == 'D' && number >= 200 && number < 300)
+            else if (number >= 200 && number < 210)
                 routeHeaderType_ = number;
+            else if (number >= 210 && number < 220 && application == 201)
+                routeLinkType_ = number;
+            else if (number >= 300 && number < 310)
+                trackPointType_ = number;
+            else if (number >= 310 && number < 320 && (application == 301 || application == 302))
+                trackHeaderType_ = number;
         }
     }
 }
@@ -343,6 +357,8 @@ void Receiver::Handle(const Packet &packet)
     case kWaypoint:
     case kRouteHeader:
     case kRouteWaypoint:
+    case kRouteLink:
+    case kTrackHeader:
     case kTrackPoint:
         TakeUploadRecord(packet);
         break;
@@ -367,12 +383,20 @@ void Receiver::ServeDownload(std::uint16_t command)
     } else if (command == kRoutes) {
         for (const Route &r : store.routes) {
             packets.push_back({kRouteHeader, RouteHeaderToWire(routeHeaderType_, r)});
-            for (const Waypoint &w : r.waypoints)
-                packets.push_back({kRouteWaypoint, WaypointToWire(waypointType_, w)});
+            for (std::size_t i = 0; i < r.waypoints.size(); ++i) {
+                if (i > 0 && routeLinkType_)
+                    packets.push_back({kRouteLink, RouteLinkToWire(routeLinkType_)});
+                packets.push_back({kRouteWaypoint, WaypointToWire(waypointType_, r.waypoints[i])});
+            }
         }
     } else if (command == kTracks) {
-        for (const TrackPoint &t : store.trackPoints)
-            packets.push_back({kTrackPoint, TrackPointToWire(t)});
+        int track = 0;
+        for (std::size_t i = 0; i < store.trackPoints.size(); ++i) {
+            const TrackPoint &t = store.trackPoints[i];
+            if (trackHeaderType_ && (i == 0 || t.newTrack))
+                packets.push_back({kTrackHeader, TrackHeaderToWire(trackHeaderType_, ++track)});
+            packets.push_back({kTrackPoint, TrackPointToWire(t, trackPointType_)});
+        }
     } else {
         return;
     }
@@ -419,17 +443,23 @@ void Receiver::FinishUpload(std::uint16_t command)
     if (uploadAnnounced_ >= 0)
         keep = std::clamp<long>(uploadAnnounced_ - (static_cast<long>(upload_.size()) - repeats), 0, repeats);
     Store taken;
+    bool trackStarts = false; // a track header came: the next point starts a track
     for (const auto &[packet, repeat] : upload_) {
         if (repeat && keep-- <= 0)
             continue;
+        if (packet.id == kTrackHeader)
+            trackStarts = true;
         if (packet.id == kWaypoint)
             taken.waypoints.push_back(WaypointFromWire(waypointType_, packet.data));
         else if (packet.id == kRouteHeader)
             taken.routes.push_back(RouteHeaderFromWire(routeHeaderType_, packet.data));
         else if (packet.id == kRouteWaypoint && !taken.routes.empty())
             taken.routes.back().waypoints.push_back(WaypointFromWire(waypointType_, packet.data));
-        else if (packet.id == kTrackPoint)
-            taken.trackPoints.push_back(TrackPointFromWire(packet.data));
+        else if (packet.id == kTrackPoint) {
+            taken.trackPoints.push_back(TrackPointFromWire(packet.data, trackPointType_));
+            taken.trackPoints.back().newTrack |= trackStarts;
+            trackStarts = false;
+        }
     }
     upload_.clear();
     uploadAnnounced_ = -1;

@@ -150,6 +150,9 @@ private:
     std::uint64_t sentences_ = 0;
     int waypointType_;
     int routeHeaderType_;
+    int routeLinkType_ = 0;   // 0: routes without links
+    int trackPointType_ = 300;
+    int trackHeaderType_ = 0; // 0: tracks without headers
 
     // The serving thread's own state.
     PacketReader reader_;

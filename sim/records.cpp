@@ -77,12 +77,71 @@ std::string GetString(const Bytes &in, std::size_t at)
     return out;
 }
 
+void PutFloat(Bytes &out, std::size_t at, float value)
+{
+    std::uint32_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    PutI32(out, at, static_cast<std::int32_t>(bits));
+}
+
+constexpr float kNotSet = 1.0e25f;
+constexpr std::size_t kStringLimit = 51;
+
+// D108, D109 and D110: a head of this many bytes, then six strings.
+std::size_t StringHead(int type) { return type == 108 ? 48 : type == 109 ? 52 : type == 110 ? 62 : 0; }
+
+Bytes StringWaypointToWire(int type, const Waypoint &w)
+{
+    Bytes out(StringHead(type), 0);
+    if (type == 108) {
+        out[1] = 0xFF; // colour: default
+        out[3] = 0x60;
+    } else {
+        out[0] = 0x01; // packet type
+        out[2] = 0x1F; // colour: default, displayed as a symbol
+        out[3] = type == 109 ? 0x70 : 0x80;
+    }
+    out[4] = 18; // symbol: a waypoint
+    std::fill(out.begin() + 12, out.begin() + 24, 0xFF);
+    PutI32(out, 24, w.latitude);
+    PutI32(out, 28, w.longitude);
+    for (std::size_t at : {32u, 36u, 40u})
+        PutFloat(out, at, kNotSet);
+    std::fill(out.begin() + 44, out.begin() + 48, ' ');
+    if (type != 108)
+        PutI32(out, 48, -1);
+    if (type == 110) {
+        PutFloat(out, 52, kNotSet);
+        PutI32(out, 56, -1);
+    }
+    for (const std::string &text : {w.ident, w.comment, std::string(), std::string(), std::string(), std::string()}) {
+        std::string kept = text.substr(0, kStringLimit);
+        out.insert(out.end(), kept.begin(), kept.end());
+        out.push_back(0);
+    }
+    return out;
+}
+
+Waypoint StringWaypointFromWire(int type, const Bytes &data)
+{
+    Waypoint w;
+    w.latitude = GetI32(data, 24);
+    w.longitude = GetI32(data, 28);
+    std::size_t at = StringHead(type);
+    w.ident = GetString(data, at).substr(0, kStringLimit);
+    at += w.ident.size() + 1;
+    w.comment = GetString(data, at).substr(0, kStringLimit);
+    return w;
+}
+
 } // namespace
 
-bool KnownWaypointType(int type) { return FindShape(type) || type == 105 || type == 106; }
+bool KnownWaypointType(int type) { return FindShape(type) || type == 105 || type == 106 || StringHead(type); }
 
 Bytes WaypointToWire(int type, const Waypoint &w)
 {
+    if (StringHead(type))
+        return StringWaypointToWire(type, w);
     if (type == 105 || type == 106) {
         std::size_t head = type == 105 ? 12 : 26;
         Bytes out(head, 0);
@@ -111,6 +170,8 @@ Bytes WaypointToWire(int type, const Waypoint &w)
 
 Waypoint WaypointFromWire(int type, const Bytes &data)
 {
+    if (StringHead(type))
+        return StringWaypointFromWire(type, data);
     Waypoint w;
     if (type == 105 || type == 106) {
         w.latitude = GetI32(data, type == 105 ? 0 : 14);
@@ -155,24 +216,54 @@ Route RouteHeaderFromWire(int type, const Bytes &data)
     return route;
 }
 
-Bytes TrackPointToWire(const TrackPoint &p)
+Bytes RouteLinkToWire(int type)
 {
-    Bytes out(16, 0);
-    PutI32(out, 0, p.latitude);
-    PutI32(out, 4, p.longitude);
-    PutI32(out, 8, static_cast<std::int32_t>(p.time));
-    out[12] = p.newTrack ? 1 : 0;
+    if (type != 210)
+        return {};
+    Bytes out(21, 0);
+    out[0] = 3; // direct
+    std::fill(out.begin() + 8, out.begin() + 20, 0xFF);
     return out;
 }
 
-TrackPoint TrackPointFromWire(const Bytes &data)
+namespace {
+std::size_t NewTrackByte(int type) { return type == 302 ? 24 : type == 301 ? 20 : 12; }
+} // namespace
+
+Bytes TrackPointToWire(const TrackPoint &p, int type)
+{
+    Bytes out(type == 300 ? 16 : NewTrackByte(type) + 1, 0);
+    PutI32(out, 0, p.latitude);
+    PutI32(out, 4, p.longitude);
+    PutI32(out, 8, static_cast<std::int32_t>(p.time));
+    for (std::size_t at = 12; at < NewTrackByte(type); at += 4)
+        PutFloat(out, at, kNotSet); // altitude, depth, temperature
+    out[NewTrackByte(type)] = p.newTrack ? 1 : 0;
+    return out;
+}
+
+TrackPoint TrackPointFromWire(const Bytes &data, int type)
 {
     TrackPoint p;
     p.latitude = GetI32(data, 0);
     p.longitude = GetI32(data, 4);
     p.time = static_cast<std::uint32_t>(GetI32(data, 8));
-    p.newTrack = data.size() > 12 && data[12] != 0;
+    p.newTrack = data.size() > NewTrackByte(type) && data[NewTrackByte(type)] != 0;
     return p;
+}
+
+Bytes TrackHeaderToWire(int type, int track)
+{
+    Bytes out;
+    if (type == 311) {
+        PutU16(out, static_cast<std::uint16_t>(track));
+        return out;
+    }
+    std::string name = "ACTIVE LOG " + std::to_string(track);
+    out = {1, 0xFF};
+    out.insert(out.end(), name.begin(), name.end());
+    out.push_back(0);
+    return out;
 }
 
 std::int32_t Semicircles(double degrees)

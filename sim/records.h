@@ -12,7 +12,7 @@
 namespace halvexsim {
 
 struct Waypoint {
-    std::string ident; // as the data type carries it: fixed types padded to 6
+    std::string ident; // as the data type carries it: fixed types padded to 6, strings up to 51
     std::int32_t latitude = 0, longitude = 0; // semicircles
     std::string comment;
     bool operator==(const Waypoint &o) const
@@ -41,8 +41,14 @@ Waypoint WaypointFromWire(int type, const Bytes &data);
 Bytes RouteHeaderToWire(int type, const Route &route);
 Route RouteHeaderFromWire(int type, const Bytes &data);
 
-Bytes TrackPointToWire(const TrackPoint &point);
-TrackPoint TrackPointFromWire(const Bytes &data);
+// A direct link between two route waypoints (D210).
+Bytes RouteLinkToWire(int type);
+
+// D300, D301 and D302; the new-track flag sits after what each type adds.
+Bytes TrackPointToWire(const TrackPoint &point, int type = 300);
+TrackPoint TrackPointFromWire(const Bytes &data, int type = 300);
+// The header of the track-th track (D310, D311, D312), named by its number.
+Bytes TrackHeaderToWire(int type, int track);
 
 // Degrees to semicircles as a receiver rounds them: to the nearest.
 std::int32_t Semicircles(double degrees);

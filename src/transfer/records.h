@@ -48,6 +48,7 @@ struct TrackList {
     int32_t pointCount;
     TrackPointRecord *points;
     int32_t startsTrack; /* downloads: a track header came, so the next point starts a track */
+    int32_t headers;     /* downloads: track headers taken */
 };
 
 /* Copies text into a field of size bytes, cut to fit, always terminated. */

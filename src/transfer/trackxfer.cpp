@@ -192,8 +192,10 @@ static int HandOn(PortSession *session, const TrackPointRecord *record)
     point.longitude = record->longitude;
     point.newTrack = record->newTrack != 0;
     session->recordsTaken++;
+    /* The host counts points: the headers the count announced are not. */
+    int32_t headers = ((TrackList *)session->transferData)->headers;
     uint32_t operation = session->operation;
-    int16_t goOn = CallDownloadCallback(session, session->recordCount, &point);
+    int16_t goOn = CallDownloadCallback(session, session->recordCount - headers, &point);
     if (!OperationContinues(session, operation))
         return 0;
     if (goOn != 0)
@@ -259,8 +261,10 @@ int TrackDownloadStep(PortSession *session, int code, const unsigned char *data,
         /* A header counts as a record and starts a track at the next
          * point; one sent again because our ACK was lost changes nothing. */
         if (!session->packetRepeated) {
+            TrackList *last = (TrackList *)session->transferData;
             session->recordsTaken++;
-            ((TrackList *)session->transferData)->startsTrack = 1;
+            last->headers++;
+            last->startsTrack = 1;
         }
         break;
     case PacketXferComplete + DispatchPacket:
