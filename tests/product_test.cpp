@@ -51,6 +51,33 @@ TEST(ProtocolArray, ProximityWaypointsBorrowTheWaypointType)
     free(caps);
 }
 
+TEST(ProtocolArray, DataTypesBelongToTheProtocolBeforeThem)
+{
+    Bytes array = Array({{'A', 201}, {'D', 202}, {'D', 108}, {'D', 210}});
+    ProtocolCaps *caps = ParseProtocolArray(array.data(), static_cast<int>(array.size()));
+    EXPECT_EQ(caps->protocolSlots[SlotRouteHeaderType], 202);
+    EXPECT_EQ(caps->routeLinkType, 210);
+    EXPECT_EQ(caps->protocolSlots[SlotWaypointType], 108);
+    free(caps);
+
+    array = Array({{'P', 0}, {'L', 1}, {'A', 10}, {'A', 100}, {'D', 108}, {'A', 201}, {'D', 202}, {'D', 108},
+                  {'D', 210}, {'A', 301}, {'D', 310}, {'D', 301}});
+    caps = ParseProtocolArray(array.data(), static_cast<int>(array.size()));
+    EXPECT_EQ(caps->protocolSlots[SlotTrackPointType], 301);
+    EXPECT_EQ(caps->trackHeaderType, 310);
+    free(caps);
+
+    // Links and headers after the wrong protocol are no one's, and never
+    // take the header or point slot.
+    array = Array({{'A', 200}, {'D', 201}, {'D', 210}, {'A', 300}, {'D', 300}, {'D', 310}});
+    caps = ParseProtocolArray(array.data(), static_cast<int>(array.size()));
+    EXPECT_EQ(caps->protocolSlots[SlotRouteHeaderType], 201);
+    EXPECT_EQ(caps->routeLinkType, -1);
+    EXPECT_EQ(caps->protocolSlots[SlotTrackPointType], 300);
+    EXPECT_EQ(caps->trackHeaderType, -1);
+    free(caps);
+}
+
 TEST(CapsTable, FiftyRowsOfFortyFiveProductsInVersionBands)
 {
     std::map<int, std::vector<const ProtocolCaps *>> byId;

@@ -11,27 +11,10 @@
 #include "transfer/strings.h"
 #include "transfer/transfer.h"
 #include "transfer/waypointtypes.h"
+#include "waypoint_codec.h"
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
-
-WaypointRecord Record(const char *ident, double latitude, double longitude, const char *comment)
-{
-    WaypointRecord record{};
-    CopyText(record.ident, sizeof record.ident, ident);
-    record.latitude = latitude;
-    record.longitude = longitude;
-    CopyText(record.comment, sizeof record.comment, comment);
-    return record;
-}
-
-Bytes Encoded(int type, const WaypointRecord &record)
-{
-    unsigned char data[255];
-    int length = EncodeWaypointData(type, &record, data);
-    return Bytes(data, data + length);
-}
 
 TEST(WaypointTypes, D103ExampleOnBothSides)
 {
@@ -93,7 +76,7 @@ TEST(WaypointTypes, EveryTypeMatchesTheSimulatorByteForByte)
     EXPECT_EQ(d150.size(), 117u);
     EXPECT_EQ(ReadI32(d150.data(), 117, 9), DegreesToSemicircles(47.25));
     EXPECT_EQ(std::string(d150.begin(), d150.begin() + 6), "WP-1  ");
-    EXPECT_EQ(Encoded(108, record).size(), 0u) << "no encoder";
+    EXPECT_EQ(Encoded(101, record).size(), 0u) << "no encoder";
 }
 
 class Decoding : public LinkUnit {
@@ -142,7 +125,7 @@ TEST_F(Decoding, ShortOrUnknownPacketsAreNeverReadPast)
     DecodeWaypoint(session, longName.data(), static_cast<int>(longName.size()), &got);
     EXPECT_EQ(std::strlen(got.ident), 23u);
     free(session->protocolCaps);
-    UseType(108);
+    UseType(101);
     WaypointRecord untouched{};
     DecodeWaypoint(session, data.data(), static_cast<int>(data.size()), &untouched);
     EXPECT_STREQ(untouched.ident, "");

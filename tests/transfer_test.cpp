@@ -82,7 +82,7 @@ TEST_F(Transfers, ANakMidUploadResendsThatRecord)
 
 TEST_F(Transfers, AReceiverTypeWithoutEncoderEndsTheUploadAtOnce)
 {
-    PortSession *session = Ready(Types(108));
+    PortSession *session = Ready(Types(101));
     HostArray<HostWaypoint> array(1);
     Fill(array[0], sample[0]);
     ASSERT_EQ(HalvexUploadWayPtInit(session, &array.array, &upload), 1);
