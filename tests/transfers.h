@@ -169,17 +169,23 @@ protected:
 };
 
 // What a waypoint of this type comes back as: fixed types keep 6 upper-case
-// characters and 40 of comment, padded; string types the identifier alone.
+// characters and 40 of comment, padded; D105 and D106 the identifier alone;
+// D108 to D110 the identifier upper-cased and 51 characters of comment.
 inline Waypoint Normalised(int type, const Waypoint &w)
 {
-    auto fixed = [](std::string text, size_t width) {
-        text.resize(std::min(text.size(), width));
+    auto upper = [](std::string text) {
         for (char &c : text)
             c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        return text + std::string(width - text.size(), ' ');
+        return text;
+    };
+    auto fixed = [&](const std::string &text, size_t width) {
+        std::string kept = upper(text.substr(0, width));
+        return kept + std::string(width - kept.size(), ' ');
     };
     if (type == 105 || type == 106)
         return {w.ident, w.latitude, w.longitude, ""};
+    if (type >= 108 && type <= 110)
+        return {upper(w.ident), w.latitude, w.longitude, w.comment.substr(0, 51)};
     return {fixed(w.ident, 6), w.latitude, w.longitude, fixed(w.comment, 40)};
 }
 
