@@ -40,7 +40,10 @@ INSTANTIATE_TEST_SUITE_P(Matrix, FaultyLine,
                                            Cell{"D200 routes", Kind::Routes, 103, 200, 13},
                                            Cell{"D201 routes", Kind::Routes, 103, 201, 14},
                                            Cell{"D202 routes", Kind::Routes, 105, 202, 15},
-                                           Cell{"D300 tracks", Kind::Tracks, 103, 201, 16}),
+                                           Cell{"D300 tracks", Kind::Tracks, 103, 201, 16},
+                                           Cell{"D108 waypoints", Kind::Waypoints, 108, 202, 17, kLaterReceiver},
+                                           Cell{"D202 routes with links", Kind::Routes, 108, 202, 18, kLaterReceiver},
+                                           Cell{"D301 tracks with headers", Kind::Tracks, 108, 202, 19, kLaterReceiver}),
                          [](const ::testing::TestParamInfo<Cell> &info) {
                              std::string name = info.param.name;
                              for (char &c : name)

@@ -21,7 +21,11 @@ struct Cell {
     Kind kind;
     int waypointType, routeType;
     unsigned seed;
+    const char *protocols = nullptr; // the receiver's own array, else one of the two types
 };
+
+// A receiver of variable-length waypoints, linked routes and headed tracks.
+inline constexpr const char *kLaterReceiver = "P000,L001,A010,A100,D108,A201,D202,D108,D210,A301,D310,D301";
 
 inline void PrintTo(const Cell &cell, std::ostream *out) { *out << cell.name; }
 
@@ -30,10 +34,11 @@ inline std::string Padded(const std::string &text, size_t width) { return text +
 // Records as the receiver keeps them in its types, distinct neighbours.
 inline halvexsim::Waypoint StoredWaypoint(int type, int i)
 {
+    std::string ident = "W" + std::to_string(10000 + i), comment = "Comment " + std::to_string(i);
     bool strings = type == 105;
-    std::string ident = "W" + std::to_string(10000 + i);
-    return {strings ? ident : Padded(ident, 6), halvexsim::Semicircles(40.0 + i * 0.013),
-            halvexsim::Semicircles(-3.0 - i * 0.021), strings ? "" : Padded("COMMENT " + std::to_string(i), 40)};
+    bool later = type >= 108 && type <= 110;
+    return {strings || later ? ident : Padded(ident, 6), halvexsim::Semicircles(40.0 + i * 0.013),
+            halvexsim::Semicircles(-3.0 - i * 0.021), strings ? "" : later ? comment : Padded("COMMENT " + std::to_string(i), 40)};
 }
 
 inline Store Sample(const Cell &cell, int records, int first)
@@ -112,6 +117,8 @@ protected:
     halvexsim::Config Faulty(const Cell &cell, Store store, double drop = 0.10, double corrupt = 0.05)
     {
         halvexsim::Config config = Types(cell.waypointType, cell.routeType);
+        if (cell.protocols)
+            config.protocols = halvexsim::ParseProtocols(cell.protocols);
         config.store = std::move(store);
         config.faults.dropFraction = drop;
         config.faults.corruptFraction = corrupt;

@@ -1,5 +1,6 @@
 // The long soak that scripts/soak.sh runs: rounds of every transfer kind,
-// each over a line with its own seeded faults, one line of figures a round.
+// each over a line with its own seeded faults, one line of figures a round;
+// every other round with a receiver of linked routes and headed tracks.
 // Disabled in the suite; HALVEX_SOAK_ROUNDS says how many rounds, and
 // HALVEX_SOAK_ONLY=N replays round N alone.
 #include <cstdio>
@@ -23,9 +24,13 @@ TEST_F(Soak, DISABLED_Rounds)
     for (int round = 1; round <= total; round++) {
         std::uniform_real_distribution<double> drop(0.0, 0.10), corrupt(0.0, 0.05);
         std::uniform_int_distribution<int> records(20, 400), uploaded(5, 40), routeType(200, 202);
-        Cell cells[] = {{"waypoints", Kind::Waypoints, random() % 2 ? 103 : 105, 201, 0},
-                        {"routes", Kind::Routes, 103, routeType(random), 0},
-                        {"tracks", Kind::Tracks, 103, 201, 0}};
+        // Even rounds talk to a later receiver: string waypoints, routes
+        // with links, tracks with headers.
+        bool later = round % 2 == 0;
+        const char *protocols = later ? kLaterReceiver : nullptr;
+        Cell cells[] = {{"waypoints", Kind::Waypoints, later ? 108 : random() % 2 ? 103 : 105, 201, 0, protocols},
+                        {"routes", Kind::Routes, later ? 108 : 103, later ? 202 : routeType(random), 0, protocols},
+                        {"tracks", Kind::Tracks, later ? 108 : 103, 201, 0, protocols}};
         for (const Cell &base : cells) {
             Cell cell = base;
             cell.seed = static_cast<unsigned>(random());
@@ -61,7 +66,8 @@ TEST_F(Soak, DISABLED_Rounds)
             halvexsim::Stats stats = receiver->Statistics();
             std::printf("round %2d %-9s D%d/D%d drop %.3f corrupt %.3f: %3d records down, %2d up; frames dropped %3d, "
                         "corrupted %3d, sent again %3d, repeats taken once %2d; %5.1f s; %s (%d failed)\n",
-                        round, cell.name, cell.waypointType, cell.kind == Kind::Routes ? cell.routeType : 300,
+                        round, cell.name, cell.waypointType,
+                        cell.kind == Kind::Routes ? cell.routeType : cell.protocols ? 301 : 300,
                         dropped, corrupted, held, sent, stats.framesDropped, stats.framesCorrupted,
                         stats.framesResent, stats.repeatsReceived,
                         std::chrono::duration<double>(Clock::now() - start).count(), result, failures);
