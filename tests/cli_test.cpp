@@ -143,6 +143,39 @@ TEST_F(Tool, GpxRoundTripThroughOneSimulator)
     EXPECT_NEAR(track.trackPoints[2].latitude, 10.7, 1e-7);
 }
 
+// A receiver of variable-length waypoints keeps whole names and comments,
+// links its route waypoints and heads its tracks: what went up comes back.
+TEST_F(Tool, GpxRoundTripThroughALaterReceiver)
+{
+    std::string port = StartSimulator("--preset modern");
+    ASSERT_FALSE(port.empty());
+    Write("sample.gpx", kSample);
+    for (const char *kind : {"waypoints", "routes", "tracks"}) {
+        Outcome put = Halvex(std::string("--name-width 0 --port ") + port + " " + kind + " put sample.gpx");
+        EXPECT_EQ(put.exit, 0) << kind << ": " << put.err;
+        Outcome get = Halvex(std::string("--port ") + port + " " + kind + " get -o " + kind + ".gpx");
+        EXPECT_EQ(get.exit, 0) << kind << ": " << get.err;
+    }
+    halvex::Gpx waypoints = halvex::ReadGpx(Path("waypoints.gpx"));
+    ASSERT_EQ(waypoints.waypoints.size(), 3u);
+    EXPECT_EQ(waypoints.waypoints[0].name, "EIFFEL");
+    EXPECT_EQ(waypoints.waypoints[1].comment, "a comment longer than a receiver keeps, by far");
+    EXPECT_EQ(waypoints.waypoints[2].name, "TOKYOTOWER");
+    EXPECT_NEAR(waypoints.waypoints[1].latitude, -22.951916, 1e-7);
+
+    halvex::Gpx routes = halvex::ReadGpx(Path("routes.gpx"));
+    ASSERT_EQ(routes.routes.size(), 1u);
+    EXPECT_EQ(routes.routes[0].name, "Tour") << "D202 keeps the route's name";
+    ASSERT_EQ(routes.routes[0].points.size(), 2u);
+    EXPECT_EQ(routes.routes[0].points[1].name, "TOKYO");
+
+    halvex::Gpx track = halvex::ReadGpx(Path("tracks.gpx"));
+    ASSERT_EQ(track.trackPoints.size(), 3u);
+    EXPECT_TRUE(track.trackPoints[0].startsSegment);
+    EXPECT_EQ(track.trackPoints[1].time, 1714564805.0);
+    EXPECT_NEAR(track.trackPoints[2].longitude, 20.45, 1e-7);
+}
+
 TEST_F(Tool, MalformedGpxIsRejectedWithItsPlaceAndNothingIsSent)
 {
     std::string port = StartSimulator();
