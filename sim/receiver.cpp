@@ -341,7 +341,7 @@ void Receiver::Handle(const Packet &packet)
     }
     case kCommand: {
         std::uint16_t command = GetU16(packet.data, 0);
-        if (command != kAbort && command == serving_ && !queue_.empty())
+        if (command != kAbort && RepeatsLast(packet) && !queue_.empty())
             break; // sent again while it is being served: its ACK was lost
         if (command == kAbort) {
             queue_.clear();
@@ -400,7 +400,6 @@ void Receiver::ServeDownload(std::uint16_t command)
     } else {
         return;
     }
-    serving_ = command;
     Bytes count;
     PutU16(count, static_cast<std::uint16_t>(packets.size()));
     Queue(kRecords, count);

@@ -174,7 +174,6 @@ private:
     // repeats the one before it; decoded once the transfer completes.
     std::vector<std::pair<Packet, bool>> upload_;
     int uploadAnnounced_ = -1;
-    std::uint16_t serving_ = 0; // the download command last served
     std::optional<Packet> lastReceived_;
 };
 

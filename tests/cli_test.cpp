@@ -77,6 +77,8 @@ protected:
         return path;
     }
 
+    void RoundTrip(const std::string &port, const std::string &options);
+
     std::string directory;
     pid_t simulator = -1;
 };
@@ -99,6 +101,19 @@ const char *const kSample = R"(<?xml version="1.0" encoding="UTF-8"?>
 </gpx>
 )";
 
+// The sample up to the receiver at port and back, kind by kind, into
+// waypoints.gpx, routes.gpx and tracks.gpx.
+void Tool::RoundTrip(const std::string &port, const std::string &options)
+{
+    Write("sample.gpx", kSample);
+    for (const char *kind : {"waypoints", "routes", "tracks"}) {
+        Outcome put = Halvex(options + " --port " + port + " " + kind + " put sample.gpx");
+        EXPECT_EQ(put.exit, 0) << kind << ": " << put.err;
+        Outcome get = Halvex("--port " + port + " " + kind + " get -o " + kind + ".gpx");
+        EXPECT_EQ(get.exit, 0) << kind << ": " << get.err;
+    }
+}
+
 TEST_F(Tool, IdentifiesTheSimulatedReceiver)
 {
     Outcome text = Halvex("identify");
@@ -114,13 +129,7 @@ TEST_F(Tool, GpxRoundTripThroughOneSimulator)
 {
     std::string port = StartSimulator();
     ASSERT_FALSE(port.empty());
-    Write("sample.gpx", kSample);
-    for (const char *kind : {"waypoints", "routes", "tracks"}) {
-        Outcome put = Halvex(std::string("--port ") + port + " " + kind + " put sample.gpx");
-        EXPECT_EQ(put.exit, 0) << kind << ": " << put.err;
-        Outcome get = Halvex(std::string("--port ") + port + " " + kind + " get -o " + kind + ".gpx");
-        EXPECT_EQ(get.exit, 0) << kind << ": " << get.err;
-    }
+    RoundTrip(port, "");
     halvex::Gpx waypoints = halvex::ReadGpx(Path("waypoints.gpx"));
     ASSERT_EQ(waypoints.waypoints.size(), 3u);
     EXPECT_EQ(waypoints.waypoints[0].name, "EIFFEL");
@@ -149,13 +158,7 @@ TEST_F(Tool, GpxRoundTripThroughALaterReceiver)
 {
     std::string port = StartSimulator("--preset modern");
     ASSERT_FALSE(port.empty());
-    Write("sample.gpx", kSample);
-    for (const char *kind : {"waypoints", "routes", "tracks"}) {
-        Outcome put = Halvex(std::string("--name-width 0 --port ") + port + " " + kind + " put sample.gpx");
-        EXPECT_EQ(put.exit, 0) << kind << ": " << put.err;
-        Outcome get = Halvex(std::string("--port ") + port + " " + kind + " get -o " + kind + ".gpx");
-        EXPECT_EQ(get.exit, 0) << kind << ": " << get.err;
-    }
+    RoundTrip(port, "--name-width 0");
     halvex::Gpx waypoints = halvex::ReadGpx(Path("waypoints.gpx"));
     ASSERT_EQ(waypoints.waypoints.size(), 3u);
     EXPECT_EQ(waypoints.waypoints[0].name, "EIFFEL");

@@ -114,6 +114,53 @@ TEST_F(Repeats, AWaypointSentAgainIsTakenOnceUnlessTheCountSaysOtherwise)
     EXPECT_EQ(Count("Records announced 4, received 3\n"), 1);
 }
 
+// Our ACK of a download's transfer complete was lost: the receiver sends it
+// again while the next download, of the same kind, waits for its records.
+TEST_F(Repeats, ATransferCompleteLeftOverFromTheLastDownloadEndsNothing)
+{
+    StartDownload(HalvexDownloadWayPtInit, &OnWaypoints);
+    Records(1);
+    Waypoint(35, "A");
+    Done(7);
+    StartDownload(HalvexDownloadWayPtInit, &OnWaypoints);
+    Done(7); // the old one, sent again
+    EXPECT_EQ(idents, (std::vector<std::string>{"A"})) << "no empty download reported as done";
+    EXPECT_EQ(Count("Xfer complete before the records count ignored\n"), 1);
+    Records(1);
+    Waypoint(35, "B");
+    Done(7);
+    EXPECT_EQ(idents, (std::vector<std::string>{"A", "B"}));
+}
+
+// Links between route waypoints and track headers count as records, and
+// one sent again is taken once.
+TEST_F(Repeats, LinksAndTrackHeadersSentAgainAreCountedOnce)
+{
+    session->protocolCaps->routeLinkType = 210;
+    StartDownload(HalvexDownloadRouteInit, &OnRoutes);
+    Records(4);
+    Send(29, {7});
+    Waypoint(30, "A");
+    Send(98, {3, 0});
+    Send(98, {3, 0}); // our ACK was lost
+    Waypoint(30, "B");
+    Done(4);
+    EXPECT_EQ(runs, (std::vector<std::pair<int, int>>{{0, 2}}));
+    EXPECT_EQ(Count("Records announced"), 0);
+
+    session->protocolCaps->trackHeaderType = 310;
+    StartDownload(HalvexDownloadTrackInit, &OnPoint);
+    Records(3);
+    Send(99, {1, 0xFF, 'T', 0});
+    Send(99, {1, 0xFF, 'T', 0});
+    Point(1);
+    Point(2);
+    Done(6);
+    ASSERT_EQ(latitudes.size(), 3u);
+    EXPECT_TRUE(std::isnan(latitudes[2]));
+    EXPECT_EQ(Count("Track download request failed"), 0);
+}
+
 TEST_F(Repeats, ARouteHeaderSentAgainKeepsItsWaypointsWithTheRouteItRepeats)
 {
     StartDownload(HalvexDownloadRouteInit, &OnRoutes);

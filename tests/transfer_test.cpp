@@ -149,12 +149,7 @@ TEST_F(Transfers, RoutesRoundTripInEachHeaderType)
         EXPECT_EQ(stored.routes[1].waypoints.size(), 0u);
         EXPECT_EQ(stored.routes[2].waypoints.size(), 1u);
 
-        {
-            std::lock_guard<std::mutex> hold(heard.lock);
-            heard.uploads.clear();
-        }
-        ASSERT_EQ(HalvexDownloadRouteInit(session, &routeDownload), 1);
-        ASSERT_TRUE(WaitUntil([&] { return Downloads() == 1; }, 5000));
+        ASSERT_TRUE(DownloadRoutes(session));
         std::lock_guard<std::mutex> hold(heard.lock);
         EXPECT_EQ(heard.uploads[0], std::make_pair(0, -1));
         ASSERT_EQ(heard.routes.size(), 3u);

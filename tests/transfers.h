@@ -161,6 +161,18 @@ protected:
         std::lock_guard<std::mutex> hold(heard.lock);
         return heard.downloads;
     }
+    // A route download after an upload: the upload's report cleared, so
+    // that heard.uploads holds the download's status alone.
+    bool DownloadRoutes(PortSession *session)
+    {
+        {
+            std::lock_guard<std::mutex> hold(heard.lock);
+            heard.uploads.clear();
+        }
+        int before = Downloads();
+        return HalvexDownloadRouteInit(session, &routeDownload) == 1 &&
+               WaitUntil([&] { return Downloads() == before + 1; }, 5000);
+    }
     HalvexUploadCallback upload = OnUpload;
     HalvexWaypointCallback waypointDownload = OnWaypoints;
     HalvexRouteCallback routeDownload = OnRoutes;

@@ -52,6 +52,14 @@ static int DownloadStalled(void *context)
 
 int NoteDownloadProgress(PortSession *session, int code, const unsigned char *data, int length)
 {
+    /* Every download announces its records first, so a transfer complete
+     * before that is left over from the transfer before: the receiver sent
+     * it again because our ACK of it was lost. Acknowledged by the link, it
+     * neither settles the command nor ends this download. */
+    if (code == PacketXferComplete + DispatchPacket && session->recordsAnnounced < 0) {
+        ErrorLog("Xfer complete before the records count ignored\n");
+        return 0;
+    }
     /* A packet of the download shows that the receiver took the command,
      * even if its ACK was lost: sent again, the command would start the
      * download anew in the middle of this one. */

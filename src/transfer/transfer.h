@@ -25,11 +25,12 @@ int TransferMayStart(PortSession *session);
  * sends its first packet, a 16-bit word; 1 when started. When the packet
  * cannot be sent the record is released and the session stays ready. */
 int StartTransfer(PortSession *session, int objective, void *callback, void *work, int packetId, uint16_t word);
-/* What every download does first with a dispatch code: a packet settles the
- * command if its ACK was lost; the command's ACK and every packet restart
- * its silence timer, the end stops it, and a
- * records packet (logged here) sets the count announced. 0 when the code
- * was a records packet and nothing is left to do with it. */
+/* What every download does first with a dispatch code: a transfer
+ * complete before the records count is a stale one and ignored; a packet
+ * settles the command if its ACK was lost; the command's ACK and every
+ * packet restart its silence timer, the end stops it, and a records packet
+ * (logged here) sets the count announced. 0 when the code was a records
+ * packet or a stale transfer complete and nothing is left to do with it. */
 int NoteDownloadProgress(PortSession *session, int code, const unsigned char *data, int length);
 /* Of the repeats of a download (packets equal to the one before, most often
  * sent again because our ACK was lost), how many the announced count says
