@@ -286,11 +286,21 @@ template <typename Element> struct HostArray {
     Element *Elements() { return static_cast<Element *>(array->pvData); }
 };
 
+// The library truncates degrees to the receiver's semicircles (2^31 of them
+// to 180 degrees). A GPX position, written to 9 decimals, lies a hair off
+// its semicircle and would lose one on every trip up and back; the nearest
+// semicircle's own value in degrees becomes exactly that semicircle.
+double OnSemicircle(double degrees)
+{
+    const double semicircle = 180.0 / 2147483648.0; // exact: 45 x 2^-29
+    return std::round(degrees / semicircle) * semicircle;
+}
+
 void FillWaypoint(HostWaypoint &element, const GpxPoint &point)
 {
     element.ident = Bstr(point.name);
-    element.latitude = point.latitude;
-    element.longitude = point.longitude;
+    element.latitude = OnSemicircle(point.latitude);
+    element.longitude = OnSemicircle(point.longitude);
     element.comment = Bstr(point.comment);
 }
 
@@ -474,8 +484,8 @@ void Connection::UploadTrack(const std::vector<GpxTrackPoint> &points)
         HostTrackPoint &element = array.Elements()[i];
         element = HostTrackPoint{};
         element.time = TrackDateFromUnix(points[i].time);
-        element.latitude = points[i].latitude;
-        element.longitude = points[i].longitude;
+        element.latitude = OnSemicircle(points[i].latitude);
+        element.longitude = OnSemicircle(points[i].longitude);
         element.newTrack = points[i].startsSegment ? 1 : 0;
     }
     HalvexUploadCallback callback = OnUpload;

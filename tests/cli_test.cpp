@@ -148,6 +148,16 @@ TEST_F(Tool, GpxRoundTripThroughOneSimulator)
     ASSERT_EQ(track.trackPoints.size(), 3u);
     EXPECT_TRUE(track.trackPoints[0].startsSegment);
     EXPECT_FALSE(track.trackPoints[2].startsSegment) << "an uploaded track is one segment";
+
+    // What came back goes up and back again unchanged, to the last digit.
+    for (const char *kind : {"waypoints", "tracks"}) {
+        std::string first = Path(std::string(kind) + ".gpx"), again = Path(std::string(kind) + "-again.gpx");
+        EXPECT_EQ(Halvex("--port " + port + " " + kind + " put " + first).exit, 0);
+        EXPECT_EQ(Halvex("--port " + port + " " + kind + " get -o " + again).exit, 0);
+        std::ifstream a(first), b(again);
+        std::string textA((std::istreambuf_iterator<char>(a)), {}), textB((std::istreambuf_iterator<char>(b)), {});
+        EXPECT_EQ(textA, textB) << kind;
+    }
     EXPECT_EQ(track.trackPoints[1].time, 1714564805.0);
     EXPECT_NEAR(track.trackPoints[2].latitude, 10.7, 1e-7);
 }
