@@ -1,6 +1,6 @@
 // The port session end to end: the exports open a pseudo-terminal whose
-// master side the test plays as the receiver; the receivers of the NMEA and
-// link objectives are stood in for, so that routing shows.
+// master side the test plays as the receiver; the modes' hooks are the
+// test's own, so that routing shows.
 #include <gtest/gtest.h>
 
 #include <dirent.h>
@@ -38,9 +38,7 @@ struct Routed {
     std::vector<Clock::time_point> arrivals;
 } routed;
 
-} // namespace
-
-extern "C" void __wrap_NmeaReceive(PortSession *, const unsigned char *bytes, int count)
+void NmeaStandIn(PortSession *, const unsigned char *bytes, int count)
 {
     std::lock_guard<std::mutex> hold(routed.lock);
     routed.nmea.append(reinterpret_cast<const char *>(bytes), static_cast<size_t>(count));
@@ -48,13 +46,14 @@ extern "C" void __wrap_NmeaReceive(PortSession *, const unsigned char *bytes, in
     routed.arrivals.push_back(Clock::now());
 }
 
-extern "C" void __wrap_LinkReceive(PortSession *, const unsigned char *bytes, int count)
+void LinkStandIn(PortSession *, const unsigned char *bytes, int count)
 {
     std::lock_guard<std::mutex> hold(routed.lock);
     routed.link.append(reinterpret_cast<const char *>(bytes), static_cast<size_t>(count));
 }
 
-namespace {
+const ModeHooks nmeaMode = {NmeaStandIn, nullptr, nullptr, nullptr};
+const ModeHooks linkMode = {LinkStandIn, nullptr, nullptr, nullptr};
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr bool sanitized = true;
@@ -93,10 +92,12 @@ protected:
         routed.arrivals.clear();
         portCode = portValue = -1;
     }
+    // The mode of that objective takes the line: NMEA, the link, or none.
     void SetObjective(PortSession *session, int objective)
     {
         LockEngine();
         session->objective = objective;
+        session->mode = objective == ObjectiveNmea ? &nmeaMode : objective > ObjectiveNmea ? &linkMode : nullptr;
         UnlockEngine();
     }
     std::string Nmea(size_t expected, int milliseconds = 2000) { return Wait(&Routed::nmea, expected, milliseconds); }

@@ -14,8 +14,11 @@ static void PurgePort(PortSession *session)
     PurgeComm(session->portHandle, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
 }
 
+static const ModeHooks LinkMode = {LinkReceive, HalvexErrorProc, AbortExchange, StopHalvex};
+
 int PrepareLinkPort(PortSession *session)
 {
+    session->mode = &LinkMode;
     free(session->frameBuffer); /* a partial frame or sentence is discarded */
     session->frameBuffer = NULL;
     session->parseState = 0;
@@ -49,10 +52,11 @@ void StopHalvex(PortSession *session)
     PurgePort(session);
     ReleaseProductRecords(session);
     ReleaseTransfer(session); /* a transfer under way is cut off here */
+    session->mode = NULL;
     ErrorLog("StopHalvex()\n");
 }
 
-int HalvexErrorProc(PortSession *session, DWORD errors)
+void HalvexErrorProc(PortSession *session, DWORD errors)
 {
     /* Only identification has a callback code for a line error. The other
      * operations' callbacks would take any call for their end (an upload's
@@ -62,12 +66,11 @@ int HalvexErrorProc(PortSession *session, DWORD errors)
         HostProductInfo zero = {0, 0, NULL};
         if (callback)
             callback(1, (int32_t)errors, &zero);
-        return 0;
+        return;
     }
     if (session->objective > ObjectiveProduct && session->objective <= ObjectiveTrackDownload) {
         ErrorLog("Line error during transfer: %lx\n", (unsigned long)errors);
-        return 0;
+        return;
     }
     ErrorLog("HalvexErrorProc(): Unknown objective\n");
-    return 0;
 }

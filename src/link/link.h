@@ -43,9 +43,8 @@ enum { FrameLimit = 522, AckTimeoutMs = 3000, Retransmissions = 3 };
 
 /* A new frame for the packet and its length in bytes; null when no memory. */
 unsigned char *EncodeFrame(int id, const unsigned char *data, int length, int *frameLength);
-/* Feeds bytes read in a binary objective to the frame decoder. C linkage, so
- * that a test of the port session can stand in for it (ld --wrap). */
-extern "C" void LinkReceive(PortSession *session, const unsigned char *bytes, int count);
+/* Feeds bytes read in a binary objective to the frame decoder. */
+void LinkReceive(PortSession *session, const unsigned char *bytes, int count);
 /* A complete frame from the decoder, DLE to ETX with doubled DLEs stored once. */
 void HandleFrame(PortSession *session, const unsigned char *frame, int count);
 
@@ -64,11 +63,13 @@ void AbortExchange(PortSession *session);
 /* A new operation starts: no packet before it can be repeated into it. */
 void ForgetLastPacket(PortSession *session);
 
+/* Takes the line for binary mode: its speed and event character, and the
+ * session's mode hooks. */
 int PrepareLinkPort(PortSession *session);
 /* Leaves binary mode: restores the line, releases the product records. */
 void StopHalvex(PortSession *session);
 /* Reports line errors to the running operation's host callback. */
-int HalvexErrorProc(PortSession *session, DWORD errors);
+void HalvexErrorProc(PortSession *session, DWORD errors);
 
 /* Little-endian fields of packet data. */
 uint16_t ReadU16(const unsigned char *bytes);

@@ -9,11 +9,10 @@
 
 enum { SentenceLimit = 521, FirstFieldLimit = 27, SilenceMs = 3000 };
 
-/* Feeds bytes read in NMEA mode to the sentence assembler. C linkage, so
- * that a test of the port session can stand in for it (ld --wrap). */
-extern "C" void NmeaReceive(PortSession *session, const unsigned char *bytes, int count);
-/* Reports line errors to the host's NMEA callback; its result, or 0. */
-int NmeaLineError(PortSession *session, DWORD errors);
+/* Feeds bytes read in NMEA mode to the sentence assembler. */
+void NmeaReceive(PortSession *session, const unsigned char *bytes, int count);
+/* Reports line errors to the host's NMEA callback. */
+void NmeaLineError(PortSession *session, DWORD errors);
 int NmeaSilenceTimer(void *session);
 void DispatchNmeaSentence(PortSession *session, const char *text);
 

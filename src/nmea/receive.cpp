@@ -6,7 +6,6 @@
 #include "../engine/enginelock.h"
 #include "../engine/timerqueue.h"
 #include "../errlog/errlog.h"
-#include "../link/link.h"
 #include "../port/registry.h"
 #include "../transfer/strings.h"
 #include "nmea.h"
@@ -117,19 +116,21 @@ int NmeaSilenceTimer(void *context)
     return again;
 }
 
-int NmeaLineError(PortSession *session, DWORD errors)
+void NmeaLineError(PortSession *session, DWORD errors)
 {
     BSTR none = NULL;
-    return CallNmeaCallback(session, 1, (int32_t)errors, &none);
+    CallNmeaCallback(session, 1, (int32_t)errors, &none);
 }
+
+static const ModeHooks NmeaMode = {NmeaReceive, NmeaLineError, NULL, NULL};
 
 int32_t HALVEX_CALL StartNMEA(PortSession *session, SAFEARRAY **table, HalvexNmeaCallback *callback)
 {
     LockEngine();
     int started = IsLiveSession(session);
     if (started) {
-        if (session->objective > ObjectiveNmea)
-            StopHalvex(session);
+        if (session->mode && session->mode->stop)
+            session->mode->stop(session); /* binary mode hands the line back */
         BeginOperation(session);
         /* A timer of an earlier mode, or of an earlier start, must not fire
          * into this one. */
@@ -139,6 +140,7 @@ int32_t HALVEX_CALL StartNMEA(PortSession *session, SAFEARRAY **table, HalvexNme
         session->nmeaTable = table;
         session->parseState = WaitingForDollar;
         session->objective = ObjectiveNmea;
+        session->mode = &NmeaMode;
         session->nmeaTimeout = SilenceMs;
         session->hostCallback = callback ? (void *)*callback : NULL;
         ArmSilenceTimer(session, SilenceMs);
@@ -156,6 +158,7 @@ void HALVEX_CALL StopNMEA(PortSession *session)
     if (stopped) {
         BeginOperation(session);
         session->objective = ObjectiveNone;
+        session->mode = NULL;
         CancelSilenceTimer(session);
         free(session->frameBuffer);
         session->frameBuffer = NULL;

@@ -1,8 +1,6 @@
 /* The line-event wait, the reads it starts and the routing of what they read.
  * All of it runs on the dispatch thread under the engine lock. */
 #include "../errlog/errlog.h"
-#include "../link/link.h"
-#include "../nmea/nmea.h"
 #include "port.h"
 #include "registry.h"
 
@@ -24,7 +22,8 @@ int InitiateCommWait(PortSession *session)
 static void LoseSession(PortSession *session)
 {
     HalvexPortCallback callback = session->portCallback;
-    AbortExchange(session);
+    if (session->mode && session->mode->lose)
+        session->mode->lose(session);
     if (!IsLiveSession(session))
         return;
     ClosePortSession(session);
@@ -64,10 +63,8 @@ int HandleCommEvents(PortSession *session, DWORD mask)
         COMSTAT status;
         ClearCommError(session->portHandle, &errors, &status);
         ErrorLog("Comm error: %lx\n", (unsigned long)errors);
-        if (session->objective == ObjectiveNmea)
-            NmeaLineError(session, errors);
-        else if (session->objective != ObjectiveNone)
-            HalvexErrorProc(session, errors);
+        if (session->mode && session->mode->lineError)
+            session->mode->lineError(session, errors);
         if (!IsLiveSession(session))
             return 1; /* the host closed the port from its callback */
     }
@@ -121,10 +118,8 @@ int IoCompletedHandler(int code, HANDLE handle, void *context)
 
 static void RouteReceived(PortSession *session, unsigned char *bytes, DWORD count)
 {
-    if (session->objective == ObjectiveNmea)
-        NmeaReceive(session, bytes, (int)count);
-    else if (session->objective != ObjectiveNone)
-        LinkReceive(session, bytes, (int)count);
+    if (session->mode && session->mode->receive)
+        session->mode->receive(session, bytes, (int)count);
 }
 
 int ReadCompletedHandler(int code, HANDLE handle, void *context)

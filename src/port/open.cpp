@@ -6,7 +6,6 @@
 #include "../engine/timerqueue.h"
 #include "../engine/waittable.h"
 #include "../errlog/errlog.h"
-#include "../link/link.h"
 #include "port.h"
 #include "registry.h"
 
@@ -115,8 +114,8 @@ void ClosePortSession(PortSession *session)
 {
     if (!RetireSession(session))
         return;
-    if (session->objective > ObjectiveNmea)
-        StopHalvex(session);
+    if (session->mode && session->mode->stop)
+        session->mode->stop(session);
     /* Nothing may fire on a closed session. */
     DisarmTimer(&session->ackTimer);
     DisarmTimer(&session->modeTimer);

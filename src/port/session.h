@@ -27,6 +27,20 @@ enum Objective {
 };
 
 struct ProtocolCaps;
+struct PortSession;
+
+/* What the mode in charge of the line (NMEA or the binary link) does with
+ * it. The mode sets its hooks as it takes the line and clears them as it
+ * leaves; the port layer calls them and knows nothing of the modes. A null
+ * hook is nothing to do. */
+struct ModeHooks {
+    void (*receive)(PortSession *session, const unsigned char *bytes, int count);
+    void (*lineError)(PortSession *session, DWORD errors);
+    /* The device went away: the operation under way ends with its report. */
+    void (*lose)(PortSession *session);
+    /* The port closes under the mode. */
+    void (*stop)(PortSession *session);
+};
 
 struct PortSession {
     char portName[PortNameSize];
@@ -45,6 +59,7 @@ struct PortSession {
     void *ackTimer;
     void *modeTimer;
     int32_t objective;
+    const ModeHooks *mode; /* null when no mode has the line */
     int32_t step;
     int32_t nmeaTimeout;
     uint32_t savedBaud;
