@@ -31,7 +31,8 @@ protected:
         StartErrorLog("halvex32", "halvex32.log");
         session = static_cast<PortSession *>(calloc(1, sizeof(PortSession)));
         session->portHandle = INVALID_HANDLE_VALUE;
-        session->objective = ObjectiveReady; /* bytes reach the link only in binary mode */
+        PrepareLinkPort(session); /* binary mode has the line (there is none) */
+        session->objective = ObjectiveReady;
         AddLiveSession(session);
     }
     void TearDown() override

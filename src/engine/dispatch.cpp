@@ -3,7 +3,6 @@
 #include <atomic>
 
 #include "../errlog/errlog.h"
-#include "../port/registry.h"
 #include "enginelock.h"
 #include "timerqueue.h"
 #include "waittable.h"
@@ -12,6 +11,21 @@ static std::atomic<HANDLE> commandEvent{NULL};
 static std::atomic<int> stopDispatch{0};
 static std::atomic<int> dispatcherFailed{0};
 static thread_local int onDispatchThread;
+static const DispatchHooks *dispatchHooks; /* engine lock */
+
+void SetDispatchHooks(const DispatchHooks *hooks) { dispatchHooks = hooks; }
+
+static void BetweenWaits(void)
+{
+    if (dispatchHooks && dispatchHooks->betweenWaits)
+        dispatchHooks->betweenWaits();
+}
+
+static void Stopping(void)
+{
+    if (dispatchHooks && dispatchHooks->stopping)
+        dispatchHooks->stopping();
+}
 
 static int CommandEventHandler(int code, HANDLE handle, void *context)
 {
@@ -80,9 +94,8 @@ static DWORD WINAPI DispatchThreadMain(LPVOID parameter)
     commandEvent.store(event);
 
     while (!stopDispatch.load()) {
-        /* Between two waits no wait can be using a closed session's events. */
         LockEngine();
-        ReleaseClosedSessions();
+        BetweenWaits();
         UnlockEngine();
         DWORD result = WaitAndDispatch(NextTimeout());
         if (result == WAIT_FAILED)
@@ -97,8 +110,8 @@ static DWORD WINAPI DispatchThreadMain(LPVOID parameter)
      * event is taken out under the engine lock so that a waker never sets a
      * handle that is being closed. */
     LockEngine();
-    CloseAllSessions();
-    ReleaseClosedSessions();
+    Stopping();
+    BetweenWaits();
     commandEvent.store(NULL);
     UnlockEngine();
     UnregisterWaitHandle(event);
@@ -133,7 +146,7 @@ void AbandonDispatcher(void)
 {
     stopDispatch.store(1);
     LockEngine();
-    CloseAllSessions();
+    Stopping();
     UnlockEngine();
 }
 

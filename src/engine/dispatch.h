@@ -4,6 +4,17 @@
 
 #include "../platform/platform.h"
 
+/* What the layer above does at two moments of the dispatch thread's life,
+ * as an event loop's before-sleep hook: between two waits, when no wait can
+ * still be using what it frees, and as the thread stops, to close what the
+ * host left open. Both run with the engine lock held. */
+struct DispatchHooks {
+    void (*betweenWaits)(void);
+    void (*stopping)(void);
+};
+/* Registers the hooks (engine lock held); the last registration holds. */
+void SetDispatchHooks(const DispatchHooks *hooks);
+
 /* Starts the dispatch thread, which starts the diagnostics log, creates
  * commandEvent and serves the wait table and the timers until stopped. The
  * thread's handle, or null when it could not be created. */

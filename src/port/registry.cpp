@@ -2,6 +2,7 @@
 
 #include <stdlib.h>
 
+#include "../engine/dispatch.h"
 #include "port.h"
 
 static PortSession *liveSessions;
@@ -9,6 +10,11 @@ static PortSession *retiredSessions;
 
 void AddLiveSession(PortSession *session)
 {
+    /* The dispatch thread frees retired sessions between its waits and
+     * closes the live ones as it stops; until a first session there is
+     * nothing for it to do. */
+    static const DispatchHooks hooks = {ReleaseClosedSessions, CloseAllSessions};
+    SetDispatchHooks(&hooks);
     session->nextSession = liveSessions;
     liveSessions = session;
 }

@@ -21,7 +21,8 @@ void BeginOperation(PortSession *session);
  * closed the port leaves the session as it made it. */
 int OperationContinues(const PortSession *session, uint32_t operation);
 
-/* Dispatch thread, between waits: frees the retired sessions. */
+/* Dispatch thread, between waits: frees the retired sessions, once no wait
+ * can be using their events. */
 void ReleaseClosedSessions(void);
 /* Dispatch thread, as it stops: closes whatever the host left open. */
 void CloseAllSessions(void);

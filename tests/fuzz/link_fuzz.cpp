@@ -50,6 +50,7 @@ void Identified(PortSession *session, uint8_t types)
         array[3 * i] = static_cast<unsigned char>(tags[i]);
         WriteU16(array + 3 * i + 1, numbers[i]);
     }
+    PrepareLinkPort(session); /* binary mode takes the line (there is none) */
     session->protocolCaps = ParseProtocolArray(array, sizeof array);
     session->objective = ObjectiveReady;
 }
