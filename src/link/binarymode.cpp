@@ -5,7 +5,6 @@
 #include "../errlog/errlog.h"
 #include "link.h"
 #include "product.h"
-#include "../transfer/transfer.h"
 
 enum { LinkBaud = 9600, ETX = 0x03 };
 
@@ -51,7 +50,7 @@ void StopHalvex(PortSession *session)
     SetCommState(session->portHandle, &dcb);
     PurgePort(session);
     ReleaseProductRecords(session);
-    ReleaseTransfer(session); /* a transfer under way is cut off here */
+    ReleaseObjectiveRecord(session); /* a transfer under way is cut off here */
     session->mode = NULL;
     ErrorLog("StopHalvex()\n");
 }

@@ -11,7 +11,6 @@
 #include "link.h"
 #include "product.h"
 #include "pvt.h"
-#include "../transfer/transfer.h"
 
 enum { DumpBytesPerLine = 340 };
 
@@ -73,36 +72,32 @@ int AckTimeout(void *context)
     return 1;
 }
 
+enum { ObjectiveCount = ObjectiveTrackDownload + 1 };
+static const ObjectiveEntry *objectiveEntries[ObjectiveCount]; /* engine lock */
+
+void SetObjectiveEntry(int objective, const ObjectiveEntry *entry) { objectiveEntries[objective] = entry; }
+
+static const ObjectiveEntry *RunningEntry(const PortSession *session)
+{
+    int objective = session->objective;
+    return objective > ObjectiveNone && objective < ObjectiveCount ? objectiveEntries[objective] : NULL;
+}
+
 void DispatchByObjective(PortSession *session, int code, const unsigned char *data, int length)
 {
-    switch (session->objective) {
-    case ObjectiveNone:
-        break;
-    case ObjectiveProduct:
-        ProductHandler(session, code, data, length);
-        break;
-    case ObjectiveRouteUpload:
-        RouteUploadStep(session, code, data, length);
-        break;
-    case ObjectiveRouteDownload:
-        RouteDownloadStep(session, code, data, length);
-        break;
-    case ObjectiveWaypointUpload:
-        WaypointUploadStep(session, code, data, length);
-        break;
-    case ObjectiveWaypointDownload:
-        WaypointDownloadStep(session, code, data, length);
-        break;
-    case ObjectiveTrackUpload:
-        TrackUploadStep(session, code, data, length);
-        break;
-    case ObjectiveTrackDownload:
-        TrackDownloadStep(session, code, data, length);
-        break;
-    default:
+    const ObjectiveEntry *entry = RunningEntry(session);
+    if (entry && entry->step)
+        entry->step(session, code, data, length);
+    else if (session->objective != ObjectiveNone)
         ErrorLog("Unknown objective\n");
-        break;
-    }
+}
+
+void ReleaseObjectiveRecord(PortSession *session)
+{
+    const ObjectiveEntry *entry = RunningEntry(session);
+    if (entry && entry->release)
+        entry->release(session);
+    session->transferData = NULL;
 }
 
 static int ChecksumHolds(const unsigned char *frame, int count)

@@ -54,7 +54,21 @@ void SendFrame(PortSession *session, unsigned char *frame, int length);
 int SendPacket(PortSession *session, int id, const unsigned char *data, int length);
 int AckTimeout(void *session);
 int RetryOrAbort(PortSession *session);
+/* What an objective does with the codes the link hands it, and how its
+ * working record is freed when the objective is cut off (null: it has
+ * none). The layers that own objectives register their entries, each as it
+ * enters its objective. */
+struct ObjectiveEntry {
+    void (*step)(PortSession *session, int code, const unsigned char *data, int length);
+    void (*release)(PortSession *session);
+};
+/* Registers the entry of an objective (engine lock held). */
+void SetObjectiveEntry(int objective, const ObjectiveEntry *entry);
+/* Hands a dispatch code to the running objective's step. */
 void DispatchByObjective(PortSession *session, int code, const unsigned char *data, int length);
+/* Frees the working record of the running objective, if any: an objective
+ * cut off by leaving binary mode, or by another operation, ends there. */
+void ReleaseObjectiveRecord(PortSession *session);
 /* The frame awaiting its ACK needs it no more: no retransmission follows. */
 void SettlePendingFrame(PortSession *session);
 /* Gives up the exchange under way as running out of retries would: the

@@ -9,7 +9,6 @@
 #include "../errlog/errlog.h"
 #include "../port/registry.h"
 #include "../transfer/strings.h"
-#include "../transfer/transfer.h"
 #include "link.h"
 
 enum { ModeTimeoutMs = 3000, SynthesizedEntries = 21 };
@@ -85,10 +84,10 @@ static void CompleteIdentification(PortSession *session, const unsigned char *da
     ErrorLog("Protocol array received\n");
 }
 
-int ProductHandler(PortSession *session, int code, const unsigned char *data, int length)
+void ProductHandler(PortSession *session, int code, const unsigned char *data, int length)
 {
     if (session->step == 0)
-        return 1; /* reported as failed already: what comes late is ignored */
+        return; /* reported as failed already: what comes late is ignored */
     switch (code) {
     case DispatchAcked:
         ArmModeTimer(session);
@@ -118,7 +117,6 @@ int ProductHandler(PortSession *session, int code, const unsigned char *data, in
     default:
         break;
     }
-    return 1;
 }
 
 int ProductTimeout(void *context)
@@ -220,8 +218,10 @@ int32_t HALVEX_CALL HalvexGetProductInfoInit(PortSession *session, HalvexProduct
         ErrorLog("Product ID requested\n");
         if (session->objective < ObjectiveReady)
             PrepareLinkPort(session);
-        ReleaseTransfer(session); /* a transfer under way ends here, unreported */
+        ReleaseObjectiveRecord(session); /* a transfer under way ends here, unreported */
         BeginOperation(session);
+        static const ObjectiveEntry identification = {ProductHandler, NULL};
+        SetObjectiveEntry(ObjectiveProduct, &identification);
         session->objective = ObjectiveProduct;
         session->step = 1;
         session->hostCallback = callback ? (void *)*callback : NULL;

@@ -27,7 +27,7 @@ struct ProtocolCaps {
 enum { ProductCapsRows = 50 };
 extern const ProtocolCaps ProductCapsTable[ProductCapsRows];
 
-int ProductHandler(PortSession *session, int code, const unsigned char *data, int length);
+void ProductHandler(PortSession *session, int code, const unsigned char *data, int length);
 int ProductTimeout(void *session);
 const ProtocolCaps *FindProductCaps(uint16_t productId, uint16_t softwareVersion);
 void SynthesizeProtocolArray(PortSession *session, const ProtocolCaps *row);

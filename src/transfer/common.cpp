@@ -19,8 +19,10 @@ int TransferMayStart(PortSession *session)
     return IsLiveSession(session) && session->objective == ObjectiveReady;
 }
 
-int StartTransfer(PortSession *session, int objective, void *callback, void *work, int packetId, uint16_t word)
+int StartTransfer(PortSession *session, int objective, const ObjectiveEntry *entry, void *callback, void *work,
+                  int packetId, uint16_t word)
 {
+    SetObjectiveEntry(objective, entry);
     BeginOperation(session);
     ForgetLastPacket(session);
     session->recordsAnnounced = -1;
@@ -32,7 +34,7 @@ int StartTransfer(PortSession *session, int objective, void *callback, void *wor
     session->step = 1;
     if (SendWord(session, packetId, word))
         return 1;
-    ReleaseTransfer(session);
+    ReleaseObjectiveRecord(session);
     EndTransfer(session, session->operation);
     return 0;
 }
@@ -109,7 +111,7 @@ void EndTransfer(PortSession *session, uint32_t operation)
 
 void EndUpload(PortSession *session, int32_t status, const char *failureLine)
 {
-    ReleaseTransfer(session);
+    ReleaseObjectiveRecord(session);
     uint32_t operation = session->operation;
     HalvexUploadCallback callback = (HalvexUploadCallback)session->hostCallback;
     if (callback)
@@ -119,7 +121,7 @@ void EndUpload(PortSession *session, int32_t status, const char *failureLine)
         ErrorLog("%s", failureLine);
 }
 
-int UploadStep(PortSession *session, int code, void (*onAck)(PortSession *session), const char *failureLine)
+void UploadStep(PortSession *session, int code, void (*onAck)(PortSession *session), const char *failureLine)
 {
     switch (code) {
     case DispatchAcked:
@@ -135,7 +137,6 @@ int UploadStep(PortSession *session, int code, void (*onAck)(PortSession *sessio
         LogUnexpectedPacket(code);
         break;
     }
-    return 1;
 }
 
 void SendNextRecord(PortSession *session, int count, int (*sendRecord)(PortSession *session, int k),
@@ -151,27 +152,6 @@ void SendNextRecord(PortSession *session, int count, int (*sendRecord)(PortSessi
         session->step++;
     else
         EndUpload(session, 1, failureLine);
-}
-
-void ReleaseTransfer(PortSession *session)
-{
-    switch (session->objective) {
-    case ObjectiveRouteUpload:
-    case ObjectiveRouteDownload:
-        FreeRouteList((RouteList *)session->transferData);
-        break;
-    case ObjectiveWaypointUpload:
-    case ObjectiveWaypointDownload:
-        FreeRouteRecord((RouteRecord *)session->transferData);
-        break;
-    case ObjectiveTrackUpload:
-    case ObjectiveTrackDownload:
-        FreeTrackList((TrackList *)session->transferData);
-        break;
-    default:
-        break;
-    }
-    session->transferData = NULL;
 }
 
 void LogWaypoint(const WaypointRecord *record)

@@ -210,11 +210,11 @@ static void RouteUploadAcked(PortSession *session)
     SendNextRoutePacket(session, (RouteList *)session->transferData);
 }
 
-int RouteUploadStep(PortSession *session, int code, const unsigned char *data, int length)
+void RouteUploadStep(PortSession *session, int code, const unsigned char *data, int length)
 {
     (void)data;
     (void)length;
-    return UploadStep(session, code, RouteUploadAcked, RouteUploadFailed);
+    UploadStep(session, code, RouteUploadAcked, RouteUploadFailed);
 }
 
 static void CallDownloadCallback(PortSession *session, int32_t status, int32_t value, SAFEARRAY **routes,
@@ -310,11 +310,11 @@ static int SettleRouteRepeats(PortSession *session, RouteList *list)
     return !RecordsMissing(session, list->routeCount + list->totalWaypoints + list->links);
 }
 
-int RouteDownloadStep(PortSession *session, int code, const unsigned char *data, int length)
+void RouteDownloadStep(PortSession *session, int code, const unsigned char *data, int length)
 {
     RouteList *list = (RouteList *)session->transferData;
     if (!NoteDownloadProgress(session, code, data, length))
-        return 1;
+        return;
     switch (code) {
     case PacketRouteHeader + DispatchPacket:
         if (!AddRoute(session, list, data, length))
@@ -352,8 +352,12 @@ int RouteDownloadStep(PortSession *session, int code, const unsigned char *data,
     default:
         break;
     }
-    return 1;
 }
+
+static void ReleaseRouteList(PortSession *session) { FreeRouteList((RouteList *)session->transferData); }
+
+static const ObjectiveEntry RouteUploadEntry = {RouteUploadStep, ReleaseRouteList};
+static const ObjectiveEntry RouteDownloadEntry = {RouteDownloadStep, ReleaseRouteList};
 
 int32_t HALVEX_CALL HalvexUploadRouteInit(PortSession *session, SAFEARRAY **routes, SAFEARRAY **waypoints,
                                           HalvexUploadCallback *callback)
@@ -367,7 +371,7 @@ int32_t HALVEX_CALL HalvexUploadRouteInit(PortSession *session, SAFEARRAY **rout
             FreeRouteList(list);
             list = NULL;
         }
-        started = list && StartTransfer(session, ObjectiveRouteUpload, callback ? (void *)*callback : NULL, list,
+        started = list && StartTransfer(session, ObjectiveRouteUpload, &RouteUploadEntry, callback ? (void *)*callback : NULL, list,
                                         PacketRecords, (uint16_t)records);
     }
     UnlockEngine();
@@ -382,7 +386,7 @@ int32_t HALVEX_CALL HalvexDownloadRouteInit(PortSession *session, HalvexRouteCal
     int started = 0;
     if (TransferMayStart(session)) {
         RouteList *list = (RouteList *)calloc(1, sizeof *list);
-        started = list && StartTransfer(session, ObjectiveRouteDownload, callback ? (void *)*callback : NULL, list,
+        started = list && StartTransfer(session, ObjectiveRouteDownload, &RouteDownloadEntry, callback ? (void *)*callback : NULL, list,
                                         PacketCommand, CommandTransferRoutes);
     }
     UnlockEngine();

@@ -157,11 +157,11 @@ static void TrackUploadAcked(PortSession *session)
                    CommandTransferTracks, TrackUploadFailed);
 }
 
-int TrackUploadStep(PortSession *session, int code, const unsigned char *data, int length)
+void TrackUploadStep(PortSession *session, int code, const unsigned char *data, int length)
 {
     (void)data;
     (void)length;
-    return UploadStep(session, code, TrackUploadAcked, TrackUploadFailed);
+    UploadStep(session, code, TrackUploadAcked, TrackUploadFailed);
 }
 
 static int16_t CallDownloadCallback(PortSession *session, int32_t value, HostTrackPoint *point)
@@ -173,7 +173,7 @@ static int16_t CallDownloadCallback(PortSession *session, int32_t value, HostTra
 static void EndDownload(PortSession *session)
 {
     DisarmTimer(&session->modeTimer);
-    ReleaseTransfer(session);
+    ReleaseObjectiveRecord(session);
     HostTrackPoint none;
     memset(&none, 0, sizeof none);
     uint32_t operation = session->operation;
@@ -201,7 +201,7 @@ static int HandOn(PortSession *session, const TrackPointRecord *record)
     if (goOn != 0)
         return 1;
     ErrorLog("Aborting Track download\n");
-    ReleaseTransfer(session);
+    ReleaseObjectiveRecord(session);
     SendWord(session, PacketCommand, CommandAbortTransfer);
     EndTransfer(session, operation);
     return 0;
@@ -247,12 +247,12 @@ static int TakeHeldRepeats(PortSession *session)
     return 1;
 }
 
-int TrackDownloadStep(PortSession *session, int code, const unsigned char *data, int length)
+void TrackDownloadStep(PortSession *session, int code, const unsigned char *data, int length)
 {
     if (code == PacketRecords + DispatchPacket && !session->packetRepeated)
         session->recordCount = length >= 2 ? ReadU16(data) : 0;
     if (!NoteDownloadProgress(session, code, data, length))
-        return 1;
+        return;
     switch (code) {
     case PacketTrackPoint + DispatchPacket:
         TakePoint(session, data, length);
@@ -280,8 +280,12 @@ int TrackDownloadStep(PortSession *session, int code, const unsigned char *data,
     default:
         break;
     }
-    return 1;
 }
+
+static void ReleaseTrackList(PortSession *session) { FreeTrackList((TrackList *)session->transferData); }
+
+static const ObjectiveEntry TrackUploadEntry = {TrackUploadStep, ReleaseTrackList};
+static const ObjectiveEntry TrackDownloadEntry = {TrackDownloadStep, ReleaseTrackList};
 
 int32_t HALVEX_CALL HalvexUploadTrackInit(PortSession *session, SAFEARRAY **points, HalvexUploadCallback *callback)
 {
@@ -293,7 +297,7 @@ int32_t HALVEX_CALL HalvexUploadTrackInit(PortSession *session, SAFEARRAY **poin
             FreeTrackList(list);
             list = NULL;
         }
-        started = list && StartTransfer(session, ObjectiveTrackUpload, callback ? (void *)*callback : NULL, list,
+        started = list && StartTransfer(session, ObjectiveTrackUpload, &TrackUploadEntry, callback ? (void *)*callback : NULL, list,
                                         PacketRecords, (uint16_t)UploadRecords(session, list));
     }
     UnlockEngine();
@@ -311,7 +315,7 @@ int32_t HALVEX_CALL HalvexDownloadTrackInit(PortSession *session, HalvexTrackCal
         TrackPointRecord *point = (TrackPointRecord *)calloc(1, sizeof *point);
         if (last && point) {
             last->points = point;
-            started = StartTransfer(session, ObjectiveTrackDownload, callback ? (void *)*callback : NULL, last,
+            started = StartTransfer(session, ObjectiveTrackDownload, &TrackDownloadEntry, callback ? (void *)*callback : NULL, last,
                                     PacketCommand, CommandTransferTracks);
         } else {
             free(last);

@@ -3,28 +3,28 @@
 #ifndef HALVEX_TRANSFER_H
 #define HALVEX_TRANSFER_H
 
+#include "../link/link.h"
 #include "../port/session.h"
 
-int WaypointUploadStep(PortSession *session, int code, const unsigned char *data, int length);
-int WaypointDownloadStep(PortSession *session, int code, const unsigned char *data, int length);
-int RouteUploadStep(PortSession *session, int code, const unsigned char *data, int length);
-int RouteDownloadStep(PortSession *session, int code, const unsigned char *data, int length);
-int TrackUploadStep(PortSession *session, int code, const unsigned char *data, int length);
-int TrackDownloadStep(PortSession *session, int code, const unsigned char *data, int length);
+void WaypointUploadStep(PortSession *session, int code, const unsigned char *data, int length);
+void WaypointDownloadStep(PortSession *session, int code, const unsigned char *data, int length);
+void RouteUploadStep(PortSession *session, int code, const unsigned char *data, int length);
+void RouteDownloadStep(PortSession *session, int code, const unsigned char *data, int length);
+void TrackUploadStep(PortSession *session, int code, const unsigned char *data, int length);
+void TrackDownloadStep(PortSession *session, int code, const unsigned char *data, int length);
 
-/* Frees the working record of the transfer that is running, if any: a
- * transfer cut off by leaving binary mode ends there. */
-void ReleaseTransfer(PortSession *session);
 
 /* Sends a packet of one 16-bit word (records, transfer complete, command),
  * acknowledged and retransmitted; 0 when no memory was left. */
 int SendWord(PortSession *session, int packetId, uint16_t value);
 /* Whether a transfer may start: the session is live and ready. */
 int TransferMayStart(PortSession *session);
-/* Enters a transfer's objective with its callback and working record and
- * sends its first packet, a 16-bit word; 1 when started. When the packet
- * cannot be sent the record is released and the session stays ready. */
-int StartTransfer(PortSession *session, int objective, void *callback, void *work, int packetId, uint16_t word);
+/* Enters a transfer's objective (its entry registered with the link) with
+ * its callback and working record and sends its first packet, a 16-bit
+ * word; 1 when started. When the packet cannot be sent the record is
+ * released and the session stays ready. */
+int StartTransfer(PortSession *session, int objective, const ObjectiveEntry *entry, void *callback, void *work,
+                  int packetId, uint16_t word);
 /* What every download does first with a dispatch code: a transfer
  * complete before the records count is a stale one and ignored; a packet
  * settles the command if its ACK was lost; the command's ACK and every
@@ -49,7 +49,7 @@ void EndUpload(PortSession *session, int32_t status, const char *failureLine);
 /* An upload's handler: onAck sends what follows the acknowledged packet;
  * an abort ends the upload; NAKs and time-outs are the link's to retry;
  * data packets are only logged. */
-int UploadStep(PortSession *session, int code, void (*onAck)(PortSession *session), const char *failureLine);
+void UploadStep(PortSession *session, int code, void (*onAck)(PortSession *session), const char *failureLine);
 /* On an ACK of an upload of count records: record step - 1 (sendRecord),
  * then the transfer complete with command, then, on its ACK, the end. A
  * record that cannot be sent (no encoder for the type) ends the upload as

@@ -52,11 +52,11 @@ static void WaypointUploadAcked(PortSession *session)
                    CommandTransferWaypoints, WaypointUploadFailed);
 }
 
-int WaypointUploadStep(PortSession *session, int code, const unsigned char *data, int length)
+void WaypointUploadStep(PortSession *session, int code, const unsigned char *data, int length)
 {
     (void)data;
     (void)length;
-    return UploadStep(session, code, WaypointUploadAcked, WaypointUploadFailed);
+    UploadStep(session, code, WaypointUploadAcked, WaypointUploadFailed);
 }
 
 static void CallDownloadCallback(PortSession *session, SAFEARRAY **array)
@@ -109,11 +109,11 @@ static void FailDownload(PortSession *session)
     EndTransfer(session, operation);
 }
 
-int WaypointDownloadStep(PortSession *session, int code, const unsigned char *data, int length)
+void WaypointDownloadStep(PortSession *session, int code, const unsigned char *data, int length)
 {
     RouteRecord *work = (RouteRecord *)session->transferData;
     if (!NoteDownloadProgress(session, code, data, length))
-        return 1;
+        return;
     switch (code) {
     case PacketWaypoint + DispatchPacket: {
         WaypointRecord *record = work ? AddWaypoint(work) : NULL;
@@ -150,8 +150,12 @@ int WaypointDownloadStep(PortSession *session, int code, const unsigned char *da
     default:
         break;
     }
-    return 1;
 }
+
+static void ReleaseRouteRecord(PortSession *session) { FreeRouteRecord((RouteRecord *)session->transferData); }
+
+static const ObjectiveEntry WaypointUploadEntry = {WaypointUploadStep, ReleaseRouteRecord};
+static const ObjectiveEntry WaypointDownloadEntry = {WaypointDownloadStep, ReleaseRouteRecord};
 
 int32_t HALVEX_CALL HalvexUploadWayPtInit(PortSession *session, SAFEARRAY **waypoints, HalvexUploadCallback *callback)
 {
@@ -159,7 +163,7 @@ int32_t HALVEX_CALL HalvexUploadWayPtInit(PortSession *session, SAFEARRAY **wayp
     int started = 0;
     if (TransferMayStart(session)) {
         RouteRecord *work = ReadHostWaypoints(waypoints);
-        started = work && StartTransfer(session, ObjectiveWaypointUpload, callback ? (void *)*callback : NULL, work,
+        started = work && StartTransfer(session, ObjectiveWaypointUpload, &WaypointUploadEntry, callback ? (void *)*callback : NULL, work,
                                         PacketRecords, (uint16_t)work->waypointCount);
     }
     UnlockEngine();
@@ -174,7 +178,7 @@ int32_t HALVEX_CALL HalvexDownloadWayPtInit(PortSession *session, HalvexWaypoint
     int started = 0;
     if (TransferMayStart(session)) {
         RouteRecord *work = (RouteRecord *)calloc(1, sizeof *work);
-        started = work && StartTransfer(session, ObjectiveWaypointDownload, callback ? (void *)*callback : NULL, work,
+        started = work && StartTransfer(session, ObjectiveWaypointDownload, &WaypointDownloadEntry, callback ? (void *)*callback : NULL, work,
                                         PacketCommand, CommandTransferWaypoints);
     }
     UnlockEngine();
