@@ -8,7 +8,7 @@
 #include "link_unit.h"
 #include "records.h"
 #include "transfer/marshal.h"
-#include "transfer/strings.h"
+#include "host/strings.h"
 #include "transfer/transfer.h"
 #include "transfer/waypointtypes.h"
 #include "waypoint_codec.h"

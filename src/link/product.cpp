@@ -8,7 +8,7 @@
 #include "../engine/timerqueue.h"
 #include "../errlog/errlog.h"
 #include "../port/registry.h"
-#include "../transfer/strings.h"
+#include "../host/strings.h"
 #include "link.h"
 
 enum { ModeTimeoutMs = 3000, SynthesizedEntries = 21 };

@@ -7,7 +7,7 @@
 #include "../engine/timerqueue.h"
 #include "../errlog/errlog.h"
 #include "../port/registry.h"
-#include "../transfer/strings.h"
+#include "../host/strings.h"
 #include "nmea.h"
 
 enum AssemblerState { WaitingForDollar = 0, InSentence = 1, AfterCr = 2 };

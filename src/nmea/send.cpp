@@ -8,7 +8,7 @@
 #include "../errlog/errlog.h"
 #include "../port/port.h"
 #include "../port/registry.h"
-#include "../transfer/marshal.h"
+#include "../host/strings.h"
 
 enum { HostTrue = -1, HostFalse = 0 };
 

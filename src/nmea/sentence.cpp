@@ -3,7 +3,7 @@
 #include <string.h>
 
 #include "../platform/platform.h"
-#include "../transfer/strings.h"
+#include "../host/strings.h"
 #include "nmea.h"
 
 void SplitSentence(const char *text, char talker[3], char firstField[FirstFieldLimit + 1])

@@ -4,22 +4,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "strings.h"
-
-int BytesFromBstr(BSTR b, char **out)
-{
-    *out = NULL;
-    if (!b)
-        return 0;
-    UINT length = SysStringByteLen(b);
-    char *bytes = (char *)malloc((size_t)length + 1);
-    if (!bytes)
-        return 0;
-    memcpy(bytes, b, length);
-    bytes[length] = '\0';
-    *out = bytes;
-    return (int)length;
-}
+#include "../host/strings.h"
 
 void PadDeviceText(char *dst, const char *src, int width)
 {

@@ -6,9 +6,6 @@
 #include "../platform/platform.h"
 #include "records.h"
 
-/* A new NUL-terminated copy of b's raw bytes in *out, and their number; a
- * null b, or no memory, gives 0 and a null *out. */
-int BytesFromBstr(BSTR b, char **out);
 /* src upper-cased, unprintable bytes as spaces, space-padded or cut to
  * exactly width bytes, no NUL. */
 void PadDeviceText(char *dst, const char *src, int width);

@@ -46,3 +46,18 @@ char *TextFromBstr(BSTR b)
     text[length] = '\0';
     return text;
 }
+
+int BytesFromBstr(BSTR b, char **out)
+{
+    *out = NULL;
+    if (!b)
+        return 0;
+    UINT length = SysStringByteLen(b);
+    char *bytes = (char *)malloc((size_t)length + 1);
+    if (!bytes)
+        return 0;
+    memcpy(bytes, b, length);
+    bytes[length] = '\0';
+    *out = bytes;
+    return (int)length;
+}
