@@ -186,7 +186,10 @@ void Receiver::Run()
         // milliseconds, and waking late on each frame would slow the line.
         long long wakeAtUs = -1;
         auto earliestUs = [&](long long atUs) { wakeAtUs = wakeAtUs < 0 ? atUs : std::min(wakeAtUs, atUs); };
-        auto earliest = [&](long long atMs) { earliestUs(atMs * 1000); };
+        auto earliest = [&](long long atMs) { // "never" (the largest time) stays never
+            if (atMs < std::numeric_limits<long long>::max() / 1000)
+                earliestUs(atMs * 1000);
+        };
         for (const auto &d : delayed_)
             earliest(d.first);
         if (awaitingAck_)

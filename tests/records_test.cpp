@@ -209,6 +209,8 @@ TEST_F(Decoding, ARouteWaypointBeforeAnyHeaderIsIgnored)
     EXPECT_EQ(list->routes[0].number, 9);
     EXPECT_EQ(list->routes[0].waypointCount, 1);
     EXPECT_EQ(list->totalWaypoints, 1);
+    FreeRouteList(list); /* the download was never started, so no release is registered */
+    session->transferData = nullptr;
 }
 
 TEST(TrackPoints, TimesFromTheEpochOfTheTrackLog)
