@@ -107,9 +107,9 @@ std::vector<GpxPoint> ReadWaypoints(const HostWaypoint *elements, std::size_t co
 
 void HALVEX_CALL OnProduct(int32_t code, int32_t value, HostProductInfo *info)
 {
-    if (code == 1)
-        return; // a line error: the request goes on
-    if (code == 0) {
+    if (code == HalvexProductLineError)
+        return; // the request goes on
+    if (code == HalvexProductIdentified) {
         std::lock_guard<std::mutex> hold(rendezvous.lock);
         rendezvous.product = {static_cast<uint16_t>(info->productId), info->softwareVersion, Text(info->description)};
     }
@@ -126,7 +126,7 @@ void HALVEX_CALL OnWaypoints(int32_t, int32_t, SAFEARRAY **array)
             rendezvous.waypoints = ReadWaypoints(static_cast<HostWaypoint *>((*array)->pvData),
                                                  (*array)->rgsabound[0].cElements);
     }
-    Finish(*array ? 0 : 1, 0);
+    Finish(*array ? HalvexTransferDone : HalvexUploadAborted, 0); // a null array is the failure report
 }
 
 void HALVEX_CALL OnRoutes(int32_t status, int32_t, SAFEARRAY **routes, SAFEARRAY **waypoints)
@@ -153,8 +153,8 @@ void HALVEX_CALL OnRoutes(int32_t status, int32_t, SAFEARRAY **routes, SAFEARRAY
 
 int16_t HALVEX_CALL OnTrackPoint(int32_t, int32_t value, HostTrackPoint *point)
 {
-    if (value == -1) {
-        Finish(0, 0);
+    if (value == HalvexDownloadEnd) {
+        Finish(HalvexTransferDone, 0);
         return 0;
     }
     ProgressFn progress;
@@ -174,7 +174,7 @@ int16_t HALVEX_CALL OnTrackPoint(int32_t, int32_t value, HostTrackPoint *point)
 
 int16_t HALVEX_CALL OnNmea(int32_t code, int32_t, BSTR *text)
 {
-    if (code == 0) {
+    if (code == HalvexNmeaSentence) {
         std::function<void(const std::string &)> deliver;
         {
             std::lock_guard<std::mutex> hold(rendezvous.lock);
@@ -186,9 +186,9 @@ int16_t HALVEX_CALL OnNmea(int32_t code, int32_t, BSTR *text)
     return -1; // keep reporting silence
 }
 
-void HALVEX_CALL OnLine(int32_t code, int32_t value)
+void HALVEX_CALL OnLine(int32_t code, int32_t)
 {
-    if (code != 2 || value != 0)
+    if (code != HalvexPortLost)
         return; // modem lines changed: nothing to us
     std::lock_guard<std::mutex> hold(rendezvous.lock);
     rendezvous.lineLost = true;
@@ -354,7 +354,7 @@ void Connection::AwaitTransfer(const std::string &what, const std::function<void
     bool failed;
     {
         std::lock_guard<std::mutex> hold(rendezvous.lock);
-        failed = rendezvous.lineLost || rendezvous.status != 0;
+        failed = rendezvous.lineLost || rendezvous.status != HalvexTransferDone;
     }
     if (!ended)
         throw Failure(ExitNoAnswer, "the " + what + " did not finish within the " +
@@ -370,7 +370,7 @@ Product Connection::Identify()
     if (!HalvexGetProductInfoInit(session_, &callback))
         throw Failure(ExitFailure, "the library refused to identify the receiver");
     // The library gives up after four tries in 12 s, or 3 s after a reply.
-    if (!Await(20) || rendezvous.lineLost || rendezvous.status != 0)
+    if (!Await(20) || rendezvous.lineLost || rendezvous.status != HalvexProductIdentified)
         NoAnswer("does not answer: no reply to the product request after 4 tries");
     identified_ = true;
     std::lock_guard<std::mutex> hold(rendezvous.lock);

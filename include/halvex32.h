@@ -177,6 +177,28 @@ typedef int16_t(HALVEX_CALL *HalvexTrackCallback)(int32_t zero, int32_t value, H
 /* NMEA mode: a sentence, a line error or a silence report. */
 typedef int16_t(HALVEX_CALL *HalvexNmeaCallback)(int32_t code, int32_t value, BSTR *sentence);
 
+/* The codes and values the callbacks above are called with. */
+enum HalvexPortEvent {
+    HalvexPortLinesChanged = 1, /* value: the events of the modem lines */
+    HalvexPortLost = 2,         /* value 0: the device went away; the session is closed */
+};
+enum HalvexProductCode {
+    HalvexProductIdentified = 0,
+    HalvexProductLineError = 1, /* value: the line's error flags */
+    HalvexProductFailed = 2,    /* the record is all zero */
+};
+enum HalvexTransferStatus {
+    HalvexTransferDone = 0,
+    HalvexUploadAborted = 1,  /* an upload's failure report */
+    HalvexRouteFailed = 2,    /* a route download's failure report */
+    HalvexDownloadEnd = -1,   /* the value of a download's final call */
+};
+enum HalvexNmeaCode {
+    HalvexNmeaSentence = 0,
+    HalvexNmeaLineError = 1, /* value: the line's error flags */
+    HalvexNmeaSilence = 3,   /* nothing received for the silence time */
+};
+
 /* Port session. */
 HALVEX_API PortSession *HALVEX_CALL OpenCommPort(const char *name, int32_t baud);
 HALVEX_API PortSession *HALVEX_CALL OpenCommPortEx(const char *name, int32_t baud, HalvexPortCallback *callback);

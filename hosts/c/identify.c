@@ -37,15 +37,15 @@ static void PrintText(BSTR text)
 static void HALVEX_CALL Identified(int32_t code, int32_t value, HostProductInfo *info)
 {
     (void)value;
-    if (code == 1)
-        return; /* a line error; the request goes on */
-    if (code == 0) {
+    if (code == HalvexProductLineError)
+        return; /* the request goes on */
+    if (code == HalvexProductIdentified) {
         printf("product %d, software %d.%02d: ", info->productId, info->softwareVersion / 100,
                info->softwareVersion % 100);
         PrintText(info->description);
         putchar('\n');
     }
-    failed = code != 0;
+    failed = code != HalvexProductIdentified;
     finished = 1;
 }
 

@@ -64,7 +64,7 @@ void HalvexErrorProc(PortSession *session, DWORD errors)
         HalvexProductCallback callback = (HalvexProductCallback)session->hostCallback;
         HostProductInfo zero = {0, 0, NULL};
         if (callback)
-            callback(1, (int32_t)errors, &zero);
+            callback(HalvexProductLineError, (int32_t)errors, &zero);
         return;
     }
     if (session->objective > ObjectiveProduct && session->objective <= ObjectiveTrackDownload) {

@@ -46,7 +46,7 @@ static void ReportProductFailure(PortSession *session)
     session->step = 0;
     PurgeComm(session->portHandle, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
     HostProductInfo nothing = {0, 0, NULL};
-    CallProductCallback(session, 2, &nothing);
+    CallProductCallback(session, HalvexProductFailed, &nothing);
     ErrorLog("Product data request failed\n");
 }
 
@@ -75,7 +75,7 @@ static void CompleteIdentification(PortSession *session, const unsigned char *da
     HostProductInfo info = {(int16_t)ReadU16(session->productData), (int16_t)ReadU16(session->productData + 2), NULL};
     BstrFromText(&info.description, (const char *)session->productData + 4);
     uint32_t operation = session->operation;
-    CallProductCallback(session, 0, &info);
+    CallProductCallback(session, HalvexProductIdentified, &info);
     SysFreeString(info.description);
     if (!OperationContinues(session, operation))
         return;

@@ -94,7 +94,7 @@ void DispatchNmeaSentence(PortSession *session, const char *text)
     } else {
         BSTR sentence = NULL;
         BstrFromText(&sentence, text);
-        CallNmeaCallback(session, 0, 0, &sentence);
+        CallNmeaCallback(session, HalvexNmeaSentence, 0, &sentence);
         SysFreeString(sentence);
     }
     if (OperationContinues(session, operation))
@@ -110,7 +110,7 @@ int NmeaSilenceTimer(void *context)
         return 0;
     BSTR none = NULL;
     uint32_t operation = session->operation;
-    int16_t again = CallNmeaCallback(session, 3, 0, &none);
+    int16_t again = CallNmeaCallback(session, HalvexNmeaSilence, 0, &none);
     if (again && OperationContinues(session, operation))
         ArmSilenceTimer(session, SilenceMs);
     return again;
@@ -119,7 +119,7 @@ int NmeaSilenceTimer(void *context)
 void NmeaLineError(PortSession *session, DWORD errors)
 {
     BSTR none = NULL;
-    CallNmeaCallback(session, 1, (int32_t)errors, &none);
+    CallNmeaCallback(session, HalvexNmeaLineError, (int32_t)errors, &none);
 }
 
 static const ModeHooks NmeaMode = {NmeaReceive, NmeaLineError, NULL, NULL};

@@ -29,7 +29,7 @@ static void LoseSession(PortSession *session)
     ClosePortSession(session);
     if (callback) {
         ErrorLog("calling callback\n");
-        callback(2, 0);
+        callback(HalvexPortLost, 0);
     }
 }
 
@@ -81,7 +81,7 @@ int HandleCommEvents(PortSession *session, DWORD mask)
             return 0;
     }
     if ((mask & (EV_CTS | EV_DSR | EV_RING)) && session->portCallback)
-        session->portCallback(1, (int32_t)mask);
+        session->portCallback(HalvexPortLinesChanged, (int32_t)mask);
     return 1;
 }
 
