@@ -56,15 +56,19 @@ std::string DefaultDemoFolder()
     return name;
 }
 
-} // namespace
+// What the command line asked for, filled as it parses.
+struct Command {
+    std::size_t nameWidth = 6;
+    bool keepNames = false, json = false;
+    std::string output, input, folder;
+    double seconds = 0;
+    std::vector<std::string> kinds, sentences;
+    CLI::App *identify, *demo, *watch, *send;
+    CLI::App *waypointsGet, *waypointsPut, *routesGet, *routesPut, *tracksGet, *tracksPut;
+};
 
-int main(int argc, char **argv)
+void AddGlobalOptions(CLI::App &app, Options &options, Command &command)
 {
-    CLI::App app{"halvex: move waypoints, routes and tracks between a GPS receiver and GPX files, and watch its "
-                 "NMEA sentences. Without --port, a simulated receiver with sample data is started in this process, "
-                 "so every command works without hardware."};
-    app.require_subcommand(1);
-    Options options;
     app.add_option("--port", options.port, "serial device of the receiver, e.g. /dev/ttyUSB0");
     app.add_option("--baud", options.baud, "line speed for NMEA mode (binary transfers run at 9600)")
         ->capture_default_str()
@@ -74,13 +78,12 @@ int main(int argc, char **argv)
                    "progress for 12 s ends by itself)")
         ->check(CLI::PositiveNumber);
     app.add_flag("--verbose", options.verbose, "say what is going on, on standard error");
-    std::size_t nameWidth = 6;
-    bool keepNames = false;
-    app.add_option("--name-width", nameWidth,
+    app.add_option("--name-width", command.nameWidth,
                    "characters of a waypoint name the receiver keeps; names equal that far are made distinct "
                    "(0: names are sent whole)")
         ->capture_default_str();
-    app.add_flag("--keep-names", keepNames, "send names as they are, even if the receiver then keeps them as one");
+    app.add_flag("--keep-names", command.keepNames,
+                 "send names as they are, even if the receiver then keeps them as one");
     app.fallthrough();
 
     // The simulator's own options shape the built-in one (without --port).
@@ -89,40 +92,115 @@ int main(int argc, char **argv)
     app.add_option("--sim-track-points", options.simulatorTrackPoints, "points in the simulator's sample track")
         ->capture_default_str()
         ->group("Simulator (without --port; the groups below shape it too)");
+}
 
-    bool json = false;
-    auto *identify = app.add_subcommand("identify", "show the receiver's product id, software version and description");
-    identify->add_flag("--json", json, "as JSON, for scripts");
+void AddCommands(CLI::App &app, Command &command)
+{
+    command.identify = app.add_subcommand("identify", "show the receiver's product id, software version and description");
+    command.identify->add_flag("--json", command.json, "as JSON, for scripts");
 
-    std::string output, input;
-    auto addTransfer = [&](const char *noun) {
-        auto *command = app.add_subcommand(noun, std::string("get or put ") + noun + " as GPX");
-        command->require_subcommand(1);
-        auto *get = command->add_subcommand("get", std::string("download the receiver's ") + noun + " as GPX");
-        get->add_option("-o,--output", output, "GPX file to write (standard output when not given)");
-        auto *put = command->add_subcommand("put", std::string("upload the ") + noun + " of a GPX file");
-        put->add_option("file", input, "GPX file")->required()->check(CLI::ExistingFile);
-        return std::make_pair(get, put);
+    auto addTransfer = [&](const char *noun, CLI::App *&get, CLI::App *&put) {
+        auto *sub = app.add_subcommand(noun, std::string("get or put ") + noun + " as GPX");
+        sub->require_subcommand(1);
+        get = sub->add_subcommand("get", std::string("download the receiver's ") + noun + " as GPX");
+        get->add_option("-o,--output", command.output, "GPX file to write (standard output when not given)");
+        put = sub->add_subcommand("put", std::string("upload the ") + noun + " of a GPX file");
+        put->add_option("file", command.input, "GPX file")->required()->check(CLI::ExistingFile);
     };
-    auto [waypointsGet, waypointsPut] = addTransfer("waypoints");
-    auto [routesGet, routesPut] = addTransfer("routes");
-    auto [tracksGet, tracksPut] = addTransfer("tracks");
+    addTransfer("waypoints", command.waypointsGet, command.waypointsPut);
+    addTransfer("routes", command.routesGet, command.routesPut);
+    addTransfer("tracks", command.tracksGet, command.tracksPut);
 
     auto *nmea = app.add_subcommand("nmea", "NMEA 0183 mode");
     nmea->require_subcommand(1);
-    auto *watch = nmea->add_subcommand("watch", "show sentences as they arrive, flagging bad or missing checksums");
-    double seconds = 0;
-    std::vector<std::string> kinds;
-    watch->add_option("--seconds", seconds, "stop after this long (default: until Ctrl-C)");
-    watch->add_option("--table", kinds, "show the latest sentence of each kind, e.g. GGA,RMC")->delimiter(',');
-    auto *send = nmea->add_subcommand("send", "send sentences, each completed with its checksum and CR LF");
-    std::vector<std::string> sentences;
-    send->add_option("sentence", sentences, "e.g. '$PHLVX,RESET'")->required();
+    command.watch = nmea->add_subcommand("watch", "show sentences as they arrive, flagging bad or missing checksums");
+    command.watch->add_option("--seconds", command.seconds, "stop after this long (default: until Ctrl-C)");
+    command.watch->add_option("--table", command.kinds, "show the latest sentence of each kind, e.g. GGA,RMC")
+        ->delimiter(',');
+    command.send = nmea->add_subcommand("send", "send sentences, each completed with its checksum and CR LF");
+    command.send->add_option("sentence", command.sentences, "e.g. '$PHLVX,RESET'")->required();
 
-    auto *demo = app.add_subcommand("demo", "a tour against the simulator: identify, upload, download to GPX, NMEA");
-    std::string folder;
-    demo->add_option("--out", folder, "folder for the GPX files (default: halvex-demo-<date>-<time>)");
+    command.demo = app.add_subcommand("demo", "a tour against the simulator: identify, upload, download to GPX, NMEA");
+    command.demo->add_option("--out", command.folder, "folder for the GPX files (default: halvex-demo-<date>-<time>)");
+}
 
+int Nmea(Options options, const Command &command)
+{
+    options.simulator.nmea.enabled = true;
+    options.simulator.nmea.held = true;
+    Connection connection(options);
+    if (command.send->parsed())
+        connection.SendSentences(command.sentences);
+    else
+        WatchNmea(connection, command.seconds, command.kinds);
+    return 0;
+}
+
+int Upload(const Options &options, const Command &command)
+{
+    Gpx gpx = ReadGpx(command.input); // checked whole before the port is opened
+    PrepareForReceiver(gpx, command.nameWidth, command.keepNames);
+    Connection connection(options);
+    Progress progress("Uploading to " + connection.Device());
+    if (command.waypointsPut->parsed()) {
+        connection.UploadWaypoints(gpx.waypoints);
+        progress.Done(std::to_string(gpx.waypoints.size()) + " waypoints sent");
+    } else if (command.routesPut->parsed()) {
+        connection.UploadRoutes(gpx.routes);
+        progress.Done(std::to_string(gpx.routes.size()) + " routes sent");
+    } else {
+        connection.UploadTrack(gpx.trackPoints);
+        progress.Done(std::to_string(gpx.trackPoints.size()) + " track points sent");
+    }
+    return 0;
+}
+
+int Download(const Options &options, const Command &command)
+{
+    Connection connection(options);
+    Gpx gpx;
+    if (command.waypointsGet->parsed()) {
+        Progress progress("Downloading waypoints from " + connection.Device());
+        gpx.waypoints = connection.DownloadWaypoints([&] { progress.Running(); });
+        progress.Done(std::to_string(gpx.waypoints.size()) + " waypoints");
+    } else if (command.routesGet->parsed()) {
+        Progress progress("Downloading routes from " + connection.Device());
+        gpx.routes = connection.DownloadRoutes([&] { progress.Running(); });
+        progress.Done(std::to_string(gpx.routes.size()) + " routes");
+    } else {
+        Progress progress("Downloading the track from " + connection.Device());
+        gpx.trackPoints = connection.DownloadTrack([&](int done, int total) { progress.Update(done, total); });
+        progress.Done(std::to_string(gpx.trackPoints.size()) + " points");
+    }
+    WriteOutput(command.output, GpxText(gpx));
+    return 0;
+}
+
+int Run(const Options &options, const Command &command)
+{
+    if (command.identify->parsed())
+        return Identify(options, command.json);
+    if (command.demo->parsed())
+        return RunDemo(options, command.folder.empty() ? DefaultDemoFolder() : command.folder);
+    if (command.watch->parsed() || command.send->parsed())
+        return Nmea(options, command);
+    if (command.waypointsPut->parsed() || command.routesPut->parsed() || command.tracksPut->parsed())
+        return Upload(options, command);
+    return Download(options, command);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    CLI::App app{"halvex: move waypoints, routes and tracks between a GPS receiver and GPX files, and watch its "
+                 "NMEA sentences. Without --port, a simulated receiver with sample data is started in this process, "
+                 "so every command works without hardware."};
+    app.require_subcommand(1);
+    Options options;
+    Command command;
+    AddGlobalOptions(app, options, command);
+    AddCommands(app, command);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError &error) {
@@ -130,57 +208,7 @@ int main(int argc, char **argv)
         return app.exit(error) == 0 ? 0 : ExitUsage;
     }
     try {
-        if (identify->parsed())
-            return Identify(options, json);
-        if (demo->parsed())
-            return RunDemo(options, folder.empty() ? DefaultDemoFolder() : folder);
-        if (watch->parsed() || send->parsed()) {
-            options.simulator.nmea.enabled = true;
-            options.simulator.nmea.held = true;
-            Connection connection(options);
-            if (send->parsed()) {
-                connection.SendSentences(sentences);
-                return 0;
-            }
-            WatchNmea(connection, seconds, kinds);
-            return 0;
-        }
-
-        if (waypointsPut->parsed() || routesPut->parsed() || tracksPut->parsed()) {
-            Gpx gpx = ReadGpx(input); // checked whole before the port is opened
-            PrepareForReceiver(gpx, nameWidth, keepNames);
-            Connection connection(options);
-            Progress progress("Uploading to " + connection.Device());
-            if (waypointsPut->parsed()) {
-                connection.UploadWaypoints(gpx.waypoints);
-                progress.Done(std::to_string(gpx.waypoints.size()) + " waypoints sent");
-            } else if (routesPut->parsed()) {
-                connection.UploadRoutes(gpx.routes);
-                progress.Done(std::to_string(gpx.routes.size()) + " routes sent");
-            } else {
-                connection.UploadTrack(gpx.trackPoints);
-                progress.Done(std::to_string(gpx.trackPoints.size()) + " track points sent");
-            }
-            return 0;
-        }
-
-        Connection connection(options);
-        Gpx gpx;
-        if (waypointsGet->parsed()) {
-            Progress progress("Downloading waypoints from " + connection.Device());
-            gpx.waypoints = connection.DownloadWaypoints([&] { progress.Running(); });
-            progress.Done(std::to_string(gpx.waypoints.size()) + " waypoints");
-        } else if (routesGet->parsed()) {
-            Progress progress("Downloading routes from " + connection.Device());
-            gpx.routes = connection.DownloadRoutes([&] { progress.Running(); });
-            progress.Done(std::to_string(gpx.routes.size()) + " routes");
-        } else if (tracksGet->parsed()) {
-            Progress progress("Downloading the track from " + connection.Device());
-            gpx.trackPoints = connection.DownloadTrack([&](int done, int total) { progress.Update(done, total); });
-            progress.Done(std::to_string(gpx.trackPoints.size()) + " points");
-        }
-        WriteOutput(output, GpxText(gpx));
-        return 0;
+        return Run(options, command);
     } catch (const Failure &failure) {
         std::fprintf(stderr, "halvex: %s\n", failure.what());
         return failure.code();
