@@ -151,97 +151,112 @@ void Receiver::Run()
         if (hangUpRequested_.exchange(false))
             CloseLine();
         long long now = NowMs();
-        // Timers: delayed answers, retransmission, position reports.
-        for (std::size_t i = 0; i < delayed_.size();) {
-            if (delayed_[i].first <= now) {
-                Packet packet = delayed_[i].second;
-                delayed_.erase(delayed_.begin() + static_cast<long>(i));
-                SendAck(packet.id);
-                Handle(packet);
-            } else {
-                ++i;
-            }
-        }
-        if (awaitingAck_ && now >= resendAt_) {
-            if (resends_++ < kResends) {
-                SendNow(queue_.front().packet);
-                resendAt_ = now + config_.faults.resendMs;
-                std::lock_guard<std::mutex> hold(lock_);
-                stats_.framesResent++;
-            } else { // the host is gone: give the transfer up
-                queue_.clear();
-                awaitingAck_ = false;
-            }
-        }
-        if (config_.pvt.periodMs > 0 && now >= nextPvtAt_ && fd_ >= 0) {
-            SendNow(Packet{kPvt, PvtRecord()});
-            std::lock_guard<std::mutex> hold(lock_);
-            stats_.pvtSent++;
-            nextPvtAt_ += config_.pvt.periodMs;
-        }
+        RunTimers(now);
         Talk(now);
         Flush();
-
-        // Wake-up times in microseconds: a paced line's bytes arrive between
-        // milliseconds, and waking late on each frame would slow the line.
-        long long wakeAtUs = -1;
-        auto earliestUs = [&](long long atUs) { wakeAtUs = wakeAtUs < 0 ? atUs : std::min(wakeAtUs, atUs); };
-        auto earliest = [&](long long atMs) { // "never" (the largest time) stays never
-            if (atMs < std::numeric_limits<long long>::max() / 1000)
-                earliestUs(atMs * 1000);
-        };
-        for (const auto &d : delayed_)
-            earliest(d.first);
-        if (awaitingAck_)
-            earliest(resendAt_);
-        if (config_.pvt.periodMs > 0 && fd_ >= 0)
-            earliest(nextPvtAt_);
-        if (!output_.empty() && nextWriteAt_ > now)
-            earliest(nextWriteAt_);
-        for (const PacedLine *direction : {&sending_, &taking_})
-            if (direction->NextArrivalUs() >= 0)
-                earliestUs(direction->NextArrivalUs());
-        bool paced = config_.baud > 0;
-        std::size_t room = paced ? taking_.Room() : 4096;
-        if (config_.nmea.enabled && fd_ >= 0 && output_.size() < kTalkAhead) {
-            const NmeaConfig &n = config_.nmea;
-            if (!(n.count && SentencesSent() >= n.count))
-                earliest(std::max({nextSentenceAt_, silentUntil_.load(), now}));
-        }
-        timespec timeout{};
-        if (wakeAtUs >= 0) {
-            long long waitUs = std::max(0LL, wakeAtUs - PacedLine::NowUs());
-            timeout = {static_cast<time_t>(waitUs / 1000000), static_cast<long>(waitUs % 1000000) * 1000};
-        }
-
-        // A paced line takes the host's bytes no faster than a UART would.
-        pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {fd_, static_cast<short>(room ? POLLIN : 0), 0}};
-        if (!output_.empty() && nextWriteAt_ <= now && !paced)
-            fds[1].events |= POLLOUT;
-        ppoll(fds, fd_ >= 0 ? 2 : 1, wakeAtUs < 0 ? nullptr : &timeout, nullptr);
-        if (fds[0].revents) {
-            std::uint64_t drained;
-            if (read(wakeFd_, &drained, sizeof drained) < 0) {
-            }
-        }
-        if (fd_ >= 0 && (fds[1].revents & POLLIN)) {
-            std::uint8_t buffer[4096];
-            ssize_t got = read(fd_, buffer, std::min(sizeof buffer, room));
-            if (got > 0 && paced) {
-                taking_.Put(PacedLine::NowUs(), buffer, static_cast<std::size_t>(got), takeWaited_);
-                int waiting = 0; // bytes still in the pty were sent beside these
-                takeWaited_ = ioctl(fd_, FIONREAD, &waiting) == 0 && waiting > 0;
-            }
-            else if (got > 0)
-                Take(buffer, static_cast<std::size_t>(got));
-        }
-        if (paced) {
-            std::vector<std::uint8_t> arrived = taking_.Arrived(PacedLine::NowUs());
-            if (!arrived.empty())
-                Take(arrived.data(), arrived.size());
-        }
+        WaitAndRead(now, NextWakeUs(now));
     }
     CloseLine();
+}
+
+// Delayed answers, retransmission, position reports.
+void Receiver::RunTimers(long long now)
+{
+    for (std::size_t i = 0; i < delayed_.size();) {
+        if (delayed_[i].first <= now) {
+            Packet packet = delayed_[i].second;
+            delayed_.erase(delayed_.begin() + static_cast<long>(i));
+            SendAck(packet.id);
+            Handle(packet);
+        } else {
+            ++i;
+        }
+    }
+    if (awaitingAck_ && now >= resendAt_) {
+        if (resends_++ < kResends) {
+            SendNow(queue_.front().packet);
+            resendAt_ = now + config_.faults.resendMs;
+            std::lock_guard<std::mutex> hold(lock_);
+            stats_.framesResent++;
+        } else { // the host is gone: give the transfer up
+            queue_.clear();
+            awaitingAck_ = false;
+        }
+    }
+    if (config_.pvt.periodMs > 0 && now >= nextPvtAt_ && fd_ >= 0) {
+        SendNow(Packet{kPvt, PvtRecord()});
+        std::lock_guard<std::mutex> hold(lock_);
+        stats_.pvtSent++;
+        nextPvtAt_ += config_.pvt.periodMs;
+    }
+}
+
+// When something is next due, in microseconds of the steady clock: a paced
+// line's bytes arrive between milliseconds, and waking late on each frame
+// would slow the line. -1: nothing is due.
+long long Receiver::NextWakeUs(long long now) const
+{
+    long long wakeAtUs = -1;
+    auto earliestUs = [&](long long atUs) { wakeAtUs = wakeAtUs < 0 ? atUs : std::min(wakeAtUs, atUs); };
+    auto earliest = [&](long long atMs) { // "never" (the largest time) stays never
+        if (atMs < std::numeric_limits<long long>::max() / 1000)
+            earliestUs(atMs * 1000);
+    };
+    for (const auto &d : delayed_)
+        earliest(d.first);
+    if (awaitingAck_)
+        earliest(resendAt_);
+    if (config_.pvt.periodMs > 0 && fd_ >= 0)
+        earliest(nextPvtAt_);
+    if (!output_.empty() && nextWriteAt_ > now)
+        earliest(nextWriteAt_);
+    for (const PacedLine *direction : {&sending_, &taking_})
+        if (direction->NextArrivalUs() >= 0)
+            earliestUs(direction->NextArrivalUs());
+    if (config_.nmea.enabled && fd_ >= 0 && output_.size() < kTalkAhead) {
+        const NmeaConfig &n = config_.nmea;
+        if (!(n.count && SentencesSent() >= n.count))
+            earliest(std::max({nextSentenceAt_, silentUntil_.load(), now}));
+    }
+    return wakeAtUs;
+}
+
+// Sleeps until the line or a wake-up has something, or wakeAtUs; then takes
+// what the host sent, no faster than a UART would on a paced line.
+void Receiver::WaitAndRead(long long now, long long wakeAtUs)
+{
+    timespec timeout{};
+    if (wakeAtUs >= 0) {
+        long long waitUs = std::max(0LL, wakeAtUs - PacedLine::NowUs());
+        timeout = {static_cast<time_t>(waitUs / 1000000), static_cast<long>(waitUs % 1000000) * 1000};
+    }
+    bool paced = config_.baud > 0;
+    std::size_t room = paced ? taking_.Room() : 4096;
+    pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {fd_, static_cast<short>(room ? POLLIN : 0), 0}};
+    if (!output_.empty() && nextWriteAt_ <= now && !paced)
+        fds[1].events |= POLLOUT;
+    ppoll(fds, fd_ >= 0 ? 2 : 1, wakeAtUs < 0 ? nullptr : &timeout, nullptr);
+    if (fds[0].revents) {
+        std::uint64_t drained;
+        if (read(wakeFd_, &drained, sizeof drained) < 0) {
+        }
+    }
+    if (fd_ >= 0 && (fds[1].revents & POLLIN)) {
+        std::uint8_t buffer[4096];
+        ssize_t got = read(fd_, buffer, std::min(sizeof buffer, room));
+        if (got > 0 && paced) {
+            taking_.Put(PacedLine::NowUs(), buffer, static_cast<std::size_t>(got), takeWaited_);
+            int waiting = 0; // bytes still in the pty were sent beside these
+            takeWaited_ = ioctl(fd_, FIONREAD, &waiting) == 0 && waiting > 0;
+        } else if (got > 0) {
+            Take(buffer, static_cast<std::size_t>(got));
+        }
+    }
+    if (paced) {
+        std::vector<std::uint8_t> arrived = taking_.Arrived(PacedLine::NowUs());
+        if (!arrived.empty())
+            Take(arrived.data(), arrived.size());
+    }
 }
 
 void Receiver::CountSent(ssize_t bytes)

@@ -117,6 +117,9 @@ private:
     };
     void Run();
     void OnPacket(const Packet &packet);
+    void RunTimers(long long now);
+    long long NextWakeUs(long long now) const;
+    void WaitAndRead(long long now, long long wakeAtUs);
     void Handle(const Packet &packet);
     void Queue(std::uint8_t id, Bytes data, bool needsAck = true);
     void SendNow(const Packet &packet);
