@@ -1,5 +1,7 @@
 #include <stdlib.h>
 
+#include "../engine/dispatch.h"
+#include "../engine/enginelock.h"
 #include "../engine/timerqueue.h"
 #include "../errlog/errlog.h"
 #include "../link/link.h"
@@ -14,13 +16,9 @@ int SendWord(PortSession *session, int packetId, uint16_t value)
     return SendPacket(session, packetId, data, 2);
 }
 
-int TransferMayStart(PortSession *session)
-{
-    return IsLiveSession(session) && session->objective == ObjectiveReady;
-}
 
-int StartTransfer(PortSession *session, int objective, const ObjectiveEntry *entry, void *callback, void *work,
-                  int packetId, uint16_t word)
+static int StartTransfer(PortSession *session, int objective, const ObjectiveEntry *entry, void *callback,
+                         void *work, int packetId, uint16_t word)
 {
     SetObjectiveEntry(objective, entry);
     BeginOperation(session);
@@ -37,6 +35,22 @@ int StartTransfer(PortSession *session, int objective, const ObjectiveEntry *ent
     ReleaseObjectiveRecord(session);
     EndTransfer(session, session->operation);
     return 0;
+}
+
+int32_t TransferExport(PortSession *session, int objective, const ObjectiveEntry *entry, void *callback,
+                       int packetId, PrepareTransfer prepare, const void *host)
+{
+    LockEngine();
+    int started = 0;
+    if (IsLiveSession(session) && session->objective == ObjectiveReady) {
+        uint16_t word = 0;
+        void *work = prepare(session, host, &word);
+        started = work && StartTransfer(session, objective, entry, callback, work, packetId, word);
+    }
+    UnlockEngine();
+    if (started)
+        WakeDispatcher();
+    return started;
 }
 
 /* A receiver silent for as long as the library waits on its own frames
@@ -128,7 +142,7 @@ void UploadStep(PortSession *session, int code, void (*onAck)(PortSession *sessi
         onAck(session);
         break;
     case DispatchAborted:
-        EndUpload(session, 1, failureLine);
+        EndUpload(session, HalvexUploadAborted, failureLine);
         break;
     case DispatchNaked:
     case DispatchTimedOut:
@@ -144,14 +158,14 @@ void SendNextRecord(PortSession *session, int count, int (*sendRecord)(PortSessi
 {
     int k = session->step - 1;
     if (k > count) {
-        EndUpload(session, 0, failureLine); /* that was the ACK of the transfer complete */
+        EndUpload(session, HalvexTransferDone, failureLine); /* that was the ACK of the transfer complete */
         return;
     }
     int sent = k < count ? sendRecord(session, k) : SendWord(session, PacketXferComplete, command);
     if (sent)
         session->step++;
     else
-        EndUpload(session, 1, failureLine);
+        EndUpload(session, HalvexUploadAborted, failureLine);
 }
 
 void LogWaypoint(const WaypointRecord *record)

@@ -5,8 +5,6 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "../engine/dispatch.h"
-#include "../engine/enginelock.h"
 #include "../errlog/errlog.h"
 #include "../link/link.h"
 #include "../link/product.h"
@@ -184,7 +182,7 @@ static void SendNextRoutePacket(PortSession *session, RouteList *list)
             if (sent)
                 session->step++;
             else
-                FinishUpload(session, 1); /* a type we cannot send would stall */
+                FinishUpload(session, HalvexUploadAborted); /* a type we cannot send would stall */
             return;
         }
         list->currentRoute++;
@@ -194,14 +192,14 @@ static void SendNextRoutePacket(PortSession *session, RouteList *list)
         if (EncodeRouteHeader(session, &list->routes[list->currentRoute]))
             session->step = 2;
         else
-            FinishUpload(session, 1); /* likewise a header type we cannot send */
+            FinishUpload(session, HalvexUploadAborted); /* likewise a header type we cannot send */
     } else if (list->currentRoute == list->routeCount) {
         if (SendWord(session, PacketXferComplete, CommandTransferRoutes))
             list->currentRoute++;
         else
-            FinishUpload(session, 1);
+            FinishUpload(session, HalvexUploadAborted);
     } else {
-        FinishUpload(session, 0); /* that was the ACK of the transfer complete */
+        FinishUpload(session, HalvexTransferDone); /* that was the ACK of the transfer complete */
     }
 }
 
@@ -231,7 +229,7 @@ static void FailDownload(PortSession *session)
     session->transferData = NULL;
     SAFEARRAY *routes = NULL, *waypoints = NULL;
     uint32_t operation = session->operation;
-    CallDownloadCallback(session, 2, 0, &routes, &waypoints);
+    CallDownloadCallback(session, HalvexRouteFailed, 0, &routes, &waypoints);
     EndTransfer(session, operation);
     ErrorLog("Route download request failed\n");
 }
@@ -339,7 +337,7 @@ void RouteDownloadStep(PortSession *session, int code, const unsigned char *data
         FreeRouteList(list);
         session->transferData = NULL;
         uint32_t operation = session->operation;
-        CallDownloadCallback(session, 0, -1, &routes, &waypoints);
+        CallDownloadCallback(session, HalvexTransferDone, HalvexDownloadEnd, &routes, &waypoints);
         FreeRouteArray(&routes);
         FreeWaypointArray(&waypoints);
         EndTransfer(session, operation);
@@ -359,39 +357,39 @@ static void ReleaseRouteList(PortSession *session) { FreeRouteList((RouteList *)
 static const ObjectiveEntry RouteUploadEntry = {RouteUploadStep, ReleaseRouteList};
 static const ObjectiveEntry RouteDownloadEntry = {RouteDownloadStep, ReleaseRouteList};
 
+struct HostRoutes {
+    SAFEARRAY **routes, **waypoints;
+};
+
+static void *PrepareUpload(PortSession *session, const void *host, uint16_t *word)
+{
+    const HostRoutes *arrays = (const HostRoutes *)host;
+    RouteList *list = ReadHostRoutes(arrays->routes, arrays->waypoints);
+    uint32_t records = list ? RecordsOnWire(session, list) : 0;
+    if (records > 0xFFFF) { /* more than packet 27 can announce */
+        FreeRouteList(list);
+        return NULL;
+    }
+    *word = (uint16_t)records;
+    return list;
+}
+
+static void *PrepareDownload(PortSession *, const void *, uint16_t *word)
+{
+    *word = CommandTransferRoutes;
+    return calloc(1, sizeof(RouteList));
+}
+
 int32_t HALVEX_CALL HalvexUploadRouteInit(PortSession *session, SAFEARRAY **routes, SAFEARRAY **waypoints,
                                           HalvexUploadCallback *callback)
 {
-    LockEngine();
-    int started = 0;
-    if (TransferMayStart(session)) {
-        RouteList *list = ReadHostRoutes(routes, waypoints);
-        uint32_t records = list ? RecordsOnWire(session, list) : 0;
-        if (records > 0xFFFF) { /* more than packet 27 can announce */
-            FreeRouteList(list);
-            list = NULL;
-        }
-        started = list && StartTransfer(session, ObjectiveRouteUpload, &RouteUploadEntry, callback ? (void *)*callback : NULL, list,
-                                        PacketRecords, (uint16_t)records);
-    }
-    UnlockEngine();
-    if (started)
-        WakeDispatcher();
-    return started;
+    HostRoutes arrays = {routes, waypoints};
+    return TransferExport(session, ObjectiveRouteUpload, &RouteUploadEntry, callback ? (void *)*callback : NULL,
+                          PacketRecords, PrepareUpload, &arrays);
 }
 
 int32_t HALVEX_CALL HalvexDownloadRouteInit(PortSession *session, HalvexRouteCallback *callback)
 {
-    LockEngine();
-    int started = 0;
-    if (TransferMayStart(session)) {
-        RouteList *list = (RouteList *)calloc(1, sizeof *list);
-        started = list && StartTransfer(session, ObjectiveRouteDownload, &RouteDownloadEntry, callback ? (void *)*callback : NULL, list,
-                                        PacketCommand, CommandTransferRoutes);
-    }
-    UnlockEngine();
-    /* Woken like an upload, so that the request's time-out is honoured. */
-    if (started)
-        WakeDispatcher();
-    return started;
+    return TransferExport(session, ObjectiveRouteDownload, &RouteDownloadEntry, callback ? (void *)*callback : NULL,
+                          PacketCommand, PrepareDownload, NULL);
 }

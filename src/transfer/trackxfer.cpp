@@ -7,8 +7,6 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "../engine/dispatch.h"
-#include "../engine/enginelock.h"
 #include "../engine/timerqueue.h"
 #include "../errlog/errlog.h"
 #include "../link/link.h"
@@ -177,7 +175,7 @@ static void EndDownload(PortSession *session)
     HostTrackPoint none;
     memset(&none, 0, sizeof none);
     uint32_t operation = session->operation;
-    CallDownloadCallback(session, -1, &none);
+    CallDownloadCallback(session, HalvexDownloadEnd, &none);
     EndTransfer(session, operation);
 }
 
@@ -287,44 +285,41 @@ static void ReleaseTrackList(PortSession *session) { FreeTrackList((TrackList *)
 static const ObjectiveEntry TrackUploadEntry = {TrackUploadStep, ReleaseTrackList};
 static const ObjectiveEntry TrackDownloadEntry = {TrackDownloadStep, ReleaseTrackList};
 
+static void *PrepareUpload(PortSession *session, const void *host, uint16_t *word)
+{
+    TrackList *list = ReadHostTrack((SAFEARRAY **)host);
+    if (list && UploadRecords(session, list) > 0xFFFF) { /* more than packet 27 can announce */
+        FreeTrackList(list);
+        return NULL;
+    }
+    if (list)
+        *word = (uint16_t)UploadRecords(session, list);
+    return list;
+}
+
+/* The working record keeps the last point handed on. */
+static void *PrepareDownload(PortSession *, const void *, uint16_t *word)
+{
+    *word = CommandTransferTracks;
+    TrackList *last = (TrackList *)calloc(1, sizeof *last);
+    TrackPointRecord *point = (TrackPointRecord *)calloc(1, sizeof *point);
+    if (last && point) {
+        last->points = point;
+        return last;
+    }
+    free(last);
+    free(point);
+    return NULL;
+}
+
 int32_t HALVEX_CALL HalvexUploadTrackInit(PortSession *session, SAFEARRAY **points, HalvexUploadCallback *callback)
 {
-    LockEngine();
-    int started = 0;
-    if (TransferMayStart(session)) {
-        TrackList *list = ReadHostTrack(points);
-        if (list && UploadRecords(session, list) > 0xFFFF) { /* more than packet 27 can announce */
-            FreeTrackList(list);
-            list = NULL;
-        }
-        started = list && StartTransfer(session, ObjectiveTrackUpload, &TrackUploadEntry, callback ? (void *)*callback : NULL, list,
-                                        PacketRecords, (uint16_t)UploadRecords(session, list));
-    }
-    UnlockEngine();
-    if (started)
-        WakeDispatcher();
-    return started;
+    return TransferExport(session, ObjectiveTrackUpload, &TrackUploadEntry, callback ? (void *)*callback : NULL,
+                          PacketRecords, PrepareUpload, points);
 }
 
 int32_t HALVEX_CALL HalvexDownloadTrackInit(PortSession *session, HalvexTrackCallback *callback)
 {
-    LockEngine();
-    int started = 0;
-    if (TransferMayStart(session)) {
-        TrackList *last = (TrackList *)calloc(1, sizeof *last);
-        TrackPointRecord *point = (TrackPointRecord *)calloc(1, sizeof *point);
-        if (last && point) {
-            last->points = point;
-            started = StartTransfer(session, ObjectiveTrackDownload, &TrackDownloadEntry, callback ? (void *)*callback : NULL, last,
-                                    PacketCommand, CommandTransferTracks);
-        } else {
-            free(last);
-            free(point);
-        }
-    }
-    UnlockEngine();
-    /* Woken like an upload, so that the request's time-out is honoured. */
-    if (started)
-        WakeDispatcher();
-    return started;
+    return TransferExport(session, ObjectiveTrackDownload, &TrackDownloadEntry, callback ? (void *)*callback : NULL,
+                          PacketCommand, PrepareDownload, NULL);
 }

@@ -17,14 +17,18 @@ void TrackDownloadStep(PortSession *session, int code, const unsigned char *data
 /* Sends a packet of one 16-bit word (records, transfer complete, command),
  * acknowledged and retransmitted; 0 when no memory was left. */
 int SendWord(PortSession *session, int packetId, uint16_t value);
-/* Whether a transfer may start: the session is live and ready. */
-int TransferMayStart(PortSession *session);
-/* Enters a transfer's objective (its entry registered with the link) with
- * its callback and working record and sends its first packet, a 16-bit
- * word; 1 when started. When the packet cannot be sent the record is
- * released and the session stays ready. */
-int StartTransfer(PortSession *session, int objective, const ObjectiveEntry *entry, void *callback, void *work,
-                  int packetId, uint16_t word);
+/* Prepares a transfer's working record from the host's data (host, as the
+ * export was given it) and sets the word of its first packet; null refuses
+ * the transfer. */
+typedef void *(*PrepareTransfer)(PortSession *session, const void *host, uint16_t *word);
+/* The six transfer exports: under the engine lock, a live and ready session
+ * prepares its record, enters the objective (its entry registered with the
+ * link) and sends the first packet (packetId with the word); then the
+ * dispatch thread is woken, so that the packet's time-out is honoured. 1
+ * when started; when the packet cannot be sent the record is released and
+ * the session stays ready. */
+int32_t TransferExport(PortSession *session, int objective, const ObjectiveEntry *entry, void *callback,
+                       int packetId, PrepareTransfer prepare, const void *host);
 /* What every download does first with a dispatch code: a transfer
  * complete before the records count is a stale one and ignored; a packet
  * settles the command if its ACK was lost; the command's ACK and every

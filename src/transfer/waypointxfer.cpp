@@ -2,8 +2,6 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "../engine/dispatch.h"
-#include "../engine/enginelock.h"
 #include "../errlog/errlog.h"
 #include "../link/link.h"
 #include "../port/registry.h"
@@ -63,7 +61,7 @@ static void CallDownloadCallback(PortSession *session, SAFEARRAY **array)
 {
     HalvexWaypointCallback callback = (HalvexWaypointCallback)session->hostCallback;
     if (callback)
-        callback(0, -1, array);
+        callback(0, HalvexDownloadEnd, array);
 }
 
 /* Grows the working record by one zero-filled waypoint; null when no memory. */
@@ -157,34 +155,28 @@ static void ReleaseRouteRecord(PortSession *session) { FreeRouteRecord((RouteRec
 static const ObjectiveEntry WaypointUploadEntry = {WaypointUploadStep, ReleaseRouteRecord};
 static const ObjectiveEntry WaypointDownloadEntry = {WaypointDownloadStep, ReleaseRouteRecord};
 
+static void *PrepareUpload(PortSession *, const void *host, uint16_t *word)
+{
+    RouteRecord *work = ReadHostWaypoints((SAFEARRAY **)host);
+    if (work)
+        *word = (uint16_t)work->waypointCount;
+    return work;
+}
+
+static void *PrepareDownload(PortSession *, const void *, uint16_t *word)
+{
+    *word = CommandTransferWaypoints;
+    return calloc(1, sizeof(RouteRecord));
+}
+
 int32_t HALVEX_CALL HalvexUploadWayPtInit(PortSession *session, SAFEARRAY **waypoints, HalvexUploadCallback *callback)
 {
-    LockEngine();
-    int started = 0;
-    if (TransferMayStart(session)) {
-        RouteRecord *work = ReadHostWaypoints(waypoints);
-        started = work && StartTransfer(session, ObjectiveWaypointUpload, &WaypointUploadEntry, callback ? (void *)*callback : NULL, work,
-                                        PacketRecords, (uint16_t)work->waypointCount);
-    }
-    UnlockEngine();
-    if (started)
-        WakeDispatcher();
-    return started;
+    return TransferExport(session, ObjectiveWaypointUpload, &WaypointUploadEntry, callback ? (void *)*callback : NULL,
+                          PacketRecords, PrepareUpload, waypoints);
 }
 
 int32_t HALVEX_CALL HalvexDownloadWayPtInit(PortSession *session, HalvexWaypointCallback *callback)
 {
-    LockEngine();
-    int started = 0;
-    if (TransferMayStart(session)) {
-        RouteRecord *work = (RouteRecord *)calloc(1, sizeof *work);
-        started = work && StartTransfer(session, ObjectiveWaypointDownload, &WaypointDownloadEntry, callback ? (void *)*callback : NULL, work,
-                                        PacketCommand, CommandTransferWaypoints);
-    }
-    UnlockEngine();
-    /* Woken like an upload, so that a receiver that never answers is given
-     * up after its retries instead of whenever something else happens. */
-    if (started)
-        WakeDispatcher();
-    return started;
+    return TransferExport(session, ObjectiveWaypointDownload, &WaypointDownloadEntry,
+                          callback ? (void *)*callback : NULL, PacketCommand, PrepareDownload, NULL);
 }
