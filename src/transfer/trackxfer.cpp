@@ -100,7 +100,6 @@ static int EncodeTrackPoint(PortSession *session, const TrackPointRecord *point)
     return SendPacket(session, PacketTrackPoint, data, EncodeTrackPointData(type, point, data));
 }
 
-
 /* The host's points as one track: the first starts it, whatever the host's
  * newTrack fields say. Null when the array cannot be read safely. */
 static TrackList *ReadHostTrack(SAFEARRAY **array)
