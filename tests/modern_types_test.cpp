@@ -14,7 +14,6 @@
 
 namespace {
 
-
 const Bytes kNotSet = {0x51, 0x59, 0x04, 0x69}; // 1.0e25f, little-endian
 const Bytes kSubclass = {0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
                          0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
@@ -26,7 +25,6 @@ Bytes operator+(Bytes a, const Bytes &b)
 }
 
 Bytes Text(const std::string &s) { return Bytes(s.begin(), s.end()) + Bytes{0}; }
-
 
 WaypointRecord Decoded(int type, const Bytes &data, int length = -1)
 {

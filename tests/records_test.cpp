@@ -15,7 +15,6 @@
 
 namespace {
 
-
 TEST(WaypointTypes, D103ExampleOnBothSides)
 {
     Bytes expected = {'A', 'B', 'C', ' ', ' ', ' ', 0x00, 0x00, 0x00, 0x20, 0x00, 0x00, 0x00, 0xC0, 0, 0, 0, 0};

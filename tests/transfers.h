@@ -207,7 +207,6 @@ inline const std::vector<Waypoint> sample = {
     {"x", 89.999999, -179.999999, ""},
 };
 
-
 } // namespace transfers
 
 #endif

@@ -16,7 +16,6 @@ int SendWord(PortSession *session, int packetId, uint16_t value)
     return SendPacket(session, packetId, data, 2);
 }
 
-
 static int StartTransfer(PortSession *session, int objective, const ObjectiveEntry *entry, void *callback,
                          void *work, int packetId, uint16_t word)
 {

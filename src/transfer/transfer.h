@@ -13,7 +13,6 @@ void RouteDownloadStep(PortSession *session, int code, const unsigned char *data
 void TrackUploadStep(PortSession *session, int code, const unsigned char *data, int length);
 void TrackDownloadStep(PortSession *session, int code, const unsigned char *data, int length);
 
-
 /* Sends a packet of one 16-bit word (records, transfer complete, command),
  * acknowledged and retransmitted; 0 when no memory was left. */
 int SendWord(PortSession *session, int packetId, uint16_t value);
