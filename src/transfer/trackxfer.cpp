@@ -20,7 +20,7 @@ static const double TrackEpoch = 32875.0; /* 1990-01-02 00:00 as an OLE date */
 static const double DaysPerSecond = 1.1574074074074073e-05;
 /* What an OLE date near today cannot tell apart: a few ulps of 45000 days. */
 static const double OleDateSlackSeconds = 1.0e-5;
-static const float Unknown = 1.0e25f; /* what a receiver takes for "not measured" */
+static const float NotSet = 1.0e25f; /* what a receiver takes for "not measured" */
 enum { D300Size = 16, TrackPointLimit = 25, TrackHeaderLimit = 64 };
 
 /* Where a point type keeps its new-track flag, and its size. */
@@ -50,7 +50,7 @@ void DecodeTrackPoint(int type, const unsigned char *data, int length, TrackPoin
 static void WriteUnknown(unsigned char *data)
 {
     int32_t bits;
-    memcpy(&bits, &Unknown, sizeof bits);
+    memcpy(&bits, &NotSet, sizeof bits);
     WriteI32(data, bits);
 }
 
