@@ -2,7 +2,6 @@
 // waypoints, routes with links between their waypoints and tracks with a
 // header before each, up to the simulated receiver and back.
 #include "link/product.h"
-#include "transfer/waypointtypes.h"
 #include "transfers.h"
 
 namespace {
@@ -58,20 +57,7 @@ protected:
 TEST_P(LaterReceivers, WaypointsGoUpAndComeBackAsTheReceiverKeepsThem)
 {
     PortSession *session = ReadyModern();
-    HostArray<HostWaypoint> array(sample.size());
-    for (size_t i = 0; i < sample.size(); i++)
-        Fill(array[i], sample[i]);
-    ASSERT_EQ(HalvexUploadWayPtInit(session, &array.array, &upload), 1);
-    ASSERT_TRUE(WaitUntil([&] { return Uploads() == 1; }, 5000));
-    EXPECT_EQ(heard.uploads[0], std::make_pair(0, 0));
-    halvexsim::Store stored = receiver->StoredData();
-    ASSERT_EQ(stored.waypoints.size(), sample.size());
-    for (size_t i = 0; i < sample.size(); i++) {
-        Waypoint expected = Normalised(GetParam().waypointType, sample[i]);
-        EXPECT_EQ(stored.waypoints[i].ident, expected.ident);
-        EXPECT_EQ(stored.waypoints[i].comment, expected.comment);
-        EXPECT_EQ(stored.waypoints[i].latitude, DegreesToSemicircles(sample[i].latitude));
-    }
+    UploadSample(session, GetParam().waypointType);
 
     ASSERT_EQ(HalvexDownloadWayPtInit(session, &waypointDownload), 1);
     ASSERT_TRUE(WaitUntil([&] { return Downloads() == 1; }, 5000));

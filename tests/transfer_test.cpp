@@ -3,7 +3,6 @@
 #include <cmath>
 #include <cstring>
 
-#include "transfer/waypointtypes.h"
 #include "transfers.h"
 
 namespace {
@@ -18,21 +17,7 @@ TEST_F(Transfers, WaypointsRoundTripInEveryTypeWithADecoder)
         SetUp();
         PortSession *session = Ready(Types(type));
         ASSERT_NE(session, nullptr);
-        HostArray<HostWaypoint> array(sample.size());
-        for (size_t i = 0; i < sample.size(); i++)
-            Fill(array[i], sample[i]);
-        ASSERT_EQ(HalvexUploadWayPtInit(session, &array.array, &upload), 1);
-        ASSERT_TRUE(WaitUntil([&] { return Uploads() == 1; }, 5000));
-        EXPECT_EQ(heard.uploads[0], std::make_pair(0, 0));
-
-        halvexsim::Store stored = receiver->StoredData();
-        ASSERT_EQ(stored.waypoints.size(), sample.size());
-        for (size_t i = 0; i < sample.size(); i++) {
-            Waypoint expected = Normalised(type, sample[i]);
-            EXPECT_EQ(stored.waypoints[i].ident, expected.ident);
-            EXPECT_EQ(stored.waypoints[i].comment, expected.comment);
-            EXPECT_NEAR(halvexsim::Degrees(stored.waypoints[i].latitude), sample[i].latitude, 1e-7);
-        }
+        UploadSample(session, type);
 
         ASSERT_EQ(HalvexDownloadWayPtInit(session, &waypointDownload), 1);
         ASSERT_TRUE(WaitUntil([&] { return Downloads() == 1; }, 5000));

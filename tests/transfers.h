@@ -12,6 +12,7 @@
 #include "engine/enginelock.h"
 #include "host.h"
 #include "port/session.h"
+#include "transfer/waypointtypes.h"
 
 namespace transfers {
 
@@ -101,6 +102,33 @@ inline int16_t HALVEX_CALL OnTrackPoint(int32_t, int32_t value, HostTrackPoint *
 
 inline void HALVEX_CALL OnProduct(int32_t, int32_t, HostProductInfo *) {}
 
+// What a waypoint of this type comes back as: fixed types keep 6 upper-case
+// characters and 40 of comment, padded; D105 and D106 the identifier alone;
+// D108 to D110 the identifier upper-cased and 51 characters of comment.
+inline Waypoint Normalised(int type, const Waypoint &w)
+{
+    auto upper = [](std::string text) {
+        for (char &c : text)
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        return text;
+    };
+    auto fixed = [&](const std::string &text, size_t width) {
+        std::string kept = upper(text.substr(0, width));
+        return kept + std::string(width - kept.size(), ' ');
+    };
+    if (type == 105 || type == 106)
+        return {w.ident, w.latitude, w.longitude, ""};
+    if (type >= 108 && type <= 110)
+        return {upper(w.ident), w.latitude, w.longitude, w.comment.substr(0, 51)};
+    return {fixed(w.ident, 6), w.latitude, w.longitude, fixed(w.comment, 40)};
+}
+
+inline const std::vector<Waypoint> sample = {
+    {"home", 51.477928, -0.001545, "the meridian"},
+    {"Summit-Peak", -33.865143, 151.2099, "a comment that is rather longer than forty characters"},
+    {"x", 89.999999, -179.999999, ""},
+};
+
 class Transfers : public EndToEnd {
 protected:
     void SetUp() override
@@ -173,38 +201,30 @@ protected:
         return HalvexDownloadRouteInit(session, &routeDownload) == 1 &&
                WaitUntil([&] { return Downloads() == before + 1; }, 5000);
     }
+    // Uploads the sample waypoints; the receiver then holds them as its
+    // waypoint type keeps them.
+    void UploadSample(PortSession *session, int type)
+    {
+        HostArray<HostWaypoint> array(sample.size());
+        for (size_t i = 0; i < sample.size(); i++)
+            Fill(array[i], sample[i]);
+        ASSERT_EQ(HalvexUploadWayPtInit(session, &array.array, &upload), 1);
+        ASSERT_TRUE(WaitUntil([&] { return Uploads() == 1; }, 5000));
+        EXPECT_EQ(heard.uploads[0], std::make_pair(0, 0));
+        halvexsim::Store stored = receiver->StoredData();
+        ASSERT_EQ(stored.waypoints.size(), sample.size());
+        for (size_t i = 0; i < sample.size(); i++) {
+            Waypoint expected = Normalised(type, sample[i]);
+            EXPECT_EQ(stored.waypoints[i].ident, expected.ident);
+            EXPECT_EQ(stored.waypoints[i].comment, expected.comment);
+            EXPECT_EQ(stored.waypoints[i].latitude, DegreesToSemicircles(sample[i].latitude));
+        }
+    }
     HalvexUploadCallback upload = OnUpload;
     HalvexWaypointCallback waypointDownload = OnWaypoints;
     HalvexRouteCallback routeDownload = OnRoutes;
     HalvexTrackCallback trackDownload = OnTrackPoint;
     HalvexPortCallback onLine = OnLine;
-};
-
-// What a waypoint of this type comes back as: fixed types keep 6 upper-case
-// characters and 40 of comment, padded; D105 and D106 the identifier alone;
-// D108 to D110 the identifier upper-cased and 51 characters of comment.
-inline Waypoint Normalised(int type, const Waypoint &w)
-{
-    auto upper = [](std::string text) {
-        for (char &c : text)
-            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        return text;
-    };
-    auto fixed = [&](const std::string &text, size_t width) {
-        std::string kept = upper(text.substr(0, width));
-        return kept + std::string(width - kept.size(), ' ');
-    };
-    if (type == 105 || type == 106)
-        return {w.ident, w.latitude, w.longitude, ""};
-    if (type >= 108 && type <= 110)
-        return {upper(w.ident), w.latitude, w.longitude, w.comment.substr(0, 51)};
-    return {fixed(w.ident, 6), w.latitude, w.longitude, fixed(w.comment, 40)};
-}
-
-inline const std::vector<Waypoint> sample = {
-    {"home", 51.477928, -0.001545, "the meridian"},
-    {"Summit-Peak", -33.865143, 151.2099, "a comment that is rather longer than forty characters"},
-    {"x", 89.999999, -179.999999, ""},
 };
 
 } // namespace transfers
