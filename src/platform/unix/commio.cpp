@@ -47,14 +47,6 @@ static PendingIo *Enqueue(PendingIo **list, OVERLAPPED *overlapped, void *buffer
     return io;
 }
 
-static CommPort *LockPort(HANDLE handle)
-{
-    CommPort *port = LookupPort(handle);
-    if (port)
-        pthread_mutex_lock(&port->lock);
-    return port;
-}
-
 BOOL WaitCommEvent(HANDLE handle, LPDWORD mask, LPOVERLAPPED overlapped)
 {
     CommPort *port = LockPort(handle);

@@ -144,10 +144,9 @@ int ReadDcb(CommPort *port, DCB *dcb)
 
 BOOL GetCommState(HANDLE handle, LPDCB dcb)
 {
-    CommPort *port = LookupPort(handle);
+    CommPort *port = LockPort(handle);
     if (!port)
         return FALSE;
-    pthread_mutex_lock(&port->lock);
     int ok = ReadDcb(port, dcb);
     pthread_mutex_unlock(&port->lock);
     return ok;
@@ -155,10 +154,9 @@ BOOL GetCommState(HANDLE handle, LPDCB dcb)
 
 BOOL SetCommState(HANDLE handle, LPDCB dcb)
 {
-    CommPort *port = LookupPort(handle);
+    CommPort *port = LockPort(handle);
     if (!port)
         return FALSE;
-    pthread_mutex_lock(&port->lock);
     int ok = ApplyDcb(port, dcb);
     if (ok)
         port->dcb = *dcb; /* the event character among them */

@@ -59,6 +59,8 @@ extern const KernelObjectOps commOps;
 /* The port of a handle, or null with ERROR_INVALID_HANDLE; only a tty counts
  * as a comm device. */
 CommPort *LookupPort(HANDLE handle);
+/* LookupPort, and the port's lock taken when there is one. */
+CommPort *LockPort(HANDLE handle);
 
 /* Port thread and the operations it completes; lock held unless said. */
 int StartPortThread(CommPort *port);

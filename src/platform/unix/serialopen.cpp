@@ -170,3 +170,11 @@ CommPort *LookupPort(HANDLE handle)
     }
     return port;
 }
+
+CommPort *LockPort(HANDLE handle)
+{
+    CommPort *port = LookupPort(handle);
+    if (port)
+        pthread_mutex_lock(&port->lock);
+    return port;
+}
