@@ -31,15 +31,6 @@ static const StringType *FindStringType(int type)
     return NULL;
 }
 
-static const float NotSet = 1.0e25f;
-
-static void WriteF32(unsigned char *data, float value)
-{
-    int32_t bits;
-    memcpy(&bits, &value, sizeof bits);
-    WriteI32(data, bits);
-}
-
 /* A user waypoint's subclass: six zero bytes, then twelve 0xFF. */
 static void WriteSubclass(unsigned char *data)
 {
@@ -72,14 +63,14 @@ int EncodeStringWaypoint(int type, const WaypointRecord *record, unsigned char *
     WriteSubclass(data + 6);
     WriteI32(data + PositionAt, DegreesToSemicircles(record->latitude));
     WriteI32(data + PositionAt + 4, DegreesToSemicircles(record->longitude));
-    WriteF32(data + 32, NotSet); /* altitude */
-    WriteF32(data + 36, NotSet); /* depth */
-    WriteF32(data + 40, NotSet); /* proximity distance */
+    WriteNotSet(data + 32); /* altitude */
+    WriteNotSet(data + 36); /* depth */
+    WriteNotSet(data + 40); /* proximity distance */
     memset(data + StateAt, ' ', 4); /* state and country */
     if (type != 108)
         WriteI32(data + 48, -1); /* outbound link time: none */
     if (type == 110) {
-        WriteF32(data + 52, NotSet); /* temperature */
+        WriteNotSet(data + 52); /* temperature */
         WriteI32(data + 56, -1);      /* time: none */
     }
     int at = WriteString(data, row->head, record->ident, 1);

@@ -20,7 +20,6 @@ static const double TrackEpoch = 32875.0; /* 1990-01-02 00:00 as an OLE date */
 static const double DaysPerSecond = 1.1574074074074073e-05;
 /* What an OLE date near today cannot tell apart: a few ulps of 45000 days. */
 static const double OleDateSlackSeconds = 1.0e-5;
-static const float NotSet = 1.0e25f; /* what a receiver takes for "not measured" */
 enum { D300Size = 16, TrackPointLimit = 25, TrackHeaderLimit = 64 };
 
 /* Where a point type keeps its new-track flag, and its size. */
@@ -47,13 +46,6 @@ void DecodeTrackPoint(int type, const unsigned char *data, int length, TrackPoin
     point->newTrack = length > NewTrackAt(type) ? data[NewTrackAt(type)] : 0;
 }
 
-static void WriteUnknown(unsigned char *data)
-{
-    int32_t bits;
-    memcpy(&bits, &NotSet, sizeof bits);
-    WriteI32(data, bits);
-}
-
 int EncodeTrackPointData(int type, const TrackPointRecord *point, unsigned char *data)
 {
     int size = TrackPointSize(type);
@@ -71,11 +63,11 @@ int EncodeTrackPointData(int type, const TrackPointRecord *point, unsigned char 
     int64_t whole = fabs(seconds) < 9.0e18 ? (int64_t)seconds : 0;
     WriteI32(data + 8, (int32_t)(uint32_t)whole);
     if (type != 300) {
-        WriteUnknown(data + 12); /* altitude */
-        WriteUnknown(data + 16); /* depth */
+        WriteNotSet(data + 12); /* altitude */
+        WriteNotSet(data + 16); /* depth */
     }
     if (type == 302)
-        WriteUnknown(data + 20); /* temperature */
+        WriteNotSet(data + 20); /* temperature */
     data[NewTrackAt(type)] = (unsigned char)point->newTrack;
     return size;
 }

@@ -72,6 +72,14 @@ void WriteI32(unsigned char *data, int32_t value)
         data[i] = (unsigned char)((uint32_t)value >> (8 * i));
 }
 
+void WriteNotSet(unsigned char *data)
+{
+    const float notSet = 1.0e25f;
+    int32_t bits;
+    memcpy(&bits, &notSet, sizeof bits);
+    WriteI32(data, bits);
+}
+
 int WaypointDataType(const PortSession *session)
 {
     return session->protocolCaps ? session->protocolCaps->protocolSlots[SlotWaypointType] : -1;

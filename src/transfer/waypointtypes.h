@@ -30,5 +30,8 @@ int DecodeStringWaypoint(int type, const unsigned char *data, int length, Waypoi
 /* Little-endian 32-bit fields; reading past length gives 0. */
 int32_t ReadI32(const unsigned char *data, int length, int at);
 void WriteI32(unsigned char *data, int32_t value);
+/* The float 1.0e25 that later receivers take for "not set" (altitude,
+ * depth, proximity, temperature), little-endian. */
+void WriteNotSet(unsigned char *data);
 
 #endif
