@@ -284,7 +284,9 @@ TEST_F(PortSessionTest, AnIdlePortCostsNoCpu)
     std::this_thread::sleep_for(std::chrono::seconds(2));
     double spent = ProcessCpuSeconds() - before;
     RecordProperty("idle_cpu_us_per_2s", static_cast<int>(spent * 1e6));
-    EXPECT_LT(spent, 0.001);
+    // Idle it takes about 0.2 ms; a loop that woke each millisecond would
+    // take ten times the bound, which leaves room for a loaded machine.
+    EXPECT_LT(spent, 0.005);
     CloseCommPort(session);
 }
 
