@@ -73,7 +73,7 @@ TEST(WaypointTypes, EveryTypeMatchesTheSimulatorByteForByte)
         EXPECT_EQ(Encoded(type, record), halvexsim::WaypointToWire(type, w)) << "D" << type;
     Bytes d150 = Encoded(150, record);
     EXPECT_EQ(d150.size(), 117u);
-    EXPECT_EQ(ReadI32(d150.data(), 117, 9), DegreesToSemicircles(47.25));
+    EXPECT_EQ(ReadField<int32_t>(d150.data(), 117, 9), DegreesToSemicircles(47.25));
     EXPECT_EQ(std::string(d150.begin(), d150.begin() + 6), "WP-1  ");
     EXPECT_EQ(Encoded(101, record).size(), 0u) << "no encoder";
 }
@@ -218,7 +218,7 @@ TEST(TrackPoints, TimesFromTheEpochOfTheTrackLog)
     TrackPointRecord point;
     DecodeTrackPoint(300, data.data(), 16, &point);
     EXPECT_EQ(point.time, 32875.0);
-    WriteI32(data.data() + 8, 43200);
+    WriteField<int32_t>(data.data() + 8, 43200);
     data[12] = 2;
     DecodeTrackPoint(300, data.data(), 16, &point);
     EXPECT_EQ(point.time, 32875.5);
@@ -227,24 +227,24 @@ TEST(TrackPoints, TimesFromTheEpochOfTheTrackLog)
     TrackPointRecord out{32875.5, 45.0, 0, 1};
     unsigned char wire[25];
     EncodeTrackPointData(300, &out, wire);
-    EXPECT_EQ(ReadI32(wire, 16, 8), 43200);
-    EXPECT_EQ(ReadI32(wire, 16, 0), 536870912);
+    EXPECT_EQ(ReadField<int32_t>(wire, 16, 8), 43200);
+    EXPECT_EQ(ReadField<int32_t>(wire, 16, 0), 536870912);
     EXPECT_EQ(wire[12], 1);
     out.time = 32875.5 + 2 / 86400.0; // not exactly 43202 seconds in a double
     EncodeTrackPointData(300, &out, wire);
-    EXPECT_EQ(ReadI32(wire, 16, 8), 43202);
+    EXPECT_EQ(ReadField<int32_t>(wire, 16, 8), 43202);
     out.time = 32875.5 + 0.75 / 86400.0; // a real fraction is still cut
     EncodeTrackPointData(300, &out, wire);
-    EXPECT_EQ(ReadI32(wire, 16, 8), 43200);
+    EXPECT_EQ(ReadField<int32_t>(wire, 16, 8), 43200);
     out.time = 32875.0 + 43200.9996 / 86400.0; // even one close to the next second
     EncodeTrackPointData(300, &out, wire);
-    EXPECT_EQ(ReadI32(wire, 16, 8), 43200);
+    EXPECT_EQ(ReadField<int32_t>(wire, 16, 8), 43200);
     out.time = 32875.0 - 0.9996 / 86400.0; // toward zero, also before the epoch
     EncodeTrackPointData(300, &out, wire);
-    EXPECT_EQ(ReadI32(wire, 16, 8), 0);
+    EXPECT_EQ(ReadField<int32_t>(wire, 16, 8), 0);
     out.time = 32874.0; // a day before the epoch: -86400, sent as its low 32 bits
     EncodeTrackPointData(300, &out, wire);
-    EXPECT_EQ(ReadI32(wire, 16, 8), -86400);
+    EXPECT_EQ(ReadField<int32_t>(wire, 16, 8), -86400);
     halvexsim::TrackPoint simPoint{536870912, 0, static_cast<uint32_t>(-86400), true};
     EXPECT_EQ(halvexsim::TrackPointToWire(simPoint), Bytes(wire, wire + 16));
 }

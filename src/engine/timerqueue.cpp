@@ -192,6 +192,12 @@ void DisarmTimer(void **slot)
     *slot = NULL;
 }
 
+void ArmTimer(void **slot, void *context, int32_t milliseconds, TimerCallback callback)
+{
+    DisarmTimer(slot);
+    *slot = CreateTimer(context, milliseconds, callback);
+}
+
 void *PopExpiredTimer(void **context, TimerCallback *callback)
 {
     EnterCriticalSection(&queueLock);

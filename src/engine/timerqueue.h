@@ -21,6 +21,8 @@ void *CreateTimer(void *context, int32_t milliseconds, TimerCallback callback);
 void CancelTimer(void *identity);
 /* Cancels the timer a slot holds, if any, and clears the slot. */
 void DisarmTimer(void **slot);
+/* Replaces the timer a slot holds with a new one. */
+void ArmTimer(void **slot, void *context, int32_t milliseconds, TimerCallback callback);
 
 /* Charges the time since the last call to every active timer and moves those
  * that ran out to the expired list. */

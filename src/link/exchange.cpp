@@ -14,8 +14,6 @@
 
 enum { DumpBytesPerLine = 340 };
 
-static void CancelAckTimer(PortSession *session) { DisarmTimer(&session->ackTimer); }
-
 static void ReleasePendingFrame(PortSession *session)
 {
     free(session->pendingFrame);
@@ -26,9 +24,8 @@ static void ReleasePendingFrame(PortSession *session)
 void SendFrame(PortSession *session, unsigned char *frame, int length)
 {
     /* A new exchange replaces one still waiting for its ACK. */
-    CancelAckTimer(session);
     ReleasePendingFrame(session);
-    session->ackTimer = CreateTimer(session, AckTimeoutMs, AckTimeout);
+    ArmTimer(&session->ackTimer, session, AckTimeoutMs, AckTimeout);
     session->pendingFrame = frame;
     session->retriesLeft = Retransmissions;
     session->pendingLength = length;
@@ -57,7 +54,7 @@ int RetryOrAbort(PortSession *session)
     session->retriesLeft--;
     ErrorLog("Halvex retry\n");
     WritePort(session, session->pendingFrame, session->pendingLength);
-    session->ackTimer = CreateTimer(session, AckTimeoutMs, AckTimeout);
+    ArmTimer(&session->ackTimer, session, AckTimeoutMs, AckTimeout);
     return 1;
 }
 
@@ -166,7 +163,7 @@ void ForgetLastPacket(PortSession *session)
 
 void SettlePendingFrame(PortSession *session)
 {
-    CancelAckTimer(session);
+    DisarmTimer(&session->ackTimer);
     session->awaitingAck = 0;
     ReleasePendingFrame(session);
 }
@@ -197,7 +194,7 @@ void HandleFrame(PortSession *session, const unsigned char *frame, int count)
         SettlePendingFrame(session);
         DispatchByObjective(session, DispatchAcked, data, size);
     } else if (id == PacketNak) {
-        CancelAckTimer(session);
+        DisarmTimer(&session->ackTimer);
         RetryOrAbort(session);
         ErrorLog("Nak received\n");
         if (IsLiveSession(session))

@@ -10,14 +10,6 @@
 enum { DLE = 0x10, ETX = 0x03 };
 enum ParseState { Hunting = 0, Collecting = 1, AfterDle = 2 };
 
-uint16_t ReadU16(const unsigned char *bytes) { return (uint16_t)(bytes[0] | bytes[1] << 8); }
-
-void WriteU16(unsigned char *bytes, uint16_t value)
-{
-    bytes[0] = (unsigned char)value;
-    bytes[1] = (unsigned char)(value >> 8);
-}
-
 static int PutEscaped(unsigned char *out, int at, unsigned char byte)
 {
     out[at++] = byte;

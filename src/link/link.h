@@ -85,8 +85,4 @@ void StopHalvex(PortSession *session);
 /* Reports line errors to the running operation's host callback. */
 void HalvexErrorProc(PortSession *session, DWORD errors);
 
-/* Little-endian fields of packet data. */
-uint16_t ReadU16(const unsigned char *bytes);
-void WriteU16(unsigned char *bytes, uint16_t value);
-
 #endif

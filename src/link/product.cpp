@@ -9,22 +9,20 @@
 #include "../errlog/errlog.h"
 #include "../port/registry.h"
 #include "../host/strings.h"
+#include "fields.h"
 #include "link.h"
 
 enum { ModeTimeoutMs = 3000, SynthesizedEntries = 21 };
 
-static void CancelModeTimer(PortSession *session) { DisarmTimer(&session->modeTimer); }
-
 static void ArmModeTimer(PortSession *session)
 {
-    CancelModeTimer(session);
-    session->modeTimer = CreateTimer(session, ModeTimeoutMs, ProductTimeout);
+    ArmTimer(&session->modeTimer, session, ModeTimeoutMs, ProductTimeout);
     ErrorLog("Product timer started\n");
 }
 
 void ReleaseProductRecords(PortSession *session)
 {
-    CancelModeTimer(session);
+    DisarmTimer(&session->modeTimer);
     free(session->protocolCaps);
     free(session->productData);
     session->protocolCaps = NULL;
@@ -42,7 +40,7 @@ static void CallProductCallback(PortSession *session, int32_t code, HostProductI
  * timer still armed nor product data that comes late reports again. */
 static void ReportProductFailure(PortSession *session)
 {
-    CancelModeTimer(session);
+    DisarmTimer(&session->modeTimer);
     session->step = 0;
     PurgeComm(session->portHandle, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
     HostProductInfo nothing = {0, 0, NULL};
@@ -63,7 +61,7 @@ static void KeepProductData(PortSession *session, const unsigned char *data, int
 
 static void CompleteIdentification(PortSession *session, const unsigned char *data, int length)
 {
-    CancelModeTimer(session);
+    DisarmTimer(&session->modeTimer);
     ProtocolCaps *caps = session->productData ? ParseProtocolArray(data, length) : NULL;
     if (!caps) {
         /* A protocol array before any product data has nobody to describe. */
@@ -72,7 +70,8 @@ static void CompleteIdentification(PortSession *session, const unsigned char *da
     }
     free(session->protocolCaps);
     session->protocolCaps = caps;
-    HostProductInfo info = {(int16_t)ReadU16(session->productData), (int16_t)ReadU16(session->productData + 2), NULL};
+    HostProductInfo info = {ReadField<int16_t>(session->productData, 4, 0),
+                            ReadField<int16_t>(session->productData, 4, 2), NULL};
     BstrFromText(&info.description, (const char *)session->productData + 4);
     uint32_t operation = session->operation;
     CallProductCallback(session, HalvexProductIdentified, &info);
@@ -96,15 +95,15 @@ void ProductHandler(PortSession *session, int code, const unsigned char *data, i
         ReportProductFailure(session);
         break;
     case PacketProductData + DispatchPacket: {
-        CancelModeTimer(session);
+        DisarmTimer(&session->modeTimer);
         KeepProductData(session, data, length);
         if (!session->productData) {
             ReportProductFailure(session);
             break;
         }
         ErrorLog("Product data received\n");
-        const ProtocolCaps *row =
-            FindProductCaps(ReadU16(session->productData), ReadU16(session->productData + 2));
+        const ProtocolCaps *row = FindProductCaps(ReadField<uint16_t>(session->productData, 4, 0),
+                                                  ReadField<uint16_t>(session->productData, 4, 2));
         if (row)
             SynthesizeProtocolArray(session, row);
         else
@@ -138,7 +137,7 @@ const ProtocolCaps *FindProductCaps(uint16_t productId, uint16_t softwareVersion
 static int PutEntry(unsigned char *array, int entries, char tag, int number)
 {
     array[3 * entries] = (unsigned char)tag;
-    WriteU16(array + 3 * entries + 1, (uint16_t)number);
+    WriteField<uint16_t>(array + 3 * entries + 1, (uint16_t)number);
     return entries + 1;
 }
 
@@ -187,7 +186,7 @@ ProtocolCaps *ParseProtocolArray(const unsigned char *data, int length)
     caps->trackHeaderType = -1;
     int application = -1; /* the A entry the data types that follow belong to */
     for (int at = 0; at + 3 <= length; at += 3) {
-        uint16_t number = ReadU16(data + at + 1);
+        uint16_t number = ReadField<uint16_t>(data, length, at + 1);
         int slot = -1;
         switch (data[at]) {
         case 'A':

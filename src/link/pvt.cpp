@@ -6,6 +6,7 @@
 
 #include "../errlog/errlog.h"
 #include "../platform/platform.h"
+#include "fields.h"
 
 static const double DegreesPerRadian = 57.29577951307855;
 static const double KnotsPerMetreSecond = 1.9433507549523483;
@@ -18,13 +19,6 @@ struct PvtLayout {
 };
 static const PvtLayout Packed64 = {18, 26, 34, 42, 46, 58, 2, 60};
 static const PvtLayout Wide72 = {24, 32, 40, 48, 52, 64, 4, 68};
-
-template <typename T> static T ReadField(const unsigned char *data, int offset)
-{
-    T value;
-    memcpy(&value, data + offset, sizeof value); /* little-endian, like the wire */
-    return value;
-}
 
 int64_t PvtTime(double seconds, int32_t leapSeconds, int32_t days)
 {
@@ -62,13 +56,14 @@ void PvtHandler(PortSession *session, int code, const unsigned char *data, int l
         ErrorLog("Pvt data too short: %d\n", length);
         return;
     }
-    double latitude = ReadField<double>(data, layout->latitude) * DegreesPerRadian;
-    double longitude = ReadField<double>(data, layout->longitude) * DegreesPerRadian;
-    float east = ReadField<float>(data, layout->east);
-    float north = ReadField<float>(data, layout->north);
-    int32_t leap = layout->leapWidth == 2 ? ReadField<int16_t>(data, layout->leapSeconds)
-                                          : ReadField<int32_t>(data, layout->leapSeconds);
-    int64_t t = PvtTime(ReadField<double>(data, layout->seconds), leap, ReadField<int32_t>(data, layout->days));
+    double latitude = ReadField<double>(data, length, layout->latitude) * DegreesPerRadian;
+    double longitude = ReadField<double>(data, length, layout->longitude) * DegreesPerRadian;
+    float east = ReadField<float>(data, length, layout->east);
+    float north = ReadField<float>(data, length, layout->north);
+    int32_t leap = layout->leapWidth == 2 ? ReadField<int16_t>(data, length, layout->leapSeconds)
+                                          : ReadField<int32_t>(data, length, layout->leapSeconds);
+    double seconds = ReadField<double>(data, length, layout->seconds);
+    int64_t t = PvtTime(seconds, leap, ReadField<int32_t>(data, length, layout->days));
     char clock[16] = "--:--:--";
     if (t >= 0) {
         struct tm utc;

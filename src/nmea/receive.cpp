@@ -12,8 +12,6 @@
 
 enum AssemblerState { WaitingForDollar = 0, InSentence = 1, AfterCr = 2 };
 
-static void CancelSilenceTimer(PortSession *session) { DisarmTimer(&session->modeTimer); }
-
 static void DropSentence(PortSession *session)
 {
     free(session->frameBuffer);
@@ -73,15 +71,14 @@ void NmeaReceive(PortSession *session, const unsigned char *bytes, int count)
 
 static void ArmSilenceTimer(PortSession *session, int32_t milliseconds)
 {
-    CancelSilenceTimer(session);
-    session->modeTimer = CreateTimer(session, milliseconds, NmeaSilenceTimer);
+    ArmTimer(&session->modeTimer, session, milliseconds, NmeaSilenceTimer);
 }
 
 void DispatchNmeaSentence(PortSession *session, const char *text)
 {
     ErrorLog("%s\n", text);
     uint32_t operation = session->operation;
-    CancelSilenceTimer(session);
+    DisarmTimer(&session->modeTimer);
     char talker[3], firstField[FirstFieldLimit + 1];
     SplitSentence(text, talker, firstField);
     if (session->nmeaTable) {
@@ -134,7 +131,7 @@ int32_t HALVEX_CALL StartNMEA(PortSession *session, SAFEARRAY **table, HalvexNme
         BeginOperation(session);
         /* A timer of an earlier mode, or of an earlier start, must not fire
          * into this one. */
-        CancelSilenceTimer(session);
+        DisarmTimer(&session->modeTimer);
         free(session->frameBuffer);
         session->frameBuffer = NULL;
         session->nmeaTable = table;
@@ -159,7 +156,7 @@ void HALVEX_CALL StopNMEA(PortSession *session)
         BeginOperation(session);
         session->objective = ObjectiveNone;
         session->mode = NULL;
-        CancelSilenceTimer(session);
+        DisarmTimer(&session->modeTimer);
         free(session->frameBuffer);
         session->frameBuffer = NULL;
         session->parseState = WaitingForDollar;

@@ -4,6 +4,7 @@
 #include "../engine/enginelock.h"
 #include "../engine/timerqueue.h"
 #include "../errlog/errlog.h"
+#include "../link/fields.h"
 #include "../link/link.h"
 #include "../port/registry.h"
 #include "records.h"
@@ -12,7 +13,7 @@
 int SendWord(PortSession *session, int packetId, uint16_t value)
 {
     unsigned char data[2];
-    WriteU16(data, value);
+    WriteField<uint16_t>(data, value);
     return SendPacket(session, packetId, data, 2);
 }
 
@@ -83,15 +84,14 @@ int NoteDownloadProgress(PortSession *session, int code, const unsigned char *da
         SettlePendingFrame(session);
     }
     if (code == DispatchAcked || code >= DispatchPacket) {
-        DisarmTimer(&session->modeTimer);
-        session->modeTimer = CreateTimer(session, DownloadSilenceMs, DownloadStalled);
+        ArmTimer(&session->modeTimer, session, DownloadSilenceMs, DownloadStalled);
     }
     if (code == PacketXferComplete + DispatchPacket || code == DispatchAborted)
         DisarmTimer(&session->modeTimer);
     if (code != PacketRecords + DispatchPacket)
         return 1;
     if (!session->packetRepeated) {
-        session->recordsAnnounced = length >= 2 ? ReadU16(data) : 0;
+        session->recordsAnnounced = ReadField<uint16_t>(data, length, 0);
         ErrorLog("Records=%d\n", session->recordsAnnounced);
     }
     return 0;

@@ -5,6 +5,8 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <stdlib.h>
+#include <string.h>
 
 enum {
     WaypointIdentSize = 24,
@@ -59,6 +61,19 @@ void ReadWireString(char *field, size_t size, const unsigned char *data, int len
 /* Where the next string starts after the one at offset at: past its NUL, or
  * length when the data ends inside it. */
 int WireStringEnd(const unsigned char *data, int length, int at);
+
+/* Grows an array of records by one zeroed record and counts it. Null when no
+ * memory was left, with the array and its count as they were. */
+template <typename Record> Record *AppendRecord(Record **array, int32_t *count)
+{
+    Record *grown = (Record *)realloc(*array, ((size_t)*count + 1) * sizeof *grown);
+    if (!grown)
+        return NULL;
+    *array = grown;
+    Record *record = &grown[(*count)++];
+    memset(record, 0, sizeof *record);
+    return record;
+}
 
 void FreeRouteRecord(RouteRecord *route); /* its waypoints and itself */
 void FreeRouteList(RouteList *list);      /* every route's waypoints, then the list */

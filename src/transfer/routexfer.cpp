@@ -38,7 +38,7 @@ static int EncodeRouteLink(PortSession *session)
     if (RouteLinkType(session) != 210)
         return 0;
     unsigned char data[D210Size];
-    WriteU16(data, LinkDirect);
+    WriteField<uint16_t>(data, LinkDirect);
     memset(data + 2, 0, 6); /* subclass, as for a link between user waypoints */
     memset(data + 8, 0xFF, 12);
     data[20] = 0; /* ident: none */
@@ -236,11 +236,9 @@ static void FailDownload(PortSession *session)
 
 static int AddRoute(PortSession *session, RouteList *list, const unsigned char *data, int length)
 {
-    RouteRecord *grown = (RouteRecord *)realloc(list->routes, ((size_t)list->routeCount + 1) * sizeof *grown);
-    if (!grown)
+    RouteRecord *route = AppendRecord(&list->routes, &list->routeCount);
+    if (!route)
         return 0;
-    list->routes = grown;
-    RouteRecord *route = &grown[list->routeCount++];
     DecodeRouteHeader(session, data, length, route);
     route->repeated = session->packetRepeated;
     ErrorLog("number=%d cmnt=%s ident=%s\n", route->number, route->comment, route->ident);
@@ -252,13 +250,9 @@ static int AddRouteWaypoint(PortSession *session, RouteList *list, const unsigne
     if (list->routeCount == 0)
         return 1; /* no header to belong to */
     RouteRecord *route = &list->routes[list->routeCount - 1];
-    WaypointRecord *grown =
-        (WaypointRecord *)realloc(route->waypoints, ((size_t)route->waypointCount + 1) * sizeof *grown);
-    if (!grown)
+    WaypointRecord *record = AppendRecord(&route->waypoints, &route->waypointCount);
+    if (!record)
         return 0;
-    route->waypoints = grown;
-    WaypointRecord *record = &grown[route->waypointCount++];
-    memset(record, 0, sizeof *record);
     DecodeWaypoint(session, data, length, record);
     record->repeated = session->packetRepeated;
     list->totalWaypoints++;
@@ -341,7 +335,7 @@ void RouteDownloadStep(PortSession *session, int code, const unsigned char *data
         FreeRouteArray(&routes);
         FreeWaypointArray(&waypoints);
         EndTransfer(session, operation);
-        ErrorLog("Xfer complete=%d\n", length >= 2 ? ReadU16(data) : 0);
+        ErrorLog("Xfer complete=%d\n", ReadField<uint16_t>(data, length, 0));
         break;
     }
     case DispatchAborted:

@@ -59,19 +59,19 @@ int EncodeStringWaypoint(int type, const WaypointRecord *record, unsigned char *
         return 0;
     memset(data, 0, (size_t)row->head);
     memcpy(data, row->lead, sizeof row->lead);
-    WriteU16(data + 4, 18); /* symbol: a plain waypoint */
+    WriteField<uint16_t>(data + 4, 18); /* symbol: a plain waypoint */
     WriteSubclass(data + 6);
-    WriteI32(data + PositionAt, DegreesToSemicircles(record->latitude));
-    WriteI32(data + PositionAt + 4, DegreesToSemicircles(record->longitude));
+    WriteField<int32_t>(data + PositionAt, DegreesToSemicircles(record->latitude));
+    WriteField<int32_t>(data + PositionAt + 4, DegreesToSemicircles(record->longitude));
     WriteNotSet(data + 32); /* altitude */
     WriteNotSet(data + 36); /* depth */
     WriteNotSet(data + 40); /* proximity distance */
     memset(data + StateAt, ' ', 4); /* state and country */
     if (type != 108)
-        WriteI32(data + 48, -1); /* outbound link time: none */
+        WriteField<int32_t>(data + 48, -1); /* outbound link time: none */
     if (type == 110) {
         WriteNotSet(data + 52); /* temperature */
-        WriteI32(data + 56, -1);      /* time: none */
+        WriteField<int32_t>(data + 56, -1);      /* time: none */
     }
     int at = WriteString(data, row->head, record->ident, 1);
     at = WriteString(data, at, record->comment, 0);
@@ -84,8 +84,8 @@ int DecodeStringWaypoint(int type, const unsigned char *data, int length, Waypoi
     const StringType *row = FindStringType(type);
     if (!row)
         return 0;
-    record->latitude = SemicirclesToDegrees(ReadI32(data, length, PositionAt));
-    record->longitude = SemicirclesToDegrees(ReadI32(data, length, PositionAt + 4));
+    record->latitude = SemicirclesToDegrees(ReadField<int32_t>(data, length, PositionAt));
+    record->longitude = SemicirclesToDegrees(ReadField<int32_t>(data, length, PositionAt + 4));
     ReadWireString(record->ident, sizeof record->ident, data, length, row->head);
     ReadWireString(record->comment, sizeof record->comment, data, length, WireStringEnd(data, length, row->head));
     return 1;

@@ -40,9 +40,9 @@ static int TrackHeaderType(const PortSession *session)
 void DecodeTrackPoint(int type, const unsigned char *data, int length, TrackPointRecord *point)
 {
     memset(point, 0, sizeof *point);
-    point->latitude = SemicirclesToDegrees(ReadI32(data, length, 0));
-    point->longitude = SemicirclesToDegrees(ReadI32(data, length, 4));
-    point->time = TrackEpoch + (uint32_t)ReadI32(data, length, 8) * DaysPerSecond;
+    point->latitude = SemicirclesToDegrees(ReadField<int32_t>(data, length, 0));
+    point->longitude = SemicirclesToDegrees(ReadField<int32_t>(data, length, 4));
+    point->time = TrackEpoch + (uint32_t)ReadField<int32_t>(data, length, 8) * DaysPerSecond;
     point->newTrack = length > NewTrackAt(type) ? data[NewTrackAt(type)] : 0;
 }
 
@@ -50,8 +50,8 @@ int EncodeTrackPointData(int type, const TrackPointRecord *point, unsigned char 
 {
     int size = TrackPointSize(type);
     memset(data, 0, (size_t)size);
-    WriteI32(data, DegreesToSemicircles(point->latitude));
-    WriteI32(data + 4, DegreesToSemicircles(point->longitude));
+    WriteField<int32_t>(data, DegreesToSemicircles(point->latitude));
+    WriteField<int32_t>(data + 4, DegreesToSemicircles(point->longitude));
     /* An OLE date holds a whole second only approximately (12:00:02 may be
      * 12:00:01.99999999): a time within a few microseconds of a whole second
      * is that second; any real fraction is truncated toward zero. Low 32
@@ -61,7 +61,7 @@ int EncodeTrackPointData(int type, const TrackPointRecord *point, unsigned char 
     if (fabs(seconds - nearest) < OleDateSlackSeconds)
         seconds = nearest;
     int64_t whole = fabs(seconds) < 9.0e18 ? (int64_t)seconds : 0;
-    WriteI32(data + 8, (int32_t)(uint32_t)whole);
+    WriteField<int32_t>(data + 8, (int32_t)(uint32_t)whole);
     if (type != 300) {
         WriteNotSet(data + 12); /* altitude */
         WriteNotSet(data + 16); /* depth */
@@ -75,7 +75,7 @@ int EncodeTrackPointData(int type, const TrackPointRecord *point, unsigned char 
 int EncodeTrackHeaderData(int type, int track, unsigned char *data)
 {
     if (type == 311) {
-        WriteU16(data, (uint16_t)track);
+        WriteField<uint16_t>(data, (uint16_t)track);
         return 2;
     }
     if (type != 310 && type != 312)
@@ -239,7 +239,7 @@ static int TakeHeldRepeats(PortSession *session)
 void TrackDownloadStep(PortSession *session, int code, const unsigned char *data, int length)
 {
     if (code == PacketRecords + DispatchPacket && !session->packetRepeated)
-        session->recordCount = length >= 2 ? ReadU16(data) : 0;
+        session->recordCount = ReadField<uint16_t>(data, length, 0);
     if (!NoteDownloadProgress(session, code, data, length))
         return;
     switch (code) {
@@ -260,7 +260,7 @@ void TrackDownloadStep(PortSession *session, int code, const unsigned char *data
         if (!TakeHeldRepeats(session))
             break;
         EndDownload(session);
-        ErrorLog("Xfer complete=%d\n", length >= 2 ? ReadU16(data) : 0);
+        ErrorLog("Xfer complete=%d\n", ReadField<uint16_t>(data, length, 0));
         break;
     case DispatchAborted:
         ErrorLog("Track download request failed\n");

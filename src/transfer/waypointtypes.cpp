@@ -58,27 +58,7 @@ int32_t DegreesToSemicircles(double degrees)
     return (int32_t)(uint32_t)(int64_t)semicircles; /* truncated, low 32 bits */
 }
 
-int32_t ReadI32(const unsigned char *data, int length, int at)
-{
-    if (at + 4 > length)
-        return 0;
-    return (int32_t)((uint32_t)data[at] | (uint32_t)data[at + 1] << 8 | (uint32_t)data[at + 2] << 16 |
-                     (uint32_t)data[at + 3] << 24);
-}
-
-void WriteI32(unsigned char *data, int32_t value)
-{
-    for (int i = 0; i < 4; i++)
-        data[i] = (unsigned char)((uint32_t)value >> (8 * i));
-}
-
-void WriteNotSet(unsigned char *data)
-{
-    const float notSet = 1.0e25f;
-    int32_t bits;
-    memcpy(&bits, &notSet, sizeof bits);
-    WriteI32(data, bits);
-}
+void WriteNotSet(unsigned char *data) { WriteField<float>(data, 1.0e25f); }
 
 int WaypointDataType(const PortSession *session)
 {
@@ -114,15 +94,15 @@ void DecodeWaypoint(const PortSession *session, const unsigned char *data, int l
         return;
     if (row->layout == D105 || row->layout == D106) {
         int base = row->layout == D105 ? 0 : 14;
-        record->latitude = SemicirclesToDegrees(ReadI32(data, length, base));
-        record->longitude = SemicirclesToDegrees(ReadI32(data, length, base + 4));
+        record->latitude = SemicirclesToDegrees(ReadField<int32_t>(data, length, base));
+        record->longitude = SemicirclesToDegrees(ReadField<int32_t>(data, length, base + 4));
         ReadWireString(record->ident, sizeof record->ident, data, length, row->layout == D105 ? 12 : 26);
         return;
     }
     const Offsets &at = row->layout == D150 ? d150Offsets : coreOffsets;
     ReadFixedText(record->ident, sizeof record->ident, data, length, at.ident, IdentWidth);
-    record->latitude = SemicirclesToDegrees(ReadI32(data, length, at.latitude));
-    record->longitude = SemicirclesToDegrees(ReadI32(data, length, at.longitude));
+    record->latitude = SemicirclesToDegrees(ReadField<int32_t>(data, length, at.latitude));
+    record->longitude = SemicirclesToDegrees(ReadField<int32_t>(data, length, at.longitude));
     ReadFixedText(record->comment, sizeof record->comment, data, length, at.comment, CommentWidth);
 }
 
@@ -144,15 +124,15 @@ int EncodeWaypointData(int type, const WaypointRecord *record, unsigned char *da
         size_t n = strlen(record->ident);
         if (n > (size_t)(MaxData - row->size))
             n = (size_t)(MaxData - row->size);
-        WriteI32(data + base, DegreesToSemicircles(record->latitude));
-        WriteI32(data + base + 4, DegreesToSemicircles(record->longitude));
+        WriteField<int32_t>(data + base, DegreesToSemicircles(record->latitude));
+        WriteField<int32_t>(data + base + 4, DegreesToSemicircles(record->longitude));
         memcpy(data + at, record->ident, n);
         return row->size + (int)n;
     }
     const Offsets &at = row->layout == D150 ? d150Offsets : coreOffsets;
     PadDeviceText((char *)data + at.ident, record->ident, IdentWidth);
-    WriteI32(data + at.latitude, DegreesToSemicircles(record->latitude));
-    WriteI32(data + at.longitude, DegreesToSemicircles(record->longitude));
+    WriteField<int32_t>(data + at.latitude, DegreesToSemicircles(record->latitude));
+    WriteField<int32_t>(data + at.longitude, DegreesToSemicircles(record->longitude));
     PadDeviceText((char *)data + at.comment, record->comment, CommentWidth);
     return row->size;
 }

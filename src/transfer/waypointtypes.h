@@ -3,6 +3,7 @@
 #ifndef HALVEX_WAYPOINTTYPES_H
 #define HALVEX_WAYPOINTTYPES_H
 
+#include "../link/fields.h"
 #include "../port/session.h"
 #include "records.h"
 
@@ -27,9 +28,6 @@ int EncodeWaypoint(PortSession *session, const WaypointRecord *record, int packe
 int EncodeStringWaypoint(int type, const WaypointRecord *record, unsigned char *data);
 int DecodeStringWaypoint(int type, const unsigned char *data, int length, WaypointRecord *record);
 
-/* Little-endian 32-bit fields; reading past length gives 0. */
-int32_t ReadI32(const unsigned char *data, int length, int at);
-void WriteI32(unsigned char *data, int32_t value);
 /* The float 1.0e25 that later receivers take for "not set" (altitude,
  * depth, proximity, temperature), little-endian. */
 void WriteNotSet(unsigned char *data);

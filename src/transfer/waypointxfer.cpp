@@ -64,19 +64,6 @@ static void CallDownloadCallback(PortSession *session, SAFEARRAY **array)
         callback(0, HalvexDownloadEnd, array);
 }
 
-/* Grows the working record by one zero-filled waypoint; null when no memory. */
-static WaypointRecord *AddWaypoint(RouteRecord *work)
-{
-    WaypointRecord *grown =
-        (WaypointRecord *)realloc(work->waypoints, ((size_t)work->waypointCount + 1) * sizeof *grown);
-    if (!grown)
-        return NULL;
-    work->waypoints = grown;
-    WaypointRecord *record = &grown[work->waypointCount++];
-    memset(record, 0, sizeof *record);
-    return record;
-}
-
 /* Drops the repeats that the announced count does not account for; 0 when
  * records are missing. */
 static int SettleWaypointRepeats(PortSession *session, RouteRecord *work)
@@ -114,7 +101,7 @@ void WaypointDownloadStep(PortSession *session, int code, const unsigned char *d
         return;
     switch (code) {
     case PacketWaypoint + DispatchPacket: {
-        WaypointRecord *record = work ? AddWaypoint(work) : NULL;
+        WaypointRecord *record = work ? AppendRecord(&work->waypoints, &work->waypointCount) : NULL;
         if (!record) {
             FailDownload(session); /* a record we cannot keep is not dropped quietly */
             break;
@@ -139,7 +126,7 @@ void WaypointDownloadStep(PortSession *session, int code, const unsigned char *d
             FreeWaypointArray(&array);
         }
         EndTransfer(session, operation);
-        ErrorLog("Xfer complete=%d\n", length >= 2 ? ReadU16(data) : 0);
+        ErrorLog("Xfer complete=%d\n", ReadField<uint16_t>(data, length, 0));
         break;
     }
     case DispatchAborted:

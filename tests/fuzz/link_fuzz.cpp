@@ -8,6 +8,7 @@
 #include "engine/enginelock.h"
 #include "engine/timerqueue.h"
 #include "errlog/errlog.h"
+#include "link/fields.h"
 #include "link/link.h"
 #include "link/product.h"
 #include "port/port.h"
@@ -48,7 +49,7 @@ void Identified(PortSession *session, uint8_t types)
     unsigned char array[3 * 5];
     for (int i = 0; i < 5; i++) {
         array[3 * i] = static_cast<unsigned char>(tags[i]);
-        WriteU16(array + 3 * i + 1, numbers[i]);
+        WriteField<uint16_t>(array + 3 * i + 1, numbers[i]);
     }
     PrepareLinkPort(session); /* binary mode takes the line (there is none) */
     session->protocolCaps = ParseProtocolArray(array, sizeof array);
