@@ -1,5 +1,5 @@
-/* The overlapped comm calls. Each takes the port's lock; the port thread
- * finishes what cannot finish at once. */
+/* The overlapped comm calls. Each runs under the port's lock; the port
+ * thread finishes what cannot finish at once. */
 #include <errno.h>
 #include <stdlib.h>
 #include <string.h>
@@ -17,18 +17,9 @@ static void BeginIo(OVERLAPPED *overlapped)
     overlapped->InternalHigh = 0;
 }
 
-static BOOL Fail(CommPort *port, DWORD error)
+static BOOL Refuse(DWORD error)
 {
-    if (port)
-        pthread_mutex_unlock(&port->lock);
     SetLastError(error);
-    return FALSE;
-}
-
-static BOOL Pending(CommPort *port)
-{
-    pthread_mutex_unlock(&port->lock);
-    SetLastError(ERROR_IO_PENDING);
     return FALSE;
 }
 
@@ -49,232 +40,206 @@ static PendingIo *Enqueue(PendingIo **list, OVERLAPPED *overlapped, void *buffer
 
 BOOL WaitCommEvent(HANDLE handle, LPDWORD mask, LPOVERLAPPED overlapped)
 {
-    CommPort *port = LockPort(handle);
-    if (!port)
-        return FALSE;
-    if (!mask || !overlapped || port->waitOverlapped)
-        return Fail(port, ERROR_INVALID_PARAMETER);
-    if (port->hungUp)
-        return Fail(port, ERROR_DEVICE_NOT_CONNECTED);
-    BeginIo(overlapped);
-    DWORD ready = port->heldEvents & port->mask;
-    if (ready) {
-        port->heldEvents = 0;
-        *mask = ready;
-        CompleteIo(overlapped, 0, 0);
-        pthread_mutex_unlock(&port->lock);
-        return TRUE;
-    }
-    port->waitOverlapped = overlapped;
-    port->waitMask = mask;
-    return Pending(port);
+    return WithPort(handle, [&](CommPort *port) {
+        if (!mask || !overlapped || port->waitOverlapped)
+            return Refuse(ERROR_INVALID_PARAMETER);
+        if (port->hungUp)
+            return Refuse(ERROR_DEVICE_NOT_CONNECTED);
+        BeginIo(overlapped);
+        DWORD ready = port->heldEvents & port->mask;
+        if (ready) {
+            port->heldEvents = 0;
+            *mask = ready;
+            CompleteIo(overlapped, 0, 0);
+            return TRUE;
+        }
+        port->waitOverlapped = overlapped;
+        port->waitMask = mask;
+        return Refuse(ERROR_IO_PENDING);
+    });
 }
 
 BOOL SetCommMask(HANDLE handle, DWORD mask)
 {
-    CommPort *port = LockPort(handle);
-    if (!port)
-        return FALSE;
-    port->mask = mask;
-    /* Events already seen that the new mask keeps still complete a wait. */
-    port->heldEvents &= mask;
-    if (port->waitOverlapped) {
-        *port->waitMask = 0;
-        CompleteIo(port->waitOverlapped, 0, 0);
-        port->waitOverlapped = NULL;
-    }
-    pthread_mutex_unlock(&port->lock);
-    return TRUE;
+    return WithPort(handle, [&](CommPort *port) {
+        port->mask = mask;
+        /* Events already seen that the new mask keeps still complete a wait. */
+        port->heldEvents &= mask;
+        if (port->waitOverlapped) {
+            *port->waitMask = 0;
+            CompleteIo(port->waitOverlapped, 0, 0);
+            port->waitOverlapped = NULL;
+        }
+        return TRUE;
+    });
 }
 
 BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD length, LPDWORD read, LPOVERLAPPED overlapped)
 {
-    CommPort *port = LockPort(handle);
-    if (!port)
-        return FALSE;
-    if (!overlapped || (!buffer && length))
-        return Fail(port, ERROR_INVALID_PARAMETER);
-    const COMMTIMEOUTS *t = &port->timeouts;
-    int early = t->ReadIntervalTimeout == MAXDWORD;
-    int noWait = early && t->ReadTotalTimeoutMultiplier == 0 && t->ReadTotalTimeoutConstant == 0;
-    BeginIo(overlapped);
-    DWORD taken = TakeInput(port, (unsigned char *)buffer, length);
-    if (taken)
-        WakePortThread(port); /* the queue has room again */
-    if (taken == length || (early && taken) || noWait) {
-        CompleteIo(overlapped, 0, taken);
-        if (read)
-            *read = taken;
-        pthread_mutex_unlock(&port->lock);
-        return TRUE;
-    }
-    if (port->hungUp)
-        return Fail(port, ERROR_DEVICE_NOT_CONNECTED);
-    PendingIo *io = Enqueue(&port->reads, overlapped, buffer, length);
-    if (!io)
-        return Fail(port, ERROR_NOT_ENOUGH_MEMORY);
-    io->done = taken;
-    uint64_t total = (early && t->ReadTotalTimeoutMultiplier == MAXDWORD)
-                         ? t->ReadTotalTimeoutConstant
-                         : (uint64_t)t->ReadTotalTimeoutMultiplier * length + t->ReadTotalTimeoutConstant;
-    io->deadline = total ? MonotonicMilliseconds() + total : 0;
-    WakePortThread(port);
-    return Pending(port);
+    return WithPort(handle, [&](CommPort *port) {
+        if (!overlapped || (!buffer && length))
+            return Refuse(ERROR_INVALID_PARAMETER);
+        const COMMTIMEOUTS *t = &port->timeouts;
+        int early = t->ReadIntervalTimeout == MAXDWORD;
+        int noWait = early && t->ReadTotalTimeoutMultiplier == 0 && t->ReadTotalTimeoutConstant == 0;
+        BeginIo(overlapped);
+        DWORD taken = TakeInput(port, (unsigned char *)buffer, length);
+        if (taken)
+            WakePortThread(port); /* the queue has room again */
+        if (taken == length || (early && taken) || noWait) {
+            CompleteIo(overlapped, 0, taken);
+            if (read)
+                *read = taken;
+            return TRUE;
+        }
+        if (port->hungUp)
+            return Refuse(ERROR_DEVICE_NOT_CONNECTED);
+        PendingIo *io = Enqueue(&port->reads, overlapped, buffer, length);
+        if (!io)
+            return Refuse(ERROR_NOT_ENOUGH_MEMORY);
+        io->done = taken;
+        uint64_t total = (early && t->ReadTotalTimeoutMultiplier == MAXDWORD)
+                             ? t->ReadTotalTimeoutConstant
+                             : (uint64_t)t->ReadTotalTimeoutMultiplier * length + t->ReadTotalTimeoutConstant;
+        io->deadline = total ? MonotonicMilliseconds() + total : 0;
+        WakePortThread(port);
+        return Refuse(ERROR_IO_PENDING);
+    });
 }
 
 BOOL WriteFile(HANDLE handle, const void *buffer, DWORD length, LPDWORD written, LPOVERLAPPED overlapped)
 {
-    CommPort *port = LockPort(handle);
-    if (!port)
-        return FALSE;
-    if (!overlapped || (!buffer && length))
-        return Fail(port, ERROR_INVALID_PARAMETER);
-    if (port->hungUp)
-        return Fail(port, ERROR_DEVICE_NOT_CONNECTED);
-    BeginIo(overlapped);
-    DWORD sent = 0;
-    /* Straight to the device when nothing is ahead of it in the queue. */
-    while (!port->writes && sent < length) {
-        ssize_t n = write(port->fd, (const unsigned char *)buffer + sent, length - sent);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            break;
-        sent += (DWORD)n;
-    }
-    if (sent == length) {
-        CompleteIo(overlapped, 0, sent);
-        if (written)
-            *written = sent;
-        pthread_mutex_unlock(&port->lock);
-        return TRUE;
-    }
-    PendingIo *io = Enqueue(&port->writes, overlapped, (void *)buffer, length);
-    if (!io)
-        return Fail(port, ERROR_NOT_ENOUGH_MEMORY);
-    io->done = sent;
-    WakePortThread(port);
-    return Pending(port);
+    return WithPort(handle, [&](CommPort *port) {
+        if (!overlapped || (!buffer && length))
+            return Refuse(ERROR_INVALID_PARAMETER);
+        if (port->hungUp)
+            return Refuse(ERROR_DEVICE_NOT_CONNECTED);
+        BeginIo(overlapped);
+        DWORD sent = 0;
+        /* Straight to the device when nothing is ahead of it in the queue. */
+        while (!port->writes && sent < length) {
+            ssize_t n = write(port->fd, (const unsigned char *)buffer + sent, length - sent);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                break;
+            sent += (DWORD)n;
+        }
+        if (sent == length) {
+            CompleteIo(overlapped, 0, sent);
+            if (written)
+                *written = sent;
+            return TRUE;
+        }
+        PendingIo *io = Enqueue(&port->writes, overlapped, (void *)buffer, length);
+        if (!io)
+            return Refuse(ERROR_NOT_ENOUGH_MEMORY);
+        io->done = sent;
+        WakePortThread(port);
+        return Refuse(ERROR_IO_PENDING);
+    });
 }
 
 BOOL GetOverlappedResult(HANDLE handle, LPOVERLAPPED overlapped, LPDWORD transferred, BOOL wait)
 {
-    CommPort *port = LockPort(handle);
-    if (!port)
-        return FALSE;
-    while (overlapped->Internal == ERROR_IO_PENDING) {
-        if (!wait || !overlapped->hEvent)
-            return Fail(port, ERROR_IO_INCOMPLETE);
-        pthread_mutex_unlock(&port->lock);
-        WaitForSingleObject(overlapped->hEvent, INFINITE);
-        pthread_mutex_lock(&port->lock);
-    }
-    DWORD error = (DWORD)overlapped->Internal;
-    if (transferred)
-        *transferred = (DWORD)overlapped->InternalHigh;
-    pthread_mutex_unlock(&port->lock);
-    if (error) {
-        SetLastError(error);
-        return FALSE;
-    }
-    return TRUE;
+    return WithPort(handle, [&](CommPort *port) {
+        while (overlapped->Internal == ERROR_IO_PENDING) {
+            if (!wait || !overlapped->hEvent)
+                return Refuse(ERROR_IO_INCOMPLETE);
+            pthread_mutex_unlock(&port->lock);
+            WaitForSingleObject(overlapped->hEvent, INFINITE);
+            pthread_mutex_lock(&port->lock);
+        }
+        DWORD error = (DWORD)overlapped->Internal;
+        if (transferred)
+            *transferred = (DWORD)overlapped->InternalHigh;
+        return error ? Refuse(error) : TRUE;
+    });
 }
 
 BOOL PurgeComm(HANDLE handle, DWORD flags)
 {
-    CommPort *port = LockPort(handle);
-    if (!port)
-        return FALSE;
-    if (flags & PURGE_TXABORT)
-        AbortIoList(&port->writes, ERROR_OPERATION_ABORTED);
-    if (flags & PURGE_RXABORT)
-        AbortIoList(&port->reads, ERROR_OPERATION_ABORTED);
-    if (flags & PURGE_TXCLEAR)
-        tcflush(port->fd, TCOFLUSH);
-    if (flags & PURGE_RXCLEAR) {
-        tcflush(port->fd, TCIFLUSH);
-        port->inputStart = port->inputCount = 0;
-    }
-    WakePortThread(port);
-    pthread_mutex_unlock(&port->lock);
-    return TRUE;
+    return WithPort(handle, [&](CommPort *port) {
+        if (flags & PURGE_TXABORT)
+            AbortIoList(&port->writes, ERROR_OPERATION_ABORTED);
+        if (flags & PURGE_RXABORT)
+            AbortIoList(&port->reads, ERROR_OPERATION_ABORTED);
+        if (flags & PURGE_TXCLEAR)
+            tcflush(port->fd, TCOFLUSH);
+        if (flags & PURGE_RXCLEAR) {
+            tcflush(port->fd, TCIFLUSH);
+            port->inputStart = port->inputCount = 0;
+        }
+        WakePortThread(port);
+        return TRUE;
+    });
 }
 
 BOOL ClearCommError(HANDLE handle, LPDWORD errors, LPCOMSTAT status)
 {
-    CommPort *port = LockPort(handle);
-    if (!port)
-        return FALSE;
-    if (errors)
-        *errors = port->errors;
-    port->errors = 0;
-    if (status) {
-        status->flags = 0;
-        status->cbInQue = port->inputCount;
-        status->cbOutQue = 0;
-        for (PendingIo *io = port->writes; io; io = io->next)
-            status->cbOutQue += io->length - io->done;
-    }
-    pthread_mutex_unlock(&port->lock);
-    return TRUE;
+    return WithPort(handle, [&](CommPort *port) {
+        if (errors)
+            *errors = port->errors;
+        port->errors = 0;
+        if (status) {
+            status->flags = 0;
+            status->cbInQue = port->inputCount;
+            status->cbOutQue = 0;
+            for (PendingIo *io = port->writes; io; io = io->next)
+                status->cbOutQue += io->length - io->done;
+        }
+        return TRUE;
+    });
 }
 
 BOOL SetupComm(HANDLE handle, DWORD inQueue, DWORD outQueue)
 {
-    CommPort *port = LockPort(handle);
-    if (!port)
-        return FALSE;
-    if (inQueue == 0 || inQueue > 0x1000000)
-        return Fail(port, ERROR_INVALID_PARAMETER);
-    DWORD size = inQueue > port->inputCount ? inQueue : port->inputCount;
-    unsigned char *input = (unsigned char *)malloc(size);
-    if (!input)
-        return Fail(port, ERROR_NOT_ENOUGH_MEMORY);
-    DWORD count = TakeInput(port, input, port->inputCount);
-    free(port->input);
-    port->input = input;
-    port->inputSize = size;
-    port->inputStart = 0;
-    port->inputCount = count;
-    port->outputSize = outQueue;
-    WakePortThread(port);
-    pthread_mutex_unlock(&port->lock);
-    return TRUE;
+    return WithPort(handle, [&](CommPort *port) {
+        if (inQueue == 0 || inQueue > 0x1000000)
+            return Refuse(ERROR_INVALID_PARAMETER);
+        DWORD size = inQueue > port->inputCount ? inQueue : port->inputCount;
+        unsigned char *input = (unsigned char *)malloc(size);
+        if (!input)
+            return Refuse(ERROR_NOT_ENOUGH_MEMORY);
+        DWORD count = TakeInput(port, input, port->inputCount);
+        free(port->input);
+        port->input = input;
+        port->inputSize = size;
+        port->inputStart = 0;
+        port->inputCount = count;
+        port->outputSize = outQueue;
+        WakePortThread(port);
+        return TRUE;
+    });
 }
 
 BOOL GetCommTimeouts(HANDLE handle, LPCOMMTIMEOUTS timeouts)
 {
-    CommPort *port = LockPort(handle);
-    if (!port)
-        return FALSE;
-    *timeouts = port->timeouts;
-    pthread_mutex_unlock(&port->lock);
-    return TRUE;
+    return WithPort(handle, [&](CommPort *port) {
+        *timeouts = port->timeouts;
+        return TRUE;
+    });
 }
 
 BOOL SetCommTimeouts(HANDLE handle, LPCOMMTIMEOUTS timeouts)
 {
-    CommPort *port = LockPort(handle);
-    if (!port)
-        return FALSE;
-    port->timeouts = *timeouts;
-    pthread_mutex_unlock(&port->lock);
-    return TRUE;
+    return WithPort(handle, [&](CommPort *port) {
+        port->timeouts = *timeouts;
+        return TRUE;
+    });
 }
 
 BOOL GetCommProperties(HANDLE handle, LPCOMMPROP properties)
 {
-    CommPort *port = LockPort(handle);
-    if (!port)
-        return FALSE;
-    memset(properties, 0, sizeof *properties);
-    properties->wPacketLength = sizeof *properties;
-    properties->wPacketVersion = 2;
-    properties->dwServiceMask = 1;         /* SP_SERIALCOMM */
-    properties->dwMaxBaud = 0x10000000;    /* BAUD_USER: any rate the driver takes */
-    properties->dwProvSubType = 1;         /* PST_RS232 */
-    properties->dwCurrentTxQueue = port->outputSize;
-    properties->dwCurrentRxQueue = port->inputSize;
-    pthread_mutex_unlock(&port->lock);
-    return TRUE;
+    return WithPort(handle, [&](CommPort *port) {
+        memset(properties, 0, sizeof *properties);
+        properties->wPacketLength = sizeof *properties;
+        properties->wPacketVersion = 2;
+        properties->dwServiceMask = 1;         /* SP_SERIALCOMM */
+        properties->dwMaxBaud = 0x10000000;    /* BAUD_USER: any rate the driver takes */
+        properties->dwProvSubType = 1;         /* PST_RS232 */
+        properties->dwCurrentTxQueue = port->outputSize;
+        properties->dwCurrentRxQueue = port->inputSize;
+        return TRUE;
+    });
 }

@@ -18,10 +18,7 @@ HANDLE CreateEventA(LPSECURITY_ATTRIBUTES security, BOOL manualReset, BOOL initi
     event->ops = &eventOps;
     event->manualReset = manualReset ? 1 : 0;
     event->signaled = initialState ? 1 : 0;
-    HANDLE handle = InsertObject(event);
-    if (!handle)
-        free(event);
-    return handle;
+    return InsertObject(event);
 }
 
 static BOOL SetEventState(HANDLE handle, int signaled)

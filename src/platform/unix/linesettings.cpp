@@ -144,22 +144,15 @@ int ReadDcb(CommPort *port, DCB *dcb)
 
 BOOL GetCommState(HANDLE handle, LPDCB dcb)
 {
-    CommPort *port = LockPort(handle);
-    if (!port)
-        return FALSE;
-    int ok = ReadDcb(port, dcb);
-    pthread_mutex_unlock(&port->lock);
-    return ok;
+    return WithPort(handle, [&](CommPort *port) { return (BOOL)ReadDcb(port, dcb); });
 }
 
 BOOL SetCommState(HANDLE handle, LPDCB dcb)
 {
-    CommPort *port = LockPort(handle);
-    if (!port)
-        return FALSE;
-    int ok = ApplyDcb(port, dcb);
-    if (ok)
+    return WithPort(handle, [&](CommPort *port) {
+        if (!ApplyDcb(port, dcb))
+            return FALSE;
         port->dcb = *dcb; /* the event character among them */
-    pthread_mutex_unlock(&port->lock);
-    return ok;
+        return TRUE;
+    });
 }

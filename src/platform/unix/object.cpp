@@ -27,6 +27,7 @@ HANDLE InsertObject(KernelObject *object)
         KernelObject **table = (KernelObject **)realloc(objects, grown * sizeof *table);
         if (!table) {
             pthread_mutex_unlock(&kernelLock);
+            object->ops->close(object);
             SetLastError(ERROR_NOT_ENOUGH_MEMORY);
             return NULL;
         }

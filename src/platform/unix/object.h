@@ -23,7 +23,8 @@ struct KernelObject {
 
 extern pthread_mutex_t kernelLock;
 
-/* The handle of a new object, or null (ERROR_NOT_ENOUGH_MEMORY). */
+/* The handle of a new object, or null (ERROR_NOT_ENOUGH_MEMORY) once the
+ * object is closed. */
 HANDLE InsertObject(KernelObject *object);
 /* The live object of a handle, or null; kernelLock held. */
 KernelObject *LookupObject(HANDLE handle);

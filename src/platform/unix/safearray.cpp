@@ -49,12 +49,19 @@ HRESULT SafeArrayAllocData(SAFEARRAY *array)
     return S_OK;
 }
 
-HRESULT SafeArrayDestroyData(SAFEARRAY *array)
+/* Whether an array may be destroyed: not while it is locked. */
+static HRESULT MayDestroy(const SAFEARRAY *array)
 {
     if (!array)
         return E_INVALIDARG;
-    if (array->cLocks)
-        return DISP_E_ARRAYISLOCKED;
+    return array->cLocks ? DISP_E_ARRAYISLOCKED : S_OK;
+}
+
+HRESULT SafeArrayDestroyData(SAFEARRAY *array)
+{
+    HRESULT result = MayDestroy(array);
+    if (result != S_OK)
+        return result;
     if (array->pvData && (array->fFeatures & FADF_BSTR)) {
         BSTR *strings = (BSTR *)array->pvData;
         int64_t count = ElementCount(array);
@@ -68,12 +75,10 @@ HRESULT SafeArrayDestroyData(SAFEARRAY *array)
 
 HRESULT SafeArrayDestroyDescriptor(SAFEARRAY *array)
 {
-    if (!array)
-        return E_INVALIDARG;
-    if (array->cLocks)
-        return DISP_E_ARRAYISLOCKED;
-    free(DescriptorBase(array));
-    return S_OK;
+    HRESULT result = MayDestroy(array);
+    if (result == S_OK)
+        free(DescriptorBase(array));
+    return result;
 }
 
 static ULONG ElementSize(VARTYPE type)

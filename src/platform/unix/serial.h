@@ -61,6 +61,17 @@ extern const KernelObjectOps commOps;
 CommPort *LookupPort(HANDLE handle);
 /* LookupPort, and the port's lock taken when there is one. */
 CommPort *LockPort(HANDLE handle);
+/* Runs body(port) with the port's lock held and returns what it returns;
+ * FALSE for a handle that is no comm port. */
+template <typename Body> BOOL WithPort(HANDLE handle, Body body)
+{
+    CommPort *port = LockPort(handle);
+    if (!port)
+        return FALSE;
+    BOOL result = body(port);
+    pthread_mutex_unlock(&port->lock);
+    return result;
+}
 
 /* Port thread and the operations it completes; lock held unless said. */
 int StartPortThread(CommPort *port);

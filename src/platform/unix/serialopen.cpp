@@ -145,10 +145,8 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY_ATTRIB
         return INVALID_HANDLE_VALUE;
     }
     HANDLE handle = InsertObject(&port->base);
-    if (!handle) {
-        ClosePort(&port->base);
+    if (!handle)
         return INVALID_HANDLE_VALUE;
-    }
     if (port->isTty)
         StartModemWatch(port);
     return handle;

@@ -85,11 +85,7 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES security, size_t stackSize, LPTHREAD_S
         return NULL;
     }
     HANDLE handle = InsertObject(&thread->base);
-    if (!handle) {
-        CloseThread(&thread->base);
-        return NULL;
-    }
-    if (threadId)
+    if (handle && threadId)
         *threadId = __atomic_add_fetch(&lastThreadId, 1, __ATOMIC_RELAXED);
     return handle;
 }
