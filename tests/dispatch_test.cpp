@@ -31,12 +31,11 @@ std::atomic<int> calls;
 std::atomic<std::thread::id> callerThread;
 Clock::time_point firedAt;
 
-int CountCall(void *)
+void CountCall(void *)
 {
     firedAt = Clock::now();
     callerThread = std::this_thread::get_id();
     calls++;
-    return 0;
 }
 
 bool WaitFor(const std::atomic<int> &value, int expected, int milliseconds = 2000)
@@ -62,14 +61,13 @@ TEST_F(Dispatcher, TimersFireOnTheDispatchThreadOnTime)
     EXPECT_NE(callerThread.load(), std::this_thread::get_id());
 }
 
-int Reenter(int, HANDLE, void *)
+void Reenter(HANDLE, void *)
 {
     // A handler that calls back into the library, as a host callback may.
     OutputDebug("from the dispatch thread\n");
     LockEngine();
     CreateTimer(nullptr, 0, CountCall);
     UnlockEngine();
-    return 1;
 }
 
 TEST_F(Dispatcher, HandlersMayCallBackIntoTheLibrary)
@@ -87,10 +85,9 @@ TEST_F(Dispatcher, HandlersMayCallBackIntoTheLibrary)
 }
 
 std::atomic<int> staleCalls;
-int CountStale(int, HANDLE, void *)
+void CountStale(HANDLE, void *)
 {
     staleCalls++;
-    return 1;
 }
 
 TEST_F(Dispatcher, AnEntryRemovedDuringTheWaitIsNeverCalled)

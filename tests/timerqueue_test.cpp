@@ -11,10 +11,9 @@ DWORD fakeNow;
 DWORD WINAPI FakeTicks(void) { return fakeNow; }
 
 std::vector<int> fired;
-int Record(void *context)
+void Record(void *context)
 {
     fired.push_back(static_cast<int>(reinterpret_cast<intptr_t>(context)));
-    return 0;
 }
 void *Tag(int n) { return reinterpret_cast<void *>(static_cast<intptr_t>(n)); }
 
@@ -141,10 +140,9 @@ TEST_F(TimerQueue, ACallbackMayArmItsSuccessor)
 {
     static int rounds;
     rounds = 0;
-    static TimerCallback again = [](void *) -> int {
+    static TimerCallback again = [](void *) {
         if (++rounds < 3)
             CreateTimer(nullptr, 0, again);
-        return 0;
     };
     CreateTimer(nullptr, 5, again);
     fakeNow += 5;

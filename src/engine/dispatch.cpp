@@ -27,13 +27,11 @@ static void Stopping(void)
         dispatchHooks->stopping();
 }
 
-static int CommandEventHandler(int code, HANDLE handle, void *context)
+static void CommandEventHandler(HANDLE handle, void *context)
 {
-    (void)code;
     (void)handle;
     (void)context;
     ErrorLog("Command Event\n");
-    return 1;
 }
 
 DWORD WaitAndDispatch(DWORD timeout)
@@ -54,7 +52,7 @@ DWORD WaitAndDispatch(DWORD timeout)
      * is still the one that was signalled. */
     LockEngine();
     if (IsWaitEntryLive(waiting.handles[index], &waiting.entries[index]))
-        waiting.entries[index].callback(0, waiting.handles[index], waiting.entries[index].context);
+        waiting.entries[index].callback(waiting.handles[index], waiting.entries[index].context);
     UnlockEngine();
     return index;
 }

@@ -8,7 +8,7 @@
 
 #include "../platform/platform.h"
 
-typedef int (*TimerCallback)(void *context);
+typedef void (*TimerCallback)(void *context);
 typedef DWORD(WINAPI *TickSource)(void);
 
 void InitTimerQueue(void);

@@ -4,7 +4,7 @@
 
 #include "../platform/platform.h"
 
-typedef int (*WaitCallback)(int code, HANDLE handle, void *context);
+typedef void (*WaitCallback)(HANDLE handle, void *context);
 
 struct WaitEntry {
     void *context;

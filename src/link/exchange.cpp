@@ -58,7 +58,7 @@ int RetryOrAbort(PortSession *session)
     return 1;
 }
 
-int AckTimeout(void *context)
+void AckTimeout(void *context)
 {
     PortSession *session = (PortSession *)context;
     session->ackTimer = NULL;
@@ -66,7 +66,6 @@ int AckTimeout(void *context)
     DispatchByObjective(session, DispatchTimedOut, NULL, 0);
     if (IsLiveSession(session))
         RetryOrAbort(session);
-    return 1;
 }
 
 enum { ObjectiveCount = ObjectiveTrackDownload + 1 };

@@ -118,12 +118,11 @@ void ProductHandler(PortSession *session, int code, const unsigned char *data, i
     }
 }
 
-int ProductTimeout(void *context)
+void ProductTimeout(void *context)
 {
     PortSession *session = (PortSession *)context;
     session->modeTimer = NULL;
     ProductHandler(session, DispatchAborted, NULL, 0);
-    return 1;
 }
 
 const ProtocolCaps *FindProductCaps(uint16_t productId, uint16_t softwareVersion)

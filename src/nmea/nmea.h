@@ -13,7 +13,7 @@ enum { SentenceLimit = 521, FirstFieldLimit = 27, SilenceMs = 3000 };
 void NmeaReceive(PortSession *session, const unsigned char *bytes, int count);
 /* Reports line errors to the host's NMEA callback. */
 void NmeaLineError(PortSession *session, DWORD errors);
-int NmeaSilenceTimer(void *session);
+void NmeaSilenceTimer(void *session);
 void DispatchNmeaSentence(PortSession *session, const char *text);
 
 /* The talker (one or two characters) and the first field (at most 27) of a

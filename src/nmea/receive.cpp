@@ -98,19 +98,18 @@ void DispatchNmeaSentence(PortSession *session, const char *text)
         ArmSilenceTimer(session, session->nmeaTimeout);
 }
 
-int NmeaSilenceTimer(void *context)
+void NmeaSilenceTimer(void *context)
 {
     PortSession *session = (PortSession *)context;
     session->modeTimer = NULL;
     PurgeComm(session->portHandle, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
     if (!session->hostCallback)
-        return 0;
+        return;
     BSTR none = NULL;
     uint32_t operation = session->operation;
     int16_t again = CallNmeaCallback(session, HalvexNmeaSilence, 0, &none);
     if (again && OperationContinues(session, operation))
         ArmSilenceTimer(session, SilenceMs);
-    return again;
 }
 
 void NmeaLineError(PortSession *session, DWORD errors)

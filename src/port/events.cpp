@@ -85,35 +85,29 @@ int HandleCommEvents(PortSession *session, DWORD mask)
     return 1;
 }
 
-int IoCompletedHandler(int code, HANDLE handle, void *context)
+void IoCompletedHandler(HANDLE handle, void *context)
 {
     (void)handle;
     PortSession *session = (PortSession *)context;
-    if (code == 128) {
-        ErrorLog("IoCompletedEvent abandoned\n");
-        return 1;
-    }
     DWORD count;
     if (!GetOverlappedResult(session->portHandle, &session->waitOverlapped, &count, FALSE)) {
         DWORD error = GetLastError();
         if (error == ERROR_IO_INCOMPLETE)
-            return 1;
+            return;
         /* The device went away. Left alone the signalled event would bring
          * us back here on every pass. */
         ErrorLog("GetOverlappedResults() failed: %d\n", (int)error);
         LoseSession(session);
-        return -1;
+        return;
     }
     ErrorLog("IoCompletedEvent object %d\n", (int)count);
     HandleCommEvents(session, session->eventMask);
     if (!IsLiveSession(session))
-        return 1;
+        return;
     if (!InitiateCommWait(session)) {
         ErrorLog("InitiateCommWait() failure\n");
         LoseSession(session);
-        return -1;
     }
-    return 1;
 }
 
 static void RouteReceived(PortSession *session, unsigned char *bytes, DWORD count)
@@ -122,14 +116,10 @@ static void RouteReceived(PortSession *session, unsigned char *bytes, DWORD coun
         session->mode->receive(session, bytes, (int)count);
 }
 
-int ReadCompletedHandler(int code, HANDLE handle, void *context)
+void ReadCompletedHandler(HANDLE handle, void *context)
 {
     (void)handle;
     PortSession *session = (PortSession *)context;
-    if (code == 128) {
-        ErrorLog("ReadCompletedEvent abandoned\n");
-        return 1;
-    }
     DWORD count = 0;
     if (GetOverlappedResult(session->portHandle, &session->readOverlapped, &count, FALSE)) {
         ErrorLog("ReadCompletedEvent object %d\n", (int)count);
@@ -142,9 +132,9 @@ int ReadCompletedHandler(int code, HANDLE handle, void *context)
 #pragma GCC diagnostic pop
         RouteReceived(session, session->readBuffer, count);
         if (!IsLiveSession(session))
-            return 1;
+            return;
     } else if (GetLastError() == ERROR_IO_INCOMPLETE) {
-        return 1;
+        return;
     } else {
         ErrorLog("GetOverlappedResults() failed: %d\n", (int)GetLastError());
     }
@@ -157,19 +147,13 @@ int ReadCompletedHandler(int code, HANDLE handle, void *context)
         session->readAgain = 0;
         StartRead(session);
     }
-    return 1;
 }
 
-int SendCompletedHandler(int code, HANDLE handle, void *context)
+void SendCompletedHandler(HANDLE handle, void *context)
 {
     (void)handle;
     PortSession *session = (PortSession *)context;
-    if (code == 128) {
-        ErrorLog("SendCompletedEvent abandoned\n");
-        return 1;
-    }
     ResetEvent(session->sendCompletedEvent);
     ErrorLog("SendCompletedEvent object\n");
     ReapWrites(session, 0);
-    return 1;
 }

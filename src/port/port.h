@@ -20,8 +20,8 @@ void ReapWrites(PortSession *session, int all);
 
 int InitiateCommWait(PortSession *session);
 int HandleCommEvents(PortSession *session, DWORD mask);
-int IoCompletedHandler(int code, HANDLE handle, void *session);
-int SendCompletedHandler(int code, HANDLE handle, void *session);
-int ReadCompletedHandler(int code, HANDLE handle, void *session);
+void IoCompletedHandler(HANDLE handle, void *session);
+void SendCompletedHandler(HANDLE handle, void *session);
+void ReadCompletedHandler(HANDLE handle, void *session);
 
 #endif

@@ -57,13 +57,12 @@ int32_t TransferExport(PortSession *session, int objective, const ObjectiveEntry
  * (the first send and every retransmission) is taken to be gone. */
 enum { DownloadSilenceMs = AckTimeoutMs * (Retransmissions + 1) };
 
-static int DownloadStalled(void *context)
+static void DownloadStalled(void *context)
 {
     PortSession *session = (PortSession *)context;
     session->modeTimer = NULL;
     ErrorLog("Nothing received for %d ms: download given up\n", DownloadSilenceMs);
     DispatchByObjective(session, DispatchAborted, NULL, 0);
-    return 1;
 }
 
 int NoteDownloadProgress(PortSession *session, int code, const unsigned char *data, int length)
