@@ -96,6 +96,23 @@ int NoteDownloadProgress(PortSession *session, int code, const unsigned char *da
     return 0;
 }
 
+void DownloadStep(PortSession *session, int code, const unsigned char *data, int length, const DownloadKind *kind)
+{
+    if (!NoteDownloadProgress(session, code, data, length))
+        return;
+    if (code == DispatchAborted) {
+        kind->fail(session);
+    } else if (code == PacketXferComplete + DispatchPacket) {
+        uint32_t operation = session->operation;
+        if (kind->finish(session)) {
+            EndTransfer(session, operation);
+            ErrorLog("Xfer complete=%d\n", ReadField<uint16_t>(data, length, 0));
+        }
+    } else if (code >= DispatchPacket && !kind->take(session, code - DispatchPacket, data, length)) {
+        kind->fail(session);
+    }
+}
+
 int RepeatsToKeep(const PortSession *session, int received, int repeats)
 {
     if (session->recordsAnnounced < 0)

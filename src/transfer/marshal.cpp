@@ -39,6 +39,16 @@ void TextFieldFromBstr(char *field, size_t size, BSTR b)
     free(text);
 }
 
+void WaypointsFromHost(WaypointRecord *records, const HostWaypoint *elements, uint32_t count)
+{
+    for (uint32_t i = 0; i < count; i++) {
+        TextFieldFromBstr(records[i].ident, sizeof records[i].ident, elements[i].ident);
+        records[i].latitude = elements[i].latitude;
+        records[i].longitude = elements[i].longitude;
+        TextFieldFromBstr(records[i].comment, sizeof records[i].comment, elements[i].comment);
+    }
+}
+
 static void DestroyHostArray(SAFEARRAY **handle)
 {
     SafeArrayDestroyData(*handle);
@@ -117,26 +127,19 @@ void BuildRouteArrays(SAFEARRAY **routes, SAFEARRAY **waypoints, const RouteList
     }
 }
 
-void FreeWaypointArray(SAFEARRAY **handle)
+/* Frees the two strings of every element, then the array. */
+template <typename Element> static void FreeHostArray(SAFEARRAY **handle, BSTR Element::*first, BSTR Element::*second)
 {
     if (!*handle)
         return;
-    HostWaypoint *elements = (HostWaypoint *)(*handle)->pvData;
+    Element *elements = (Element *)(*handle)->pvData;
     for (ULONG i = 0; i < (*handle)->rgsabound[0].cElements; i++) {
-        SysFreeString(elements[i].ident);
-        SysFreeString(elements[i].comment);
+        SysFreeString(elements[i].*first);
+        SysFreeString(elements[i].*second);
     }
     DestroyHostArray(handle);
 }
 
-void FreeRouteArray(SAFEARRAY **handle)
-{
-    if (!*handle)
-        return;
-    HostRoute *elements = (HostRoute *)(*handle)->pvData;
-    for (ULONG i = 0; i < (*handle)->rgsabound[0].cElements; i++) {
-        SysFreeString(elements[i].comment);
-        SysFreeString(elements[i].ident);
-    }
-    DestroyHostArray(handle);
-}
+void FreeWaypointArray(SAFEARRAY **handle) { FreeHostArray(handle, &HostWaypoint::ident, &HostWaypoint::comment); }
+
+void FreeRouteArray(SAFEARRAY **handle) { FreeHostArray(handle, &HostRoute::comment, &HostRoute::ident); }

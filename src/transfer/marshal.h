@@ -15,8 +15,23 @@ void PadDeviceText(char *dst, const char *src, int width);
  * data missing for counted elements, a size that overflows). A null array
  * is empty. */
 int HostArrayElements(SAFEARRAY **reference, size_t elementSize, void **data, uint32_t *count);
+/* A new list (NewList) with a zeroed record for each element of a host
+ * array, and the elements; null when the array cannot be read safely or
+ * memory ran out. */
+template <typename Element, typename List, typename Record>
+List *ListForHostArray(SAFEARRAY **array, const Element **elements, Record *List::*records, int32_t List::*counted)
+{
+    void *data;
+    uint32_t count;
+    if (!HostArrayElements(array, sizeof(Element), &data, &count))
+        return NULL;
+    *elements = (const Element *)data;
+    return NewList(records, counted, count);
+}
 /* Copies a host string into a field, cut to fit; a null string leaves it. */
 void TextFieldFromBstr(char *field, size_t size, BSTR b);
+/* The host's waypoints as the library's records, texts cut to their fields. */
+void WaypointsFromHost(WaypointRecord *records, const HostWaypoint *elements, uint32_t count);
 
 void AllocWaypointArray(SAFEARRAY **handle, int count);
 void BuildWaypointArray(SAFEARRAY **handle, const RouteRecord *work);

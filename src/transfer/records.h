@@ -75,6 +75,23 @@ template <typename Record> Record *AppendRecord(Record **array, int32_t *count)
     return record;
 }
 
+/* A new zeroed record that owns a zeroed array of count records (room for
+ * one at least) and counts them; null when memory ran out. */
+template <typename List, typename Record>
+List *NewList(Record *List::*records, int32_t List::*counted, uint32_t count)
+{
+    List *list = (List *)calloc(1, sizeof(List));
+    Record *array = (Record *)calloc(count ? count : 1, sizeof(Record));
+    if (!list || !array) {
+        free(list);
+        free(array);
+        return NULL;
+    }
+    list->*records = array;
+    list->*counted = (int32_t)count;
+    return list;
+}
+
 void FreeRouteRecord(RouteRecord *route); /* its waypoints and itself */
 void FreeRouteList(RouteList *list);      /* every route's waypoints, then the list */
 void FreeTrackList(TrackList *list);

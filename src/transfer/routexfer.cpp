@@ -119,17 +119,11 @@ static RouteList *ReadHostRoutes(SAFEARRAY **routeArray, SAFEARRAY **waypointArr
     if (records > 0xFFFF)
         return NULL; /* more than packet 27 can announce */
 
-    RouteList *list = (RouteList *)calloc(1, sizeof *list);
-    RouteRecord *routeRecords = (RouteRecord *)calloc(routeCount ? routeCount : 1, sizeof *routeRecords);
-    if (!list || !routeRecords) {
-        free(list);
-        free(routeRecords);
+    RouteList *list = NewList(&RouteList::routes, &RouteList::routeCount, routeCount);
+    if (!list)
         return NULL;
-    }
-    list->routes = routeRecords;
-    list->routeCount = (int32_t)routeCount;
     for (uint32_t i = 0; i < routeCount; i++) {
-        RouteRecord *route = &routeRecords[i];
+        RouteRecord *route = &list->routes[i];
         uint16_t count = (uint16_t)routes[i].waypointCount;
         route->waypoints = (WaypointRecord *)calloc(count ? count : 1, sizeof *route->waypoints);
         if (!route->waypoints) {
@@ -140,18 +134,17 @@ static RouteList *ReadHostRoutes(SAFEARRAY **routeArray, SAFEARRAY **waypointArr
         TextFieldFromBstr(route->comment, sizeof route->comment, routes[i].comment);
         TextFieldFromBstr(route->ident, sizeof route->ident, routes[i].ident);
         route->waypointCount = count;
-        for (uint16_t j = 0; j < count; j++) {
-            const HostWaypoint *from = &waypoints[routes[i].firstWaypoint + j];
-            WaypointRecord *to = &route->waypoints[j];
-            TextFieldFromBstr(to->ident, sizeof to->ident, from->ident);
-            to->latitude = from->latitude;
-            to->longitude = from->longitude;
-            TextFieldFromBstr(to->comment, sizeof to->comment, from->comment);
-        }
+        if (count) /* else firstWaypoint may point anywhere */
+            WaypointsFromHost(route->waypoints, &waypoints[routes[i].firstWaypoint], count);
         list->totalWaypoints += count;
     }
     return list;
 }
+
+static void ReleaseRouteList(PortSession *session) { FreeRouteList((RouteList *)session->transferData); }
+
+static const ObjectiveEntry RouteUploadEntry = {RouteUploadStep, ReleaseRouteList};
+static const ObjectiveEntry RouteDownloadEntry = {RouteDownloadStep, ReleaseRouteList};
 
 /* Headers, waypoints and links: what the records packet announces. */
 static uint32_t RecordsOnWire(const PortSession *session, const RouteList *list)
@@ -302,54 +295,47 @@ static int SettleRouteRepeats(PortSession *session, RouteList *list)
     return !RecordsMissing(session, list->routeCount + list->totalWaypoints + list->links);
 }
 
-void RouteDownloadStep(PortSession *session, int code, const unsigned char *data, int length)
+static int TakeRoutePacket(PortSession *session, int packetId, const unsigned char *data, int length)
 {
     RouteList *list = (RouteList *)session->transferData;
-    if (!NoteDownloadProgress(session, code, data, length))
-        return;
-    switch (code) {
-    case PacketRouteHeader + DispatchPacket:
-        if (!AddRoute(session, list, data, length))
-            FailDownload(session); /* a record we cannot keep is not dropped quietly */
-        break;
-    case PacketRouteWaypoint + DispatchPacket:
-        if (!AddRouteWaypoint(session, list, data, length))
-            FailDownload(session);
-        break;
-    case PacketRouteLink + DispatchPacket:
+    switch (packetId) {
+    case PacketRouteHeader:
+        return AddRoute(session, list, data, length);
+    case PacketRouteWaypoint:
+        return AddRouteWaypoint(session, list, data, length);
+    case PacketRouteLink:
         /* Links between route waypoints count as records; one sent again
          * (a waypoint always comes between two real ones) does not. */
         list->links += !session->packetRepeated;
-        break;
-    case PacketXferComplete + DispatchPacket: {
-        if (!SettleRouteRepeats(session, list)) {
-            FailDownload(session);
-            break;
-        }
-        SAFEARRAY *routes = NULL, *waypoints = NULL;
-        BuildRouteArrays(&routes, &waypoints, list);
-        FreeRouteList(list);
-        session->transferData = NULL;
-        uint32_t operation = session->operation;
-        CallDownloadCallback(session, HalvexTransferDone, HalvexDownloadEnd, &routes, &waypoints);
-        FreeRouteArray(&routes);
-        FreeWaypointArray(&waypoints);
-        EndTransfer(session, operation);
-        ErrorLog("Xfer complete=%d\n", ReadField<uint16_t>(data, length, 0));
-        break;
-    }
-    case DispatchAborted:
-        FailDownload(session);
-        break;
+        return 1;
     default:
-        break;
+        return 1;
     }
 }
 
-static void ReleaseRouteList(PortSession *session) { FreeRouteList((RouteList *)session->transferData); }
+static int FinishRoutes(PortSession *session)
+{
+    RouteList *list = (RouteList *)session->transferData;
+    if (!SettleRouteRepeats(session, list)) {
+        FailDownload(session);
+        return 0;
+    }
+    SAFEARRAY *routes = NULL, *waypoints = NULL;
+    BuildRouteArrays(&routes, &waypoints, list);
+    FreeRouteList(list);
+    session->transferData = NULL;
+    CallDownloadCallback(session, HalvexTransferDone, HalvexDownloadEnd, &routes, &waypoints);
+    FreeRouteArray(&routes);
+    FreeWaypointArray(&waypoints);
+    return 1;
+}
 
-static const ObjectiveEntry RouteUploadEntry = {RouteUploadStep, ReleaseRouteList};
-static const ObjectiveEntry RouteDownloadEntry = {RouteDownloadStep, ReleaseRouteList};
+static const DownloadKind RouteDownload = {TakeRoutePacket, FinishRoutes, FailDownload};
+
+void RouteDownloadStep(PortSession *session, int code, const unsigned char *data, int length)
+{
+    DownloadStep(session, code, data, length, &RouteDownload);
+}
 
 struct HostRoutes {
     SAFEARRAY **routes, **waypoints;

@@ -96,28 +96,22 @@ static int EncodeTrackPoint(PortSession *session, const TrackPointRecord *point)
  * newTrack fields say. Null when the array cannot be read safely. */
 static TrackList *ReadHostTrack(SAFEARRAY **array)
 {
-    void *data;
-    uint32_t count;
-    if (!HostArrayElements(array, sizeof(HostTrackPoint), &data, &count))
-        return NULL;
-    TrackList *list = (TrackList *)calloc(1, sizeof *list);
-    TrackPointRecord *points = (TrackPointRecord *)calloc(count ? count : 1, sizeof *points);
-    if (!list || !points) {
-        free(list);
-        free(points);
-        return NULL;
+    const HostTrackPoint *elements;
+    TrackList *list = ListForHostArray(array, &elements, &TrackList::points, &TrackList::pointCount);
+    for (int32_t i = 0; list && i < list->pointCount; i++) {
+        TrackPointRecord *point = &list->points[i];
+        point->time = elements[i].time;
+        point->latitude = elements[i].latitude;
+        point->longitude = elements[i].longitude;
+        point->newTrack = i == 0;
     }
-    const HostTrackPoint *elements = (const HostTrackPoint *)data;
-    for (uint32_t i = 0; i < count; i++) {
-        points[i].time = elements[i].time;
-        points[i].latitude = elements[i].latitude;
-        points[i].longitude = elements[i].longitude;
-        points[i].newTrack = i == 0;
-    }
-    list->pointCount = (int32_t)count;
-    list->points = points;
     return list;
 }
+
+static void ReleaseTrackList(PortSession *session) { FreeTrackList((TrackList *)session->transferData); }
+
+static const ObjectiveEntry TrackUploadEntry = {TrackUploadStep, ReleaseTrackList};
+static const ObjectiveEntry TrackDownloadEntry = {TrackDownloadStep, ReleaseTrackList};
 
 static const char TrackUploadFailed[] = "Track upload request failed\n";
 
@@ -159,15 +153,14 @@ static int16_t CallDownloadCallback(PortSession *session, int32_t value, HostTra
     return callback ? callback(0, value, point) : 1;
 }
 
-static void EndDownload(PortSession *session)
+/* The end of the points, whether all came or not. */
+static void HandOnEnd(PortSession *session)
 {
     DisarmTimer(&session->modeTimer);
     ReleaseObjectiveRecord(session);
     HostTrackPoint none;
     memset(&none, 0, sizeof none);
-    uint32_t operation = session->operation;
     CallDownloadCallback(session, HalvexDownloadEnd, &none);
-    EndTransfer(session, operation);
 }
 
 /* Hands a point to the host; 0 when the host stopped the download (or left
@@ -236,45 +229,45 @@ static int TakeHeldRepeats(PortSession *session)
     return 1;
 }
 
+static int TakeTrackPacket(PortSession *session, int packetId, const unsigned char *data, int length)
+{
+    if (packetId == PacketTrackPoint) {
+        TakePoint(session, data, length);
+    } else if (packetId == PacketTrackHeader && !session->packetRepeated) {
+        /* A header counts as a record and starts a track at the next
+         * point; one sent again because our ACK was lost changes nothing. */
+        TrackList *last = (TrackList *)session->transferData;
+        session->recordsTaken++;
+        last->headers++;
+        last->startsTrack = 1;
+    }
+    return 1;
+}
+
+static int FinishTrack(PortSession *session)
+{
+    if (!TakeHeldRepeats(session))
+        return 0;
+    HandOnEnd(session);
+    return 1;
+}
+
+static void FailTrack(PortSession *session)
+{
+    ErrorLog("Track download request failed\n");
+    uint32_t operation = session->operation;
+    HandOnEnd(session);
+    EndTransfer(session, operation);
+}
+
+static const DownloadKind TrackDownload = {TakeTrackPacket, FinishTrack, FailTrack};
+
 void TrackDownloadStep(PortSession *session, int code, const unsigned char *data, int length)
 {
     if (code == PacketRecords + DispatchPacket && !session->packetRepeated)
         session->recordCount = ReadField<uint16_t>(data, length, 0);
-    if (!NoteDownloadProgress(session, code, data, length))
-        return;
-    switch (code) {
-    case PacketTrackPoint + DispatchPacket:
-        TakePoint(session, data, length);
-        break;
-    case PacketTrackHeader + DispatchPacket:
-        /* A header counts as a record and starts a track at the next
-         * point; one sent again because our ACK was lost changes nothing. */
-        if (!session->packetRepeated) {
-            TrackList *last = (TrackList *)session->transferData;
-            session->recordsTaken++;
-            last->headers++;
-            last->startsTrack = 1;
-        }
-        break;
-    case PacketXferComplete + DispatchPacket:
-        if (!TakeHeldRepeats(session))
-            break;
-        EndDownload(session);
-        ErrorLog("Xfer complete=%d\n", ReadField<uint16_t>(data, length, 0));
-        break;
-    case DispatchAborted:
-        ErrorLog("Track download request failed\n");
-        EndDownload(session);
-        break;
-    default:
-        break;
-    }
+    DownloadStep(session, code, data, length, &TrackDownload);
 }
-
-static void ReleaseTrackList(PortSession *session) { FreeTrackList((TrackList *)session->transferData); }
-
-static const ObjectiveEntry TrackUploadEntry = {TrackUploadStep, ReleaseTrackList};
-static const ObjectiveEntry TrackDownloadEntry = {TrackDownloadStep, ReleaseTrackList};
 
 static void *PrepareUpload(PortSession *session, const void *host, uint16_t *word)
 {
@@ -292,15 +285,10 @@ static void *PrepareUpload(PortSession *session, const void *host, uint16_t *wor
 static void *PrepareDownload(PortSession *, const void *, uint16_t *word)
 {
     *word = CommandTransferTracks;
-    TrackList *last = (TrackList *)calloc(1, sizeof *last);
-    TrackPointRecord *point = (TrackPointRecord *)calloc(1, sizeof *point);
-    if (last && point) {
-        last->points = point;
-        return last;
-    }
-    free(last);
-    free(point);
-    return NULL;
+    TrackList *last = NewList(&TrackList::points, &TrackList::pointCount, 1);
+    if (last)
+        last->pointCount = 0; /* no point handed on yet */
+    return last;
 }
 
 int32_t HALVEX_CALL HalvexUploadTrackInit(PortSession *session, SAFEARRAY **points, HalvexUploadCallback *callback)

@@ -35,6 +35,21 @@ int32_t TransferExport(PortSession *session, int objective, const ObjectiveEntry
  * (logged here) sets the count announced. 0 when the code was a records
  * packet or a stale transfer complete and nothing is left to do with it. */
 int NoteDownloadProgress(PortSession *session, int code, const unsigned char *data, int length);
+/* How a download takes its records and ends. */
+struct DownloadKind {
+    /* Takes a data packet of the download; 0 when its record could not be
+     * kept. Packets of other kinds are passed over. */
+    int (*take)(PortSession *session, int packetId, const unsigned char *data, int length);
+    /* On the transfer complete, hands the records to the host; 0 when the
+     * download failed instead, or the host stopped it. */
+    int (*finish)(PortSession *session);
+    /* Ends the download with its failure report. */
+    void (*fail)(PortSession *session);
+};
+/* A download's handler: its progress noted, data packets taken, the end
+ * logged with the count the transfer complete gives; an abort, or a record
+ * that could not be kept (never dropped quietly), fails the download. */
+void DownloadStep(PortSession *session, int code, const unsigned char *data, int length, const DownloadKind *kind);
 /* Of the repeats of a download (packets equal to the one before, most often
  * sent again because our ACK was lost), how many the announced count says
  * are real records: received counts every packet taken, repeats included. */

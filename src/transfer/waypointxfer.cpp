@@ -13,28 +13,17 @@
  * be read safely or memory ran out. */
 static RouteRecord *ReadHostWaypoints(SAFEARRAY **array)
 {
-    void *data;
-    uint32_t count;
-    if (!HostArrayElements(array, sizeof(HostWaypoint), &data, &count))
-        return NULL;
-    RouteRecord *work = (RouteRecord *)calloc(1, sizeof *work);
-    WaypointRecord *records = (WaypointRecord *)calloc(count ? count : 1, sizeof *records);
-    if (!work || !records) {
-        free(work);
-        free(records);
-        return NULL;
-    }
-    const HostWaypoint *elements = (const HostWaypoint *)data;
-    for (uint32_t i = 0; i < count; i++) {
-        TextFieldFromBstr(records[i].ident, sizeof records[i].ident, elements[i].ident);
-        records[i].latitude = elements[i].latitude;
-        records[i].longitude = elements[i].longitude;
-        TextFieldFromBstr(records[i].comment, sizeof records[i].comment, elements[i].comment);
-    }
-    work->waypointCount = (int32_t)count;
-    work->waypoints = records;
+    const HostWaypoint *elements;
+    RouteRecord *work = ListForHostArray(array, &elements, &RouteRecord::waypoints, &RouteRecord::waypointCount);
+    if (work)
+        WaypointsFromHost(work->waypoints, elements, (uint32_t)work->waypointCount);
     return work;
 }
+
+static void ReleaseRouteRecord(PortSession *session) { FreeRouteRecord((RouteRecord *)session->transferData); }
+
+static const ObjectiveEntry WaypointUploadEntry = {WaypointUploadStep, ReleaseRouteRecord};
+static const ObjectiveEntry WaypointDownloadEntry = {WaypointDownloadStep, ReleaseRouteRecord};
 
 static const char WaypointUploadFailed[] = "Way point upload request failed\n";
 
@@ -94,53 +83,44 @@ static void FailDownload(PortSession *session)
     EndTransfer(session, operation);
 }
 
-void WaypointDownloadStep(PortSession *session, int code, const unsigned char *data, int length)
+static int TakeWaypoint(PortSession *session, int packetId, const unsigned char *data, int length)
 {
+    if (packetId != PacketWaypoint)
+        return 1;
     RouteRecord *work = (RouteRecord *)session->transferData;
-    if (!NoteDownloadProgress(session, code, data, length))
-        return;
-    switch (code) {
-    case PacketWaypoint + DispatchPacket: {
-        WaypointRecord *record = work ? AppendRecord(&work->waypoints, &work->waypointCount) : NULL;
-        if (!record) {
-            FailDownload(session); /* a record we cannot keep is not dropped quietly */
-            break;
-        }
-        DecodeWaypoint(session, data, length, record);
-        record->repeated = session->packetRepeated;
-        LogWaypoint(record);
-        break;
-    }
-    case PacketXferComplete + DispatchPacket: {
-        uint32_t operation = session->operation;
-        if (work && !SettleWaypointRepeats(session, work)) {
-            FailDownload(session);
-            break;
-        }
-        if (work) {
-            SAFEARRAY *array = NULL;
-            BuildWaypointArray(&array, work);
-            FreeRouteRecord(work);
-            session->transferData = NULL;
-            CallDownloadCallback(session, &array);
-            FreeWaypointArray(&array);
-        }
-        EndTransfer(session, operation);
-        ErrorLog("Xfer complete=%d\n", ReadField<uint16_t>(data, length, 0));
-        break;
-    }
-    case DispatchAborted:
-        FailDownload(session);
-        break;
-    default:
-        break;
-    }
+    WaypointRecord *record = work ? AppendRecord(&work->waypoints, &work->waypointCount) : NULL;
+    if (!record)
+        return 0;
+    DecodeWaypoint(session, data, length, record);
+    record->repeated = session->packetRepeated;
+    LogWaypoint(record);
+    return 1;
 }
 
-static void ReleaseRouteRecord(PortSession *session) { FreeRouteRecord((RouteRecord *)session->transferData); }
+static int FinishWaypoints(PortSession *session)
+{
+    RouteRecord *work = (RouteRecord *)session->transferData;
+    if (work && !SettleWaypointRepeats(session, work)) {
+        FailDownload(session);
+        return 0;
+    }
+    if (work) {
+        SAFEARRAY *array = NULL;
+        BuildWaypointArray(&array, work);
+        FreeRouteRecord(work);
+        session->transferData = NULL;
+        CallDownloadCallback(session, &array);
+        FreeWaypointArray(&array);
+    }
+    return 1;
+}
 
-static const ObjectiveEntry WaypointUploadEntry = {WaypointUploadStep, ReleaseRouteRecord};
-static const ObjectiveEntry WaypointDownloadEntry = {WaypointDownloadStep, ReleaseRouteRecord};
+static const DownloadKind WaypointDownload = {TakeWaypoint, FinishWaypoints, FailDownload};
+
+void WaypointDownloadStep(PortSession *session, int code, const unsigned char *data, int length)
+{
+    DownloadStep(session, code, data, length, &WaypointDownload);
+}
 
 static void *PrepareUpload(PortSession *, const void *host, uint16_t *word)
 {
