@@ -13,6 +13,8 @@
 
 namespace halvex {
 
+struct Rendezvous;
+
 struct Product {
     int id = 0;
     int version = 0; // hundredths
@@ -59,6 +61,17 @@ public:
 
 private:
     void Identified();
+    // Identifies the receiver if need be, starts the transfer and waits
+    // for it; a refusal ends the command.
+    void RunTransfer(const std::string &what, const std::function<int32_t()> &start,
+                     const std::function<void()> &tick = nullptr);
+    // A download by its export, and what its callback collected.
+    template <typename Init, typename Callback, typename Result>
+    Result Download(const std::string &what, Init init, Callback callback, Result Rendezvous::*collected,
+                    const std::function<void()> &tick);
+    // An upload by its export of the items as host records (Element).
+    template <typename Element, typename Item, typename Init>
+    void Upload(const std::string &what, const std::vector<Item> &items, const std::string &records, Init init);
     [[noreturn]] void NoAnswer(const std::string &what);
     // Waits for the transfer under way; a failure, a lost line or --timeout
     // running out ends the command.

@@ -111,6 +111,7 @@ public:
     Stats Statistics() const;
 
 private:
+    static constexpr std::size_t kTalkAhead = 4096; // sentences queued ahead of the line
     struct Outgoing {
         Packet packet;
         bool needsAck;

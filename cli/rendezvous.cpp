@@ -1,0 +1,132 @@
+#include "rendezvous.h"
+
+#include <chrono>
+
+#include "hostrecords.h"
+
+namespace halvex {
+
+Rendezvous rendezvous;
+
+namespace {
+
+void Finish(int status, int value)
+{
+    std::lock_guard<std::mutex> hold(rendezvous.lock);
+    rendezvous.status = status;
+    rendezvous.value = value;
+    rendezvous.done = true;
+    rendezvous.changed.notify_all();
+}
+
+} // namespace
+
+void HALVEX_CALL OnProduct(int32_t code, int32_t value, HostProductInfo *info)
+{
+    if (code == HalvexProductLineError)
+        return; // the request goes on
+    if (code == HalvexProductIdentified) {
+        std::lock_guard<std::mutex> hold(rendezvous.lock);
+        rendezvous.product = {static_cast<uint16_t>(info->productId), info->softwareVersion, Text(info->description)};
+    }
+    Finish(code, value);
+}
+
+void HALVEX_CALL OnUpload(int32_t status, int32_t) { Finish(status, 0); }
+
+void HALVEX_CALL OnWaypoints(int32_t, int32_t, SAFEARRAY **array)
+{
+    {
+        std::lock_guard<std::mutex> hold(rendezvous.lock);
+        if (*array)
+            rendezvous.waypoints = ReadWaypoints(static_cast<HostWaypoint *>((*array)->pvData),
+                                                 (*array)->rgsabound[0].cElements);
+    }
+    Finish(*array ? HalvexTransferDone : HalvexUploadAborted, 0); // a null array is the failure report
+}
+
+void HALVEX_CALL OnRoutes(int32_t status, int32_t, SAFEARRAY **routes, SAFEARRAY **waypoints)
+{
+    if (*routes && *waypoints) {
+        std::lock_guard<std::mutex> hold(rendezvous.lock);
+        rendezvous.routes = ReadRoutes(*routes, *waypoints);
+    }
+    Finish(status, 0);
+}
+
+int16_t HALVEX_CALL OnTrackPoint(int32_t, int32_t value, HostTrackPoint *point)
+{
+    if (value == HalvexDownloadEnd) {
+        Finish(HalvexTransferDone, 0);
+        return 0;
+    }
+    ProgressFn progress;
+    int done;
+    {
+        std::lock_guard<std::mutex> hold(rendezvous.lock);
+        rendezvous.announced = value;
+        rendezvous.track.push_back(ReadTrackPoint(*point));
+        progress = rendezvous.progress;
+        done = static_cast<int>(rendezvous.track.size());
+    }
+    if (progress)
+        progress(done, value);
+    return -1;
+}
+
+int16_t HALVEX_CALL OnNmea(int32_t code, int32_t, BSTR *text)
+{
+    if (code == HalvexNmeaSentence) {
+        std::function<void(const std::string &)> deliver;
+        {
+            std::lock_guard<std::mutex> hold(rendezvous.lock);
+            deliver = rendezvous.onSentence;
+        }
+        if (deliver)
+            deliver(Text(*text));
+    }
+    return -1; // keep reporting silence
+}
+
+void HALVEX_CALL OnLine(int32_t code, int32_t)
+{
+    if (code != HalvexPortLost)
+        return; // modem lines changed: nothing to us
+    std::lock_guard<std::mutex> hold(rendezvous.lock);
+    rendezvous.lineLost = true;
+    rendezvous.changed.notify_all();
+}
+
+bool Await(double seconds, const std::function<void()> &tick)
+{
+    using Clock = std::chrono::steady_clock;
+    auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    std::unique_lock<std::mutex> hold(rendezvous.lock);
+    for (;;) {
+        auto wake = Clock::now() + std::chrono::seconds(1);
+        if (seconds > 0 && deadline < wake)
+            wake = deadline;
+        if (rendezvous.changed.wait_until(hold, wake, [] { return rendezvous.done || rendezvous.lineLost; }))
+            return true;
+        if (seconds > 0 && Clock::now() >= deadline)
+            return false;
+        if (tick) {
+            hold.unlock();
+            tick();
+            hold.lock();
+        }
+    }
+}
+
+void Begin()
+{
+    std::lock_guard<std::mutex> hold(rendezvous.lock);
+    rendezvous.done = false;
+    rendezvous.status = rendezvous.value = 0;
+    rendezvous.announced = -1;
+    rendezvous.waypoints.clear();
+    rendezvous.routes.clear();
+    rendezvous.track.clear();
+}
+
+} // namespace halvex

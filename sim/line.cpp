@@ -1,0 +1,81 @@
+// The receiver's side of the line: what it says and how fast the line
+// carries it.
+#include "receiver.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+
+namespace halvexsim {
+
+void Receiver::CountSent(ssize_t bytes)
+{
+    if (bytes <= 0)
+        return;
+    std::lock_guard<std::mutex> hold(lock_);
+    stats_.bytesSent += static_cast<std::uint64_t>(bytes);
+}
+
+
+void Receiver::Talk(long long now)
+{
+    const NmeaConfig &n = config_.nmea;
+    if (!n.enabled || fd_ < 0 || now < silentUntil_)
+        return;
+    // Unpaced, keep the line busy; paced, one sentence at each period.
+    while (output_.size() < kTalkAhead && now >= nextSentenceAt_) {
+        std::uint64_t i;
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            if (n.count && sentences_ >= n.count)
+                return;
+            i = sentences_++;
+        }
+        std::string sentence = n.replay.empty() ? GeneratedSentence(i) : n.replay[i % n.replay.size()];
+        output_.insert(output_.end(), sentence.begin(), sentence.end());
+        if (n.perSecond > 0)
+            nextSentenceAt_ = now + static_cast<long long>(1000.0 / n.perSecond);
+    }
+}
+
+void Receiver::Flush()
+{
+    if (fd_ >= 0 && config_.baud > 0) {
+        // Bytes reach the host once the line has carried them; a pty with
+        // no room keeps what arrived for the next pass.
+        long long nowUs = PacedLine::NowUs();
+        // Bytes that have arrived make room for more, and a line catching up
+        // after a late wake-up carries those at once too: output never waits
+        // with nothing in flight to wake us.
+        for (;;) {
+            std::vector<std::uint8_t> arrived = sending_.Arrived(nowUs);
+            arrivedOut_.insert(arrivedOut_.end(), arrived.begin(), arrived.end());
+            if (output_.empty() || sending_.Room() == 0)
+                break;
+            std::size_t n = std::min(output_.size(), sending_.Room());
+            sending_.Put(nowUs, output_.data(), n, sendWaited_);
+            sendWaited_ = true;
+            output_.erase(output_.begin(), output_.begin() + static_cast<long>(n));
+        }
+        ssize_t sent = arrivedOut_.empty() ? 0 : write(fd_, arrivedOut_.data(), arrivedOut_.size());
+        CountSent(sent);
+        if (sent > 0)
+            arrivedOut_.erase(arrivedOut_.begin(), arrivedOut_.begin() + sent);
+        sendWaited_ = !output_.empty(); // what is left waits for room
+        return;
+    }
+    while (fd_ >= 0 && !output_.empty() && NowMs() >= nextWriteAt_) {
+        std::size_t n = output_.size();
+        if (config_.faults.chunkSize > 0)
+            n = std::min(n, static_cast<std::size_t>(config_.faults.chunkSize));
+        ssize_t sent = write(fd_, output_.data(), n);
+        CountSent(sent);
+        if (sent <= 0)
+            return; // the line is full: poll says when there is room
+        output_.erase(output_.begin(), output_.begin() + sent);
+        if (config_.faults.chunkSize > 0)
+            nextWriteAt_ = NowMs() + 1; // let each piece arrive on its own
+    }
+}
+
+} // namespace halvexsim
