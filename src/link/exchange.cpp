@@ -43,19 +43,18 @@ int SendPacket(PortSession *session, int id, const unsigned char *data, int leng
     return 1;
 }
 
-int RetryOrAbort(PortSession *session)
+void RetryOrAbort(PortSession *session)
 {
     if (session->retriesLeft == 0 || !session->awaitingAck) {
         session->awaitingAck = 0;
         ErrorLog("Halvex Transfer Aborted\n");
         DispatchByObjective(session, DispatchAborted, NULL, 0);
-        return 0;
+        return;
     }
     session->retriesLeft--;
     ErrorLog("Halvex retry\n");
     WritePort(session, session->pendingFrame, session->pendingLength);
     ArmTimer(&session->ackTimer, session, AckTimeoutMs, AckTimeout);
-    return 1;
 }
 
 void AckTimeout(void *context)

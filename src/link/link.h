@@ -53,7 +53,7 @@ void SendFrame(PortSession *session, unsigned char *frame, int length);
 /* Encodes a packet and sends it with SendFrame; 0 when no memory was left. */
 int SendPacket(PortSession *session, int id, const unsigned char *data, int length);
 void AckTimeout(void *session);
-int RetryOrAbort(PortSession *session);
+void RetryOrAbort(PortSession *session);
 /* What an objective does with the codes the link hands it, and how its
  * working record is freed when the objective is cut off (null: it has
  * none). The layers that own objectives register their entries, each as it

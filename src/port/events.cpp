@@ -51,7 +51,7 @@ static int StartRead(PortSession *session)
     return 1;
 }
 
-int HandleCommEvents(PortSession *session, DWORD mask)
+static void HandleCommEvents(PortSession *session, DWORD mask)
 {
     ErrorLog("EvtMask=%lx\n", (unsigned long)mask);
     if (mask & EV_CTS)
@@ -66,7 +66,7 @@ int HandleCommEvents(PortSession *session, DWORD mask)
         if (session->mode && session->mode->lineError)
             session->mode->lineError(session, errors);
         if (!IsLiveSession(session))
-            return 1; /* the host closed the port from its callback */
+            return; /* the host closed the port from its callback */
     }
     if (mask & EV_RING)
         ErrorLog("A ring indicator was detected.\n");
@@ -78,11 +78,10 @@ int HandleCommEvents(PortSession *session, DWORD mask)
             session->readFlags |= ReadFlagNarrowed;
         }
         if (!StartRead(session))
-            return 0;
+            return;
     }
     if ((mask & (EV_CTS | EV_DSR | EV_RING)) && session->portCallback)
         session->portCallback(HalvexPortLinesChanged, (int32_t)mask);
-    return 1;
 }
 
 void IoCompletedHandler(HANDLE handle, void *context)

@@ -19,7 +19,6 @@ int WritePort(PortSession *session, const unsigned char *bytes, int length);
 void ReapWrites(PortSession *session, int all);
 
 int InitiateCommWait(PortSession *session);
-int HandleCommEvents(PortSession *session, DWORD mask);
 void IoCompletedHandler(HANDLE handle, void *session);
 void SendCompletedHandler(HANDLE handle, void *session);
 void ReadCompletedHandler(HANDLE handle, void *session);
