@@ -22,15 +22,22 @@ else
 fi
 findings="$top/build-fuzz/findings"
 mkdir -p "$findings"
-failed=0
+# The targets run side by side, one a core; their results come in order.
+pids=()
 for target in "${targets[@]}"; do
   if [ "${1:-}" != "--runs" ]; then
     mkdir -p ".fuzz-corpus/$target"
     corpus=(".fuzz-corpus/$target")
   fi
+  build-fuzz/$target "${limit[@]}" -max_len=2048 -print_final_stats=1 -artifact_prefix="$findings/$target-" \
+    "${corpus[@]}" >"$findings/$target.log" 2>&1 &
+  pids+=($!)
+done
+failed=0
+for i in "${!targets[@]}"; do
+  target=${targets[$i]}
   log="$findings/$target.log"
-  if build-fuzz/$target "${limit[@]}" -max_len=2048 -print_final_stats=1 -artifact_prefix="$findings/$target-" \
-    "${corpus[@]}" >"$log" 2>&1; then
+  if wait "${pids[$i]}"; then
     result="no finding"
   else
     result="FINDING: $(grep -m1 -E 'ERROR|runtime error' "$log" || echo "see $log"); input in $findings"

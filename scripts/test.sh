@@ -54,14 +54,14 @@ run_suite build-asan -DHALVEX_TOOL=OFF -DCMAKE_CXX_FLAGS="-fsanitize=address,und
   -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" \
   -DCMAKE_SHARED_LINKER_FLAGS="-fsanitize=address,undefined"
 
-echo "== build-fuzz"
+echo "== build-fuzz ($(date +%T))"
 scripts/fuzz.sh --runs 200000
 
-echo "== build-mingw"
+echo "== build-mingw ($(date +%T))"
 cmake -S . -B build-mingw -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DHALVEX_TESTS=OFF >/dev/null
 cmake --build build-mingw -j "$jobs"
 scripts/check-dll-exports.sh build-mingw
 # The example C host builds for Windows against the DLL as it does for Linux.
 i686-w64-mingw32-gcc -std=c11 -Wall -Werror -Iinclude hosts/c/identify.c build-mingw/halvex32.dll -loleaut32 \
   -Wl,--enable-stdcall-fixup -o build-mingw/identify.exe
-echo "all tests passed"
+echo "all tests passed ($(date +%T))"
