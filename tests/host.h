@@ -45,6 +45,12 @@ public:
         array->rgsabound[0].cElements = static_cast<ULONG>(count);
         SafeArrayAllocData(array);
     }
+    // Each item filled into its element.
+    template <typename Item> explicit HostArray(const std::vector<Item> &items) : HostArray(items.size())
+    {
+        for (size_t i = 0; i < items.size(); i++)
+            Fill((*this)[i], items[i]);
+    }
     ~HostArray()
     {
         for (size_t i = 0; i < size(); i++)

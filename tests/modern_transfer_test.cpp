@@ -75,9 +75,7 @@ TEST_P(LaterReceivers, RouteWaypointsAreLinkedOnTheWireAndCounted)
 {
     PortSession *session = ReadyModern();
     HostArray<HostRoute> routes(3);
-    HostArray<HostWaypoint> waypoints(3);
-    for (size_t i = 0; i < 3; i++)
-        Fill(waypoints[i], sample[i]);
+    HostArray<HostWaypoint> waypoints(sample);
     routes[0] = {0, 3, 1, Bstr(""), Bstr("Three Stops")};
     routes[1] = {3, 0, 2, Bstr(""), Bstr("Empty")};
     routes[2] = {2, 1, 3, Bstr(""), Bstr("One Stop")};

@@ -54,9 +54,7 @@ TEST_F(Transfers, ANakMidUploadResendsThatRecord)
     halvexsim::Config config = Types(103);
     config.faults.nakNth = 4; // request, ACK, ACK... the second waypoint
     PortSession *session = Ready(config);
-    HostArray<HostWaypoint> array(sample.size());
-    for (size_t i = 0; i < sample.size(); i++)
-        Fill(array[i], sample[i]);
+    HostArray<HostWaypoint> array(sample);
     ASSERT_EQ(HalvexUploadWayPtInit(session, &array.array, &upload), 1);
     ASSERT_TRUE(WaitUntil([&] { return Uploads() == 1; }, 5000));
     EXPECT_EQ(heard.uploads[0].first, 0);
@@ -119,9 +117,7 @@ TEST_F(Transfers, RoutesRoundTripInEachHeaderType)
         SetUp();
         PortSession *session = Ready(Types(103, routeType));
         HostArray<HostRoute> routes(3);
-        HostArray<HostWaypoint> waypoints(3);
-        for (size_t i = 0; i < 3; i++)
-            Fill(waypoints[i], sample[i]);
+        HostArray<HostWaypoint> waypoints(sample);
         routes[0] = {0, 2, 258, Bstr("north loop"), Bstr("Loop North")};
         routes[1] = {2, 0, 4, Bstr("empty"), Bstr("")};
         routes[2] = {2, 1, 5, Bstr("last"), Bstr("Last One")};
@@ -276,9 +272,7 @@ TEST_F(Transfers, AReceiverThatStopsAnsweringEndsAnUploadAfterFourSends)
     halvexsim::Config config = Types(103);
     config.faults.silentAfter = 5; // request, two ACKs, records, first waypoint
     PortSession *session = Ready(config);
-    HostArray<HostWaypoint> array(sample.size());
-    for (size_t i = 0; i < sample.size(); i++)
-        Fill(array[i], sample[i]);
+    HostArray<HostWaypoint> array(sample);
     ASSERT_EQ(HalvexUploadWayPtInit(session, &array.array, &upload), 1);
     ASSERT_TRUE(WaitUntil([&] { return Uploads() == 1; }, 14000));
     EXPECT_EQ(heard.uploads[0], std::make_pair(1, 0));

@@ -205,9 +205,7 @@ protected:
     // waypoint type keeps them.
     void UploadSample(PortSession *session, int type)
     {
-        HostArray<HostWaypoint> array(sample.size());
-        for (size_t i = 0; i < sample.size(); i++)
-            Fill(array[i], sample[i]);
+        HostArray<HostWaypoint> array(sample);
         ASSERT_EQ(HalvexUploadWayPtInit(session, &array.array, &upload), 1);
         ASSERT_TRUE(WaitUntil([&] { return Uploads() == 1; }, 5000));
         EXPECT_EQ(heard.uploads[0], std::make_pair(0, 0));

@@ -1,7 +1,6 @@
 /* Entering and leaving binary mode, and line errors while it runs. */
 #include <stdlib.h>
 
-#include "../engine/timerqueue.h"
 #include "../errlog/errlog.h"
 #include "link.h"
 #include "product.h"
@@ -36,11 +35,7 @@ int PrepareLinkPort(PortSession *session)
 
 void StopHalvex(PortSession *session)
 {
-    DisarmTimer(&session->ackTimer);
-    session->awaitingAck = 0;
-    free(session->pendingFrame);
-    session->pendingFrame = NULL;
-    session->pendingLength = 0;
+    SettlePendingFrame(session);
     DCB dcb;
     dcb.DCBlength = sizeof dcb;
     GetCommState(session->portHandle, &dcb);

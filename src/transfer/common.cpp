@@ -65,7 +65,13 @@ static void DownloadStalled(void *context)
     DispatchByObjective(session, DispatchAborted, NULL, 0);
 }
 
-int NoteDownloadProgress(PortSession *session, int code, const unsigned char *data, int length)
+/* What every download does first with a dispatch code: a transfer
+ * complete before the records count is a stale one and ignored; a packet
+ * settles the command if its ACK was lost; the command's ACK and every
+ * packet restart its silence timer, the end stops it, and a records packet
+ * (logged here) sets the count announced. 0 when the code was a records
+ * packet or a stale transfer complete and nothing is left to do with it. */
+static int NoteDownloadProgress(PortSession *session, int code, const unsigned char *data, int length)
 {
     /* Every download announces its records first, so a transfer complete
      * before that is left over from the transfer before: the receiver sent

@@ -71,7 +71,7 @@ int EncodeStringWaypoint(int type, const WaypointRecord *record, unsigned char *
         WriteField<int32_t>(data + 48, -1); /* outbound link time: none */
     if (type == 110) {
         WriteNotSet(data + 52); /* temperature */
-        WriteField<int32_t>(data + 56, -1);      /* time: none */
+        WriteField<int32_t>(data + 56, -1); /* time: none */
     }
     int at = WriteString(data, row->head, record->ident, 1);
     at = WriteString(data, at, record->comment, 0);

@@ -28,13 +28,6 @@ typedef void *(*PrepareTransfer)(PortSession *session, const void *host, uint16_
  * the session stays ready. */
 int32_t TransferExport(PortSession *session, int objective, const ObjectiveEntry *entry, void *callback,
                        int packetId, PrepareTransfer prepare, const void *host);
-/* What every download does first with a dispatch code: a transfer
- * complete before the records count is a stale one and ignored; a packet
- * settles the command if its ACK was lost; the command's ACK and every
- * packet restart its silence timer, the end stops it, and a records packet
- * (logged here) sets the count announced. 0 when the code was a records
- * packet or a stale transfer complete and nothing is left to do with it. */
-int NoteDownloadProgress(PortSession *session, int code, const unsigned char *data, int length);
 /* How a download takes its records and ends. */
 struct DownloadKind {
     /* Takes a data packet of the download; 0 when its record could not be

@@ -23,6 +23,9 @@ static BOOL Refuse(DWORD error)
     return FALSE;
 }
 
+/* The operation goes on: its OVERLAPPED's event tells when it is done. */
+static BOOL Pending(void) { return Refuse(ERROR_IO_PENDING); }
+
 /* Appends a pending operation to a list, keeping the order of arrival. */
 static PendingIo *Enqueue(PendingIo **list, OVERLAPPED *overlapped, void *buffer, DWORD length)
 {
@@ -55,7 +58,7 @@ BOOL WaitCommEvent(HANDLE handle, LPDWORD mask, LPOVERLAPPED overlapped)
         }
         port->waitOverlapped = overlapped;
         port->waitMask = mask;
-        return Refuse(ERROR_IO_PENDING);
+        return Pending();
     });
 }
 
@@ -103,7 +106,7 @@ BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD length, LPDWORD read, LPOVERLA
                              : (uint64_t)t->ReadTotalTimeoutMultiplier * length + t->ReadTotalTimeoutConstant;
         io->deadline = total ? MonotonicMilliseconds() + total : 0;
         WakePortThread(port);
-        return Refuse(ERROR_IO_PENDING);
+        return Pending();
     });
 }
 
@@ -136,7 +139,7 @@ BOOL WriteFile(HANDLE handle, const void *buffer, DWORD length, LPDWORD written,
             return Refuse(ERROR_NOT_ENOUGH_MEMORY);
         io->done = sent;
         WakePortThread(port);
-        return Refuse(ERROR_IO_PENDING);
+        return Pending();
     });
 }
 
