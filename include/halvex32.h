@@ -149,6 +149,23 @@ typedef struct NmeaTableEntry {
     BSTR sentence;   /* the last sentence of that kind, without CR LF */
 } NmeaTableEntry;
 
+/* What the library knows of an identified receiver (552 bytes on every
+ * target: no pointers, so 32- and 64-bit hosts declare it alike). Data
+ * types are numbers (108 for D108), 0 where the receiver has none. */
+typedef struct HostReceiverInfo {
+    int32_t productId;
+    int32_t softwareVersion; /* hundredths: 310 is 3.10 */
+    int32_t waypointType;
+    int32_t routeHeaderType;
+    int32_t routeLinkType;   /* between two route waypoints */
+    int32_t trackHeaderType; /* before each track */
+    int32_t trackPointType;
+    int32_t identWidth;   /* characters of a waypoint ident that reach the receiver */
+    int32_t commentWidth; /* characters of a waypoint comment; 0: the type has none */
+    int32_t typesSource;  /* HalvexTypesFromReceiver or HalvexTypesFromTable */
+    char protocols[512];  /* the protocol array as text, "P000 L001 A010 ...", NUL-terminated */
+} HostReceiverInfo;
+
 #pragma pack(pop)
 
 #if defined(__cplusplus) && UINTPTR_MAX == 0xFFFFFFFFu
@@ -158,6 +175,11 @@ static_assert(sizeof(HostWaypoint) == 24 && offsetof(HostWaypoint, comment) == 2
 static_assert(sizeof(HostRoute) == 16 && offsetof(HostRoute, ident) == 12, "HostRoute layout");
 static_assert(sizeof(HostTrackPoint) == 32 && offsetof(HostTrackPoint, newTrack) == 24, "HostTrackPoint layout");
 static_assert(sizeof(NmeaTableEntry) == 20 && offsetof(NmeaTableEntry, sentence) == 16, "NmeaTableEntry layout");
+#endif
+
+#ifdef __cplusplus
+static_assert(sizeof(HostReceiverInfo) == 552 && offsetof(HostReceiverInfo, protocols) == 40,
+              "HostReceiverInfo layout");
 #endif
 
 /* Line events of OpenCommPortEx: (1, event mask) for a modem-line change,
@@ -199,6 +221,37 @@ enum HalvexNmeaCode {
     HalvexNmeaSilence = 3,   /* nothing received for the silence time */
 };
 
+enum HalvexTypesSource {
+    HalvexTypesFromTable = 0,    /* the library's table of known receivers */
+    HalvexTypesFromReceiver = 1, /* the protocol array the receiver sent */
+};
+
+/* Why an export refused or failed, and inside a failure callback why the
+ * operation ended: HalvexGetLastError() (on Windows also GetLastError(),
+ * VBA's Err.LastDllError). Windows error codes, so the system's own names
+ * for them (ERROR_FILE_NOT_FOUND, ...) hold too; other codes of the system
+ * can come from a failing device. Every export sets it, 0 when it did what
+ * was asked. */
+enum HalvexErrorCode {
+    HalvexErrorNone = 0,
+    HalvexErrorNotSerial = 1,        /* ERROR_INVALID_FUNCTION: not a serial device */
+    HalvexErrorNoDevice = 2,         /* ERROR_FILE_NOT_FOUND: no such port */
+    HalvexErrorNoPath = 3,           /* ERROR_PATH_NOT_FOUND: a name that cannot be a port */
+    HalvexErrorInUse = 5,            /* ERROR_ACCESS_DENIED: open already, in this or another program */
+    HalvexErrorBadSession = 6,       /* ERROR_INVALID_HANDLE: not an open session */
+    HalvexErrorNoMemory = 8,         /* ERROR_NOT_ENOUGH_MEMORY, or a record that could not be kept */
+    HalvexErrorRecordsMissing = 13,  /* ERROR_INVALID_DATA: fewer records than the receiver announced */
+    HalvexErrorNotReady = 21,        /* ERROR_NOT_READY: the receiver is not identified (or in NMEA mode) */
+    HalvexErrorRefused = 23,         /* ERROR_CRC: the receiver refused (NAK) every try of a packet */
+    HalvexErrorNotSupported = 50,    /* ERROR_NOT_SUPPORTED: the receiver's data type is unknown here */
+    HalvexErrorBadArgument = 87,     /* ERROR_INVALID_PARAMETER */
+    HalvexErrorLogUnwritable = 110,  /* ERROR_OPEN_FAILED: the log file could not be written */
+    HalvexErrorBusy = 170,           /* ERROR_BUSY: an operation is running on the session */
+    HalvexErrorDeviceLost = 1167,    /* ERROR_DEVICE_NOT_CONNECTED: the device went away */
+    HalvexErrorPermission = 1314,    /* ERROR_PRIVILEGE_NOT_HELD: no permission to open the port */
+    HalvexErrorNoAnswer = 1460,      /* ERROR_TIMEOUT: the receiver did not answer */
+};
+
 /* Port session. */
 HALVEX_API PortSession *HALVEX_CALL OpenCommPort(const char *name, int32_t baud);
 HALVEX_API PortSession *HALVEX_CALL OpenCommPortEx(const char *name, int32_t baud, HalvexPortCallback *callback);
@@ -219,6 +272,13 @@ HALVEX_API int32_t HALVEX_CALL HalvexDownloadRouteInit(PortSession *session, Hal
 HALVEX_API int32_t HALVEX_CALL HalvexUploadTrackInit(PortSession *session, SAFEARRAY **points,
                                                      HalvexUploadCallback *callback);
 HALVEX_API int32_t HALVEX_CALL HalvexDownloadTrackInit(PortSession *session, HalvexTrackCallback *callback);
+
+/* What the library knows of the receiver identified on the session: 1
+ * with the record filled, or 0 (not identified yet, or no record given). */
+HALVEX_API int32_t HALVEX_CALL HalvexGetReceiverInfo(PortSession *session, HostReceiverInfo *info);
+/* Why the last export called on this thread refused or failed (0 when it
+ * succeeded); in a failure callback, why the operation ended. */
+HALVEX_API int32_t HALVEX_CALL HalvexGetLastError(void);
 
 /* NMEA mode. SendNMEA and SendNMEAChk return -1 when written, 0 otherwise. */
 HALVEX_API int32_t HALVEX_CALL StartNMEA(PortSession *session, SAFEARRAY **table, HalvexNmeaCallback *callback);

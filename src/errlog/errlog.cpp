@@ -17,10 +17,34 @@ enum { TagSize = 96, PathSize = 256, CutAbove = 100000, KeepBytes = 10000, CopyB
 
 static char logTag[TagSize];
 static char logPath[PathSize];
+/* The file HALVEX32_LOG names, made absolute at load; empty for the log's
+ * usual place in the temporary directory. */
+static char chosenPath[PathSize];
 /* One writer at a time, and no line while the log is being cut. */
 static CRITICAL_SECTION logLock;
 
-void InitErrorLog(void) { InitializeCriticalSection(&logLock); }
+/* HALVEX32_LOG switches the log on as the library loads, so that a user can
+ * send a log without a rebuild: "1" for the usual file, anything else but
+ * "0" names the file. A path too long to keep falls back to the usual file. */
+static void ReadLogVariable(void)
+{
+    char value[PathSize];
+    DWORD length = GetEnvironmentVariableA(LogVariable, value, sizeof value);
+    if (length == 0 || strcmp(value, "0") == 0)
+        return;
+    logEnabled.store(1);
+    if (length >= sizeof value || strcmp(value, "1") == 0)
+        return;
+    DWORD full = GetFullPathNameA(value, sizeof chosenPath, chosenPath, NULL);
+    if (full == 0 || full >= sizeof chosenPath)
+        chosenPath[0] = '\0';
+}
+
+void InitErrorLog(void)
+{
+    InitializeCriticalSection(&logLock);
+    ReadLogVariable();
+}
 
 void DeleteErrorLog(void) { DeleteCriticalSection(&logLock); }
 
@@ -41,12 +65,16 @@ int StartErrorLog(const char *tag, const char *fileName)
 {
     EnterCriticalSection(&logLock);
     CopyBounded(logTag, sizeof logTag, tag);
-    DWORD length = GetTempPathA(PathSize, logPath);
-    /* A temporary directory too long to hold the name falls back as a
-     * missing one does. */
-    if (length == 0 || length + strlen(fileName) >= PathSize)
-        CopyBounded(logPath, sizeof logPath, PLATFORM_FALLBACK_TEMP_DIR);
-    strncat(logPath, fileName, PathSize - strlen(logPath) - 1);
+    if (chosenPath[0]) {
+        CopyBounded(logPath, sizeof logPath, chosenPath);
+    } else {
+        DWORD length = GetTempPathA(PathSize, logPath);
+        /* A temporary directory too long to hold the name falls back as a
+         * missing one does. */
+        if (length == 0 || length + strlen(fileName) >= PathSize)
+            CopyBounded(logPath, sizeof logPath, PLATFORM_FALLBACK_TEMP_DIR);
+        strncat(logPath, fileName, PathSize - strlen(logPath) - 1);
+    }
     LeaveCriticalSection(&logLock);
     return ErrorLog("Error logging started for %s\n", logTag);
 }

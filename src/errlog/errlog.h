@@ -1,12 +1,16 @@
 /*
  * The diagnostics log: trace lines appended to halvex32.log in the temporary
- * directory, each with the tag and the local time, the file cut to its last
- * 10000 bytes once it grows beyond 100000. Nothing is written while the
- * switch is off, which it is at load unless the build says otherwise.
+ * directory (or the file HALVEX32_LOG names), each with the tag and the local
+ * time, the file cut to its last 10000 bytes once it grows beyond 100000.
+ * Nothing is written while the switch is off, which it is at load unless
+ * HALVEX32_LOG is set or the build says otherwise.
  */
 #ifndef HALVEX_ERRLOG_H
 #define HALVEX_ERRLOG_H
 
+#define LogVariable "HALVEX32_LOG"
+
+/* At load: the log's lock, and the switch and file HALVEX32_LOG asks for. */
 void InitErrorLog(void);
 void DeleteErrorLog(void);
 

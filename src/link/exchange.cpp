@@ -6,6 +6,7 @@
 
 #include "../engine/timerqueue.h"
 #include "../errlog/errlog.h"
+#include "../errlog/lasterror.h"
 #include "../port/registry.h"
 #include "../port/port.h"
 #include "link.h"
@@ -37,17 +38,20 @@ int SendPacket(PortSession *session, int id, const unsigned char *data, int leng
 {
     int frameLength;
     unsigned char *frame = EncodeFrame(id, data, length, &frameLength);
-    if (!frame)
+    if (!frame) {
+        SetHalvexError(ERROR_NOT_ENOUGH_MEMORY);
         return 0;
+    }
     SendFrame(session, frame, frameLength);
     return 1;
 }
 
-void RetryOrAbort(PortSession *session)
+void RetryOrAbort(PortSession *session, DWORD why)
 {
     if (session->retriesLeft == 0 || !session->awaitingAck) {
         session->awaitingAck = 0;
         ErrorLog("Halvex Transfer Aborted\n");
+        SetHalvexError(why);
         DispatchByObjective(session, DispatchAborted, NULL, 0);
         return;
     }
@@ -64,7 +68,7 @@ void AckTimeout(void *context)
     ErrorLog("Communications Timeout retry count=%d\n", session->retriesLeft);
     DispatchByObjective(session, DispatchTimedOut, NULL, 0);
     if (IsLiveSession(session))
-        RetryOrAbort(session);
+        RetryOrAbort(session, ERROR_TIMEOUT);
 }
 
 enum { ObjectiveCount = ObjectiveTrackDownload + 1 };
@@ -193,7 +197,7 @@ void HandleFrame(PortSession *session, const unsigned char *frame, int count)
         DispatchByObjective(session, DispatchAcked, data, size);
     } else if (id == PacketNak) {
         DisarmTimer(&session->ackTimer);
-        RetryOrAbort(session);
+        RetryOrAbort(session, ERROR_CRC);
         ErrorLog("Nak received\n");
         if (IsLiveSession(session))
             DispatchByObjective(session, DispatchNaked, data, size);

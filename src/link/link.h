@@ -53,7 +53,10 @@ void SendFrame(PortSession *session, unsigned char *frame, int length);
 /* Encodes a packet and sends it with SendFrame; 0 when no memory was left. */
 int SendPacket(PortSession *session, int id, const unsigned char *data, int length);
 void AckTimeout(void *session);
-void RetryOrAbort(PortSession *session);
+/* Sends the waiting frame again, or when its tries are spent ends the
+ * operation with its failure report, why (a Windows error code) saying what
+ * made it fail: no answer, or the receiver refusing the frame. */
+void RetryOrAbort(PortSession *session, DWORD why);
 /* What an objective does with the codes the link hands it, and how its
  * working record is freed when the objective is cut off (null: it has
  * none). The layers that own objectives register their entries, each as it

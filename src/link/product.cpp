@@ -7,6 +7,7 @@
 #include "../engine/enginelock.h"
 #include "../engine/timerqueue.h"
 #include "../errlog/errlog.h"
+#include "../errlog/lasterror.h"
 #include "../port/registry.h"
 #include "../host/strings.h"
 #include "fields.h"
@@ -25,8 +26,24 @@ void ReleaseProductRecords(PortSession *session)
     DisarmTimer(&session->modeTimer);
     free(session->protocolCaps);
     free(session->productData);
+    free(session->protocolArray);
     session->protocolCaps = NULL;
     session->productData = NULL;
+    session->protocolArray = NULL;
+    session->protocolArrayLength = 0;
+    session->typesFromTable = 0;
+}
+
+/* The protocol array as the receiver sent it, or as its table row gives it,
+ * for hosts that show it; 0 when no memory was left. */
+static int KeepProtocolArray(PortSession *session, const unsigned char *data, int length)
+{
+    free(session->protocolArray);
+    session->protocolArray = (unsigned char *)malloc(length > 0 ? (size_t)length : 1);
+    session->protocolArrayLength = session->protocolArray ? length : 0;
+    if (session->protocolArray && length > 0)
+        memcpy(session->protocolArray, data, (size_t)length);
+    return session->protocolArray != NULL;
 }
 
 static void CallProductCallback(PortSession *session, int32_t code, HostProductInfo *info)
@@ -63,8 +80,13 @@ static void CompleteIdentification(PortSession *session, const unsigned char *da
 {
     DisarmTimer(&session->modeTimer);
     ProtocolCaps *caps = session->productData ? ParseProtocolArray(data, length) : NULL;
+    if (caps && !KeepProtocolArray(session, data, length)) {
+        free(caps);
+        caps = NULL;
+    }
     if (!caps) {
         /* A protocol array before any product data has nobody to describe. */
+        SetHalvexError(session->productData ? ERROR_NOT_ENOUGH_MEMORY : ERROR_INVALID_DATA);
         ReportProductFailure(session);
         return;
     }
@@ -98,6 +120,7 @@ void ProductHandler(PortSession *session, int code, const unsigned char *data, i
         DisarmTimer(&session->modeTimer);
         KeepProductData(session, data, length);
         if (!session->productData) {
+            SetHalvexError(ERROR_NOT_ENOUGH_MEMORY);
             ReportProductFailure(session);
             break;
         }
@@ -122,6 +145,7 @@ void ProductTimeout(void *context)
 {
     PortSession *session = (PortSession *)context;
     session->modeTimer = NULL;
+    SetHalvexError(ERROR_TIMEOUT);
     ProductHandler(session, DispatchAborted, NULL, 0);
 }
 
@@ -156,6 +180,7 @@ void SynthesizeProtocolArray(PortSession *session, const ProtocolCaps *row)
         if (family == 2 && row->routeLinkType != -1)
             entries = PutEntry(array, entries, 'D', 200 + row->routeLinkType);
     }
+    session->typesFromTable = 1;
     ProductHandler(session, PacketProtocolArray + DispatchPacket, array, 3 * entries);
 }
 
@@ -212,6 +237,7 @@ int32_t HALVEX_CALL HalvexGetProductInfoInit(PortSession *session, HalvexProduct
 {
     LockEngine();
     int started = IsLiveSession(session);
+    DWORD why = started ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
     if (started) {
         ErrorLog("Product ID requested\n");
         if (session->objective < ObjectiveReady)
@@ -225,9 +251,10 @@ int32_t HALVEX_CALL HalvexGetProductInfoInit(PortSession *session, HalvexProduct
         session->hostCallback = callback ? (void *)*callback : NULL;
         ReleaseProductRecords(session);
         started = SendPacket(session, PacketProductRequest, NULL, 0);
+        why = started ? ERROR_SUCCESS : ERROR_NOT_ENOUGH_MEMORY;
     }
     UnlockEngine();
     if (started)
         WakeDispatcher();
-    return started;
+    return ExportResult(started, why);
 }

@@ -6,6 +6,7 @@
 #include "../engine/enginelock.h"
 #include "../engine/timerqueue.h"
 #include "../errlog/errlog.h"
+#include "../errlog/lasterror.h"
 #include "../port/registry.h"
 #include "../host/strings.h"
 #include "nmea.h"
@@ -144,13 +145,14 @@ int32_t HALVEX_CALL StartNMEA(PortSession *session, SAFEARRAY **table, HalvexNme
     UnlockEngine();
     if (started)
         WakeDispatcher();
-    return started;
+    return ExportResult(started, started ? ERROR_SUCCESS : ERROR_INVALID_HANDLE);
 }
 
 void HALVEX_CALL StopNMEA(PortSession *session)
 {
     LockEngine();
-    int stopped = IsLiveSession(session) && session->objective == ObjectiveNmea;
+    int live = IsLiveSession(session);
+    int stopped = live && session->objective == ObjectiveNmea;
     if (stopped) {
         BeginOperation(session);
         session->objective = ObjectiveNone;
@@ -163,4 +165,5 @@ void HALVEX_CALL StopNMEA(PortSession *session)
     UnlockEngine();
     if (stopped)
         WakeDispatcher();
+    SetHalvexError(live ? ERROR_SUCCESS : ERROR_INVALID_HANDLE);
 }

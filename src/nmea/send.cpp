@@ -6,6 +6,7 @@
 
 #include "../engine/enginelock.h"
 #include "../errlog/errlog.h"
+#include "../errlog/lasterror.h"
 #include "../port/port.h"
 #include "../port/registry.h"
 #include "../host/strings.h"
@@ -17,16 +18,21 @@ int16_t HALVEX_CALL SendNMEA(PortSession *session, BSTR *text)
     LockEngine();
     int16_t result = HostFalse;
     char *bytes = NULL;
-    int length = IsLiveSession(session) && text ? BytesFromBstr(*text, &bytes) : 0;
+    int live = IsLiveSession(session);
+    int length = live && text ? BytesFromBstr(*text, &bytes) : 0;
+    DWORD why = !live ? ERROR_INVALID_HANDLE : ERROR_INVALID_PARAMETER; /* nothing to send */
     if (length > 0) {
-        if (WritePort(session, (const unsigned char *)bytes, length))
+        if (WritePort(session, (const unsigned char *)bytes, length)) {
             result = HostTrue;
-        else
-            ErrorLog("WriteFile() : error %u:\n", (unsigned)GetLastError());
+            why = ERROR_SUCCESS;
+        } else {
+            why = GetLastError();
+            ErrorLog("WriteFile() : error %u:\n", (unsigned)why);
+        }
     }
     free(bytes);
     UnlockEngine();
-    return result;
+    return ExportResult(result, why);
 }
 
 /* "$" + body + "*" + two hex digits + CR LF, the checksum the exclusive or
@@ -69,5 +75,5 @@ int16_t HALVEX_CALL SendNMEAChk(PortSession *session, SAFEARRAY **sentences)
         free(bytes);
     }
     UnlockEngine();
-    return live ? HostTrue : HostFalse;
+    return ExportResult<int16_t>(live ? HostTrue : HostFalse, live ? ERROR_SUCCESS : ERROR_INVALID_HANDLE);
 }

@@ -1,6 +1,7 @@
 /* The line-event wait, the reads it starts and the routing of what they read.
  * All of it runs on the dispatch thread under the engine lock. */
 #include "../errlog/errlog.h"
+#include "../errlog/lasterror.h"
 #include "port.h"
 #include "registry.h"
 
@@ -22,6 +23,7 @@ int InitiateCommWait(PortSession *session)
 static void LoseSession(PortSession *session)
 {
     HalvexPortCallback callback = session->portCallback;
+    SetHalvexError(ERROR_DEVICE_NOT_CONNECTED);
     if (session->mode && session->mode->lose)
         session->mode->lose(session);
     if (!IsLiveSession(session))
@@ -42,10 +44,12 @@ static int StartRead(PortSession *session)
         return 1;
     }
     if (!ReadFile(session->portHandle, session->readBuffer, ReadChunk, NULL, &session->readOverlapped)) {
+        /* Logged as pending reads always were (997); a read that fails is
+         * logged with its own code. */
         DWORD error = GetLastError();
+        ErrorLog("ReadFile() : error %u:\n", (unsigned)error);
         if (error != ERROR_IO_PENDING)
             return 0;
-        ErrorLog("ReadFile() : error %u:\n", (unsigned)error);
     }
     session->readPending = 1;
     return 1;

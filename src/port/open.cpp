@@ -6,28 +6,31 @@
 #include "../engine/timerqueue.h"
 #include "../engine/waittable.h"
 #include "../errlog/errlog.h"
+#include "../errlog/lasterror.h"
 #include "port.h"
 #include "registry.h"
 
 enum { QueueSize = 4096, ReadWaitMs = 3000, DispatcherWaitMs = 5000 };
 
-/* The events the dispatch thread serves, each with the handler of its kind. */
-static int RegisterSessionEvents(PortSession *session)
+/* The events the dispatch thread serves, each with the handler of its kind.
+ * ERROR_SUCCESS, or why they could not be made. */
+static DWORD RegisterSessionEvents(PortSession *session)
 {
     HANDLE *events[] = {&session->ioCompletedEvent, &session->sendCompletedEvent, &session->readCompletedEvent};
     WaitCallback handlers[] = {IoCompletedHandler, SendCompletedHandler, ReadCompletedHandler};
     for (int i = 0; i < 3; i++) {
         *events[i] = CreateEventA(NULL, TRUE, FALSE, NULL);
         if (!*events[i]) {
-            ErrorLog("CreateEvent() failure: %ld\n", (long)GetLastError());
-            return 0;
+            DWORD error = GetLastError();
+            ErrorLog("CreateEvent() failure: %ld\n", (long)error);
+            return error;
         }
         if (!RegisterWaitHandle(*events[i], session, handlers[i])) {
             ErrorLog("RegisterWaitHandle() failure: table full\n");
-            return 0;
+            return ERROR_NOT_ENOUGH_MEMORY;
         }
     }
-    return 1;
+    return ERROR_SUCCESS;
 }
 
 void ConfigureLineDcb(DCB *dcb, DWORD baud)
@@ -44,18 +47,21 @@ void ConfigureLineDcb(DCB *dcb, DWORD baud)
     dcb->EvtChar = '\n';
 }
 
-static int ConfigureLine(PortSession *session, DWORD baud)
+/* ERROR_SUCCESS, or why the line could not be configured. */
+static DWORD ConfigureLine(PortSession *session, DWORD baud)
 {
     DCB dcb;
     dcb.DCBlength = sizeof dcb;
     if (!GetCommState(session->portHandle, &dcb)) {
-        ErrorLog("GetCommState() failure: %ld\n", (long)GetLastError());
-        return 0;
+        DWORD error = GetLastError();
+        ErrorLog("GetCommState() failure: %ld\n", (long)error);
+        return error;
     }
     ConfigureLineDcb(&dcb, baud);
     if (!SetCommState(session->portHandle, &dcb)) {
-        ErrorLog("SetCommState() failure: %ld\n", (long)GetLastError());
-        return 0;
+        DWORD error = GetLastError();
+        ErrorLog("SetCommState() failure: %ld\n", (long)error);
+        return error;
     }
     /* A read returns at once with what has arrived, or waits up to 3 s for
      * the first byte. */
@@ -74,12 +80,13 @@ static int ConfigureLine(PortSession *session, DWORD baud)
                  (long)properties.dwCurrentRxQueue);
     else
         ErrorLog("GetCommProperties() failure: %ld\n", (long)GetLastError());
-    return 1;
+    return ERROR_SUCCESS;
 }
 
-PortSession *OpenPortSession(const char *name, DWORD baud, HalvexPortCallback callback)
+PortSession *OpenPortSession(const char *name, DWORD baud, HalvexPortCallback callback, DWORD *why)
 {
     PortSession *session = (PortSession *)calloc(1, sizeof *session);
+    *why = ERROR_NOT_ENOUGH_MEMORY;
     if (!session)
         return NULL;
     session->portHandle = INVALID_HANDLE_VALUE;
@@ -89,21 +96,25 @@ PortSession *OpenPortSession(const char *name, DWORD baud, HalvexPortCallback ca
     size_t kept = strlen(name);
     memcpy(session->portName, name, kept < PortNameSize ? kept : PortNameSize - 1);
 
-    if (!RegisterSessionEvents(session))
+    if ((*why = RegisterSessionEvents(session)) != ERROR_SUCCESS)
         goto failed;
     session->portHandle = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
                                       FILE_FLAG_OVERLAPPED, NULL);
     if (session->portHandle == INVALID_HANDLE_VALUE) {
-        ErrorLog("CreateFile() failure: %ld\n", (long)GetLastError());
+        *why = GetLastError();
+        ErrorLog("CreateFile() failure: %ld\n", (long)*why);
         goto failed;
     }
-    if (!ConfigureLine(session, baud))
+    if ((*why = ConfigureLine(session, baud)) != ERROR_SUCCESS)
         goto failed;
     session->waitOverlapped.hEvent = session->ioCompletedEvent;
     session->readOverlapped.hEvent = session->readCompletedEvent;
     session->readBuffer = (unsigned char *)malloc(ReadBufferSize);
+    *why = session->readBuffer ? ERROR_SUCCESS : ERROR_NOT_ENOUGH_MEMORY;
     if (session->readBuffer && InitiateCommWait(session))
         return session;
+    if (session->readBuffer)
+        *why = GetLastError();
     ErrorLog("InitiateCommWait() failure\n");
 failed:
     ClosePortSession(session);
@@ -145,13 +156,16 @@ static int WaitForDispatcher(void)
 
 static PortSession *OpenExport(const char *name, int32_t baud, HalvexPortCallback callback)
 {
-    if (!name || !WaitForDispatcher())
-        return NULL;
+    if (!name)
+        return ExportResult<PortSession *>(NULL, ERROR_INVALID_PARAMETER);
+    if (!WaitForDispatcher())
+        return ExportResult<PortSession *>(NULL, ERROR_NOT_READY);
+    DWORD why;
     LockEngine();
-    PortSession *session = OpenPortSession(name, (DWORD)baud, callback);
+    PortSession *session = OpenPortSession(name, (DWORD)baud, callback, &why);
     UnlockEngine();
     WakeDispatcher();
-    return session;
+    return ExportResult(session, why);
 }
 
 PortSession *HALVEX_CALL OpenCommPort(const char *name, int32_t baud) { return OpenExport(name, baud, NULL); }
@@ -164,6 +178,8 @@ PortSession *HALVEX_CALL OpenCommPortEx(const char *name, int32_t baud, HalvexPo
 void HALVEX_CALL CloseCommPort(PortSession *session)
 {
     LockEngine();
+    int live = IsLiveSession(session);
     ClosePortSession(session);
     UnlockEngine();
+    SetHalvexError(live ? ERROR_SUCCESS : ERROR_INVALID_HANDLE);
 }

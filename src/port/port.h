@@ -5,8 +5,9 @@
 
 #include "session.h"
 
-/* The open session, or null; engine lock held. */
-PortSession *OpenPortSession(const char *name, DWORD baud, HalvexPortCallback callback);
+/* The open session, or null with why it could not be opened (a Windows
+ * error code); engine lock held. */
+PortSession *OpenPortSession(const char *name, DWORD baud, HalvexPortCallback callback, DWORD *why);
 /* Closes a live session; anything else is ignored. Engine lock held. */
 void ClosePortSession(PortSession *session);
 void ConfigureLineDcb(DCB *dcb, DWORD baud);

@@ -68,6 +68,9 @@ struct PortSession {
     SAFEARRAY **nmeaTable;
     unsigned char *productData;
     ProtocolCaps *protocolCaps;
+    unsigned char *protocolArray; /* as received, or made from the table row */
+    int32_t protocolArrayLength;
+    int32_t typesFromTable; /* the types came from the table, not the receiver */
     void *transferData;
     int32_t recordCount;
     int32_t awaitingAck;

@@ -4,6 +4,7 @@
 #include "../engine/enginelock.h"
 #include "../engine/timerqueue.h"
 #include "../errlog/errlog.h"
+#include "../errlog/lasterror.h"
 #include "../link/fields.h"
 #include "../link/link.h"
 #include "../port/registry.h"
@@ -15,6 +16,16 @@ int SendWord(PortSession *session, int packetId, uint16_t value)
     unsigned char data[2];
     WriteField<uint16_t>(data, value);
     return SendPacket(session, packetId, data, 2);
+}
+
+/* Why a transfer cannot start on the session now, or ERROR_SUCCESS. */
+static DWORD ReadyForTransfer(const PortSession *session)
+{
+    if (!IsLiveSession(session))
+        return ERROR_INVALID_HANDLE;
+    if (session->objective < ObjectiveReady)
+        return ERROR_NOT_READY; /* not identified, or in NMEA mode */
+    return session->objective == ObjectiveReady ? ERROR_SUCCESS : ERROR_BUSY;
 }
 
 static int StartTransfer(PortSession *session, int objective, const ObjectiveEntry *entry, void *callback,
@@ -42,15 +53,23 @@ int32_t TransferExport(PortSession *session, int objective, const ObjectiveEntry
 {
     LockEngine();
     int started = 0;
-    if (IsLiveSession(session) && session->objective == ObjectiveReady) {
+    DWORD why = ReadyForTransfer(session);
+    if (why == ERROR_SUCCESS) {
         uint16_t word = 0;
         void *work = prepare(session, host, &word);
+        /* An upload's arrays can be unusable (null, inconsistent, more
+         * records than a transfer carries); a download's record only
+         * lacks memory. */
+        if (!work)
+            why = host ? ERROR_INVALID_PARAMETER : ERROR_NOT_ENOUGH_MEMORY;
         started = work && StartTransfer(session, objective, entry, callback, work, packetId, word);
+        if (work && !started)
+            why = ERROR_NOT_ENOUGH_MEMORY;
     }
     UnlockEngine();
     if (started)
         WakeDispatcher();
-    return started;
+    return ExportResult(started, why);
 }
 
 /* A receiver silent for as long as the library waits on its own frames
@@ -62,6 +81,7 @@ static void DownloadStalled(void *context)
     PortSession *session = (PortSession *)context;
     session->modeTimer = NULL;
     ErrorLog("Nothing received for %d ms: download given up\n", DownloadSilenceMs);
+    SetHalvexError(ERROR_TIMEOUT);
     DispatchByObjective(session, DispatchAborted, NULL, 0);
 }
 
@@ -115,6 +135,7 @@ void DownloadStep(PortSession *session, int code, const unsigned char *data, int
             ErrorLog("Xfer complete=%d\n", ReadField<uint16_t>(data, length, 0));
         }
     } else if (code >= DispatchPacket && !kind->take(session, code - DispatchPacket, data, length)) {
+        SetHalvexError(ERROR_NOT_ENOUGH_MEMORY);
         kind->fail(session);
     }
 }
@@ -132,7 +153,10 @@ int RecordsMissing(const PortSession *session, int records)
     if (session->recordsAnnounced < 0 || session->recordsAnnounced == records)
         return 0;
     ErrorLog("Records announced %d, received %d\n", session->recordsAnnounced, records);
-    return records < session->recordsAnnounced;
+    if (records > session->recordsAnnounced)
+        return 0;
+    SetHalvexError(ERROR_INVALID_DATA);
+    return 1;
 }
 
 void EndTransfer(PortSession *session, uint32_t operation)

@@ -9,7 +9,7 @@
 #include <string.h>
 
 enum {
-    WaypointIdentSize = 24,
+    WaypointIdentSize = 52, /* the 51 characters of a D108 to D110 ident and its NUL */
     CommentSize = 128,
     RouteIdentSize = 255, /* a D202 identifier of 254 characters and its NUL */
 };

@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "../errlog/errlog.h"
+#include "../errlog/lasterror.h"
 #include "../link/link.h"
 #include "../link/product.h"
 #include "../port/registry.h"
@@ -71,6 +72,7 @@ int EncodeRouteHeader(PortSession *session, const RouteRecord *route)
         break;
     }
     default:
+        SetHalvexError(ERROR_NOT_SUPPORTED);
         return 0;
     }
     return SendPacket(session, PacketRouteHeader, data, length);

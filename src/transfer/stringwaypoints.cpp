@@ -31,6 +31,8 @@ static const StringType *FindStringType(int type)
     return NULL;
 }
 
+int StringWaypointLimit(int type) { return FindStringType(type) ? StringLimit : 0; }
+
 /* A user waypoint's subclass: six zero bytes, then twelve 0xFF. */
 static void WriteSubclass(unsigned char *data)
 {

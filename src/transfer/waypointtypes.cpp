@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "../errlog/lasterror.h"
 #include "../link/link.h"
 #include "../link/product.h"
 #include "marshal.h"
@@ -106,6 +107,22 @@ void DecodeWaypoint(const PortSession *session, const unsigned char *data, int l
     ReadFixedText(record->comment, sizeof record->comment, data, length, at.comment, CommentWidth);
 }
 
+void WaypointTextWidths(int type, int *ident, int *comment)
+{
+    int limit = StringWaypointLimit(type);
+    const WaypointType *row = FindType(type);
+    if (limit || !row) {
+        *ident = limit;
+        *comment = limit;
+        return;
+    }
+    /* D105 and D106 send the ident as a string, as long as our records keep
+     * it, and have no comment. */
+    int named = row->layout == D105 || row->layout == D106;
+    *ident = named ? WaypointIdentSize - 1 : IdentWidth;
+    *comment = named ? 0 : CommentWidth;
+}
+
 int EncodeWaypointData(int type, const WaypointRecord *record, unsigned char *data)
 {
     int length = EncodeStringWaypoint(type, record, data);
@@ -141,5 +158,7 @@ int EncodeWaypoint(PortSession *session, const WaypointRecord *record, int packe
 {
     unsigned char data[MaxData];
     int length = EncodeWaypointData(WaypointDataType(session), record, data);
+    if (!length)
+        SetHalvexError(ERROR_NOT_SUPPORTED);
     return length && SendPacket(session, packetId, data, length);
 }

@@ -27,6 +27,14 @@ int EncodeWaypoint(PortSession *session, const WaypointRecord *record, int packe
  * when the type was one of them; neither reads nor writes past its data. */
 int EncodeStringWaypoint(int type, const WaypointRecord *record, unsigned char *data);
 int DecodeStringWaypoint(int type, const unsigned char *data, int length, WaypointRecord *record);
+/* The characters an ident and a comment keep in D108 to D110; 0 for another
+ * type. */
+int StringWaypointLimit(int type);
+
+/* The characters of a waypoint's ident and comment that reach a receiver
+ * of the type (cut by the type, or by the library's records); 0 and 0 for a
+ * type the library cannot send. */
+void WaypointTextWidths(int type, int *ident, int *comment);
 
 /* The float 1.0e25 that later receivers take for "not set" (altitude,
  * depth, proximity, temperature), little-endian. */

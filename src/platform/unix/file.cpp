@@ -36,6 +36,47 @@ BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags)
     return FALSE;
 }
 
+/* Copies text into a Win32 string result: its length, or the room it would
+ * take (its NUL included) when it does not fit. */
+static DWORD StringResult(const char *text, size_t length, LPSTR buffer, DWORD size)
+{
+    if (length >= size)
+        return (DWORD)length + 1;
+    memcpy(buffer, text, length);
+    buffer[length] = '\0';
+    return (DWORD)length;
+}
+
+DWORD GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size)
+{
+    const char *value = getenv(name);
+    if (!value) {
+        SetLastError(ERROR_ENVVAR_NOT_FOUND);
+        return 0;
+    }
+    return StringResult(value, strlen(value), buffer, size);
+}
+
+DWORD GetFullPathNameA(LPCSTR path, DWORD size, LPSTR buffer, LPSTR *filePart)
+{
+    if (filePart)
+        *filePart = NULL;
+    if (path[0] == '/')
+        return StringResult(path, strlen(path), buffer, size);
+    char directory[4096];
+    if (!getcwd(directory, sizeof directory)) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return 0;
+    }
+    char full[sizeof directory + 256];
+    int length = snprintf(full, sizeof full, "%s/%s", directory, path);
+    if (length < 0 || (size_t)length >= sizeof full) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return 0;
+    }
+    return StringResult(full, (size_t)length, buffer, size);
+}
+
 void PlatformLocalTime(time_t t, struct tm *out) { localtime_r(&t, out); }
 
 void PlatformUtcTime(time_t t, struct tm *out) { gmtime_r(&t, out); }

@@ -25,8 +25,13 @@ static DWORD ErrorFromErrno(int error)
         return ERROR_PATH_NOT_FOUND;
     case ENOMEM:
         return ERROR_NOT_ENOUGH_MEMORY;
+    case EACCES:
+    case EPERM:
+        /* Windows has no such case for a port; kept apart from a port in
+         * use, so that a host can say which of the two it is. */
+        return ERROR_PRIVILEGE_NOT_HELD;
     default:
-        return ERROR_ACCESS_DENIED; /* EACCES, EPERM, EBUSY and the rest */
+        return ERROR_ACCESS_DENIED; /* EBUSY (a tty held exclusively) and the rest, as for a port in use */
     }
 }
 

@@ -40,11 +40,20 @@ typedef SECURITY_ATTRIBUTES *LPSECURITY_ATTRIBUTES;
 #define ERROR_ACCESS_DENIED 5
 #define ERROR_INVALID_HANDLE 6
 #define ERROR_NOT_ENOUGH_MEMORY 8
+#define ERROR_INVALID_DATA 13
+#define ERROR_NOT_READY 21
+#define ERROR_CRC 23
+#define ERROR_NOT_SUPPORTED 50
 #define ERROR_INVALID_PARAMETER 87
+#define ERROR_OPEN_FAILED 110
+#define ERROR_BUSY 170
 #define ERROR_OPERATION_ABORTED 995
 #define ERROR_IO_INCOMPLETE 996
 #define ERROR_IO_PENDING 997
+#define ERROR_ENVVAR_NOT_FOUND 203
 #define ERROR_DEVICE_NOT_CONNECTED 1167
+#define ERROR_PRIVILEGE_NOT_HELD 1314
+#define ERROR_TIMEOUT 1460
 
 #define MOVEFILE_REPLACE_EXISTING 0x1
 
@@ -218,5 +227,11 @@ BOOL GetCommProperties(HANDLE port, LPCOMMPROP properties);
 /* $TMPDIR with a trailing slash when set, else /tmp/. */
 DWORD GetTempPathA(DWORD size, LPSTR buffer);
 BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags);
+/* The variable's length, or 0 when it is not set; when it does not fit, the
+ * room it would take with its NUL, the buffer left as it was. */
+DWORD GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size);
+/* The path made absolute from the current directory (nothing else is
+ * resolved, and the file need not exist); results as GetEnvironmentVariableA. */
+DWORD GetFullPathNameA(LPCSTR path, DWORD size, LPSTR buffer, LPSTR *filePart);
 
 #endif

@@ -1,0 +1,66 @@
+/* What the library knows of the identified receiver, for hosts: its product,
+ * the data types it is spoken to in, how much of a waypoint's texts reach
+ * it, and its protocol array as text. */
+#include <stdio.h>
+#include <string.h>
+
+#include "../engine/enginelock.h"
+#include "../errlog/lasterror.h"
+#include "../link/fields.h"
+#include "../link/product.h"
+#include "../port/registry.h"
+#include "transfer.h"
+#include "waypointtypes.h"
+
+/* A data type for the host: 0 where the receiver has none. */
+static int32_t TypeOrZero(int type) { return type < 0 ? 0 : type; }
+
+/* "P000 L001 A010 ...": whole entries only, however long the array. */
+static void ProtocolText(const PortSession *session, char *text, size_t size)
+{
+    size_t at = 0;
+    text[0] = '\0';
+    for (int entry = 0; entry + 3 <= session->protocolArrayLength; entry += 3) {
+        char one[16];
+        int length = snprintf(one, sizeof one, "%s%c%03u", at ? " " : "", session->protocolArray[entry],
+                              (unsigned)ReadField<uint16_t>(session->protocolArray, session->protocolArrayLength,
+                                                            entry + 1));
+        if (at + (size_t)length >= size)
+            break;
+        memcpy(text + at, one, (size_t)length + 1);
+        at += (size_t)length;
+    }
+}
+
+static void FillReceiverInfo(const PortSession *session, HostReceiverInfo *info)
+{
+    const ProtocolCaps *caps = session->protocolCaps;
+    memset(info, 0, sizeof *info);
+    info->productId = ReadField<uint16_t>(session->productData, 4, 0);
+    info->softwareVersion = ReadField<int16_t>(session->productData, 4, 2);
+    info->waypointType = TypeOrZero(WaypointDataType(session));
+    info->routeHeaderType = TypeOrZero(caps->protocolSlots[SlotRouteHeaderType]);
+    info->routeLinkType = TypeOrZero(caps->routeLinkType);
+    info->trackHeaderType = TypeOrZero(caps->trackHeaderType);
+    /* Tracks go as D300 unless the receiver names a later point type. */
+    info->trackPointType = caps->protocolSlots[3] == -1 ? 0 : TrackPointType(session);
+    WaypointTextWidths(info->waypointType, &info->identWidth, &info->commentWidth);
+    info->typesSource = session->typesFromTable ? HalvexTypesFromTable : HalvexTypesFromReceiver;
+    ProtocolText(session, info->protocols, sizeof info->protocols);
+}
+
+int32_t HALVEX_CALL HalvexGetReceiverInfo(PortSession *session, HostReceiverInfo *info)
+{
+    LockEngine();
+    DWORD why = ERROR_SUCCESS;
+    if (!IsLiveSession(session))
+        why = ERROR_INVALID_HANDLE;
+    else if (!info)
+        why = ERROR_INVALID_PARAMETER;
+    else if (!session->protocolCaps || !session->productData)
+        why = ERROR_NOT_READY;
+    else
+        FillReceiverInfo(session, info);
+    UnlockEngine();
+    return ExportResult(why == ERROR_SUCCESS, why);
+}
