@@ -1,12 +1,12 @@
 #include "connection.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstring>
+#include <iterator>
+#include <sstream>
 #include <mutex>
 
 #include "errors.h"
@@ -29,23 +29,52 @@ void CheckTransferSize(std::size_t records, const std::string &what)
                                        "; one transfer carries at most " + std::to_string(kTransferLimit));
 }
 
-// Why a device could not be opened, as far as we can tell from outside.
-std::string OpenFailure(const std::string &device)
+// Why the library could not open the device, in the user's words.
+std::string OpenFailure(const std::string &device, int32_t why)
 {
-    struct stat status;
-    if (stat(device.c_str(), &status) != 0)
-        return "cannot open " + device + ": no such device";
-    int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return "cannot open " + device + ": " + std::strerror(errno);
-    bool busy = flock(fd, LOCK_EX | LOCK_NB) != 0;
-    bool tty = isatty(fd);
-    close(fd);
-    if (busy)
-        return "cannot open " + device + ": it is in use by another program";
-    if (!tty)
-        return "cannot open " + device + ": it is not a serial device";
-    return "cannot open " + device + " as a serial port";
+    std::string start = "cannot open " + device + ": ";
+    switch (why) {
+    case HalvexErrorNoDevice:
+    case HalvexErrorNoPath:
+        return start + "it does not exist";
+    case HalvexErrorInUse:
+        return start + "it is in use by another program";
+    case HalvexErrorPermission:
+        return start + "permission denied (is the user in the dialout group?)";
+    case HalvexErrorNotSerial:
+        return start + "it is not a serial device";
+    default:
+        return start + "the system refused it as a serial port (error " + std::to_string(why) + ")";
+    }
+}
+
+// What the library learnt of the receiver as it identified it.
+void TakeReceiverInfo(Product &product, const HostReceiverInfo &info)
+{
+    std::istringstream protocols(std::string(info.protocols, strnlen(info.protocols, sizeof info.protocols)));
+    product.protocols.assign(std::istream_iterator<std::string>(protocols), std::istream_iterator<std::string>());
+    product.types = {info.waypointType, info.routeHeaderType, info.routeLinkType, info.trackHeaderType,
+                     info.trackPointType};
+    product.identWidth = info.identWidth;
+    product.commentWidth = info.commentWidth;
+    product.typesFromTable = info.typesSource == HalvexTypesFromTable;
+}
+
+// Why the library would not start an operation.
+std::string RefusalReason(int32_t why)
+{
+    switch (why) {
+    case HalvexErrorBusy:
+        return "another operation is running on the port";
+    case HalvexErrorNotReady:
+        return "the receiver is not identified";
+    case HalvexErrorBadArgument:
+        return "the data cannot be sent as it is";
+    case HalvexErrorNoMemory:
+        return "out of memory";
+    default:
+        return "error " + std::to_string(why);
+    }
 }
 
 } // namespace
@@ -70,7 +99,7 @@ Connection::Connection(const Options &options) : options_(options)
     HalvexPortCallback onLine = OnLine;
     session_ = OpenCommPortEx(device_.c_str(), options.baud, &onLine);
     if (!session_)
-        throw Failure(ExitDevice, OpenFailure(device_));
+        throw Failure(ExitDevice, OpenFailure(device_, HalvexGetLastError()));
 }
 
 Connection::~Connection()
@@ -92,42 +121,67 @@ void Connection::NoAnswer(const std::string &what)
     throw Failure(ExitNoAnswer, "the receiver on " + device_ + " " + what);
 }
 
+void Connection::TransferFailed(const std::string &what, int32_t why)
+{
+    switch (why) {
+    case HalvexErrorRefused:
+        NoAnswer("refused the " + what + ": it rejected a packet on every try (a noisy line?)");
+    case HalvexErrorRecordsMissing:
+        NoAnswer("sent fewer records than it announced: the " + what + " lost some on the line");
+    case HalvexErrorNotSupported:
+        throw Failure(ExitFailure, "the " + what + " failed: the receiver's data type is not one the library speaks");
+    case HalvexErrorNoMemory:
+        throw Failure(ExitFailure, "the " + what + " failed: out of memory");
+    default: // a time-out, or the device gone (NoAnswer tells)
+        NoAnswer("stopped answering during the " + what);
+    }
+}
+
 void Connection::AwaitTransfer(const std::string &what, const std::function<void()> &tick)
 {
     bool ended = Await(options_.timeout, tick);
     bool failed;
+    int32_t why;
     {
         std::lock_guard<std::mutex> hold(rendezvous.lock);
         failed = rendezvous.lineLost || rendezvous.status != HalvexTransferDone;
+        why = rendezvous.why;
     }
     if (!ended)
         throw Failure(ExitNoAnswer, "the " + what + " did not finish within the " +
                                         std::to_string(static_cast<int>(options_.timeout)) + " s of --timeout");
     if (failed)
-        NoAnswer("stopped answering during the " + what);
+        TransferFailed(what, why);
 }
 
 Product Connection::Identify()
 {
+    if (identified_)
+        return product_;
     Begin();
     HalvexProductCallback callback = OnProduct;
     if (!HalvexGetProductInfoInit(session_, &callback))
-        throw Failure(ExitFailure, "the library refused to identify the receiver");
+        throw Failure(ExitFailure,
+                      "the library refused to identify the receiver: " + RefusalReason(HalvexGetLastError()));
     // The library gives up after four tries in 12 s, or 3 s after a reply.
     if (!Await(20) || rendezvous.lineLost || rendezvous.status != HalvexProductIdentified)
         NoAnswer("does not answer: no reply to the product request after 4 tries");
     identified_ = true;
-    std::lock_guard<std::mutex> hold(rendezvous.lock);
+    {
+        std::lock_guard<std::mutex> hold(rendezvous.lock);
+        product_ = rendezvous.product;
+    }
+    HostReceiverInfo info;
+    if (HalvexGetReceiverInfo(session_, &info))
+        TakeReceiverInfo(product_, info);
     if (options_.verbose)
-        Say("halvex: receiver " + std::to_string(rendezvous.product.id) + " \"" + rendezvous.product.description +
-            "\" identified");
-    return rendezvous.product;
+        Say("halvex: receiver " + std::to_string(product_.id) + " \"" + product_.description + "\" identified");
+    return product_;
 }
 
 void Connection::Identified()
 {
-    if (!identified_)
-        Identify();
+    Identify();
     Begin();
 }
 
@@ -136,7 +190,7 @@ void Connection::RunTransfer(const std::string &what, const std::function<int32_
 {
     Identified();
     if (!start())
-        throw Failure(ExitFailure, "the library refused the " + what);
+        throw Failure(ExitFailure, "the library refused the " + what + ": " + RefusalReason(HalvexGetLastError()));
     AwaitTransfer(what, tick);
 }
 
@@ -211,17 +265,20 @@ std::vector<GpxTrackPoint> Connection::DownloadTrack(const ProgressFn &progress)
     RunTransfer("track download", [&] { return HalvexDownloadTrackInit(session_, &callback); });
     std::vector<GpxTrackPoint> track;
     int announced;
+    int32_t why;
     {
         std::lock_guard<std::mutex> hold(rendezvous.lock);
         rendezvous.progress = nullptr;
         track.swap(rendezvous.track);
         announced = rendezvous.announced;
+        why = rendezvous.why;
     }
     // The end call is the same for a complete track and a given-up one: the
-    // count the receiver announced tells them apart.
-    if (announced >= 0 && track.size() < static_cast<std::size_t>(announced))
-        NoAnswer("stopped answering during the track download (" + std::to_string(track.size()) + " of " +
-                 std::to_string(announced) + " points)");
+    // library's reason, or the count the receiver announced, tells them apart.
+    if (why != HalvexErrorNone || (announced >= 0 && track.size() < static_cast<std::size_t>(announced)))
+        TransferFailed("track download (" + std::to_string(track.size()) + " of " +
+                           (announced >= 0 ? std::to_string(announced) : std::string("?")) + " points)",
+                       why);
     return track;
 }
 

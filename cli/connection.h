@@ -15,10 +15,20 @@ namespace halvex {
 
 struct Rendezvous;
 
+// The data types the library speaks to the receiver in; 0 where it has none.
+struct DataTypes {
+    int waypoint = 0, routeHeader = 0, routeLink = 0, trackHeader = 0, trackPoint = 0;
+};
+
 struct Product {
     int id = 0;
     int version = 0; // hundredths
     std::string description;
+    std::vector<std::string> protocols; // "P000", "L001", "A010", ...
+    DataTypes types;
+    int identWidth = 6;    // characters of a waypoint name that reach the receiver
+    int commentWidth = 40; // of a comment; 0: the receiver keeps none
+    bool typesFromTable = false; // from the library's table, not the receiver's own array
 };
 
 struct Options {
@@ -44,6 +54,7 @@ public:
     bool Simulated() const { return static_cast<bool>(simulator_); }
     halvexsim::Receiver *Simulator() { return simulator_.get(); }
 
+    // Identifies the receiver once; later calls give what was learnt.
     Product Identify();
     // tick runs every second while the receiver sends, which it does
     // without a word on how far it has got.
@@ -73,6 +84,8 @@ private:
     template <typename Element, typename Item, typename Init>
     void Upload(const std::string &what, const std::vector<Item> &items, const std::string &records, Init init);
     [[noreturn]] void NoAnswer(const std::string &what);
+    // The end of a transfer that failed, said as the library gave its reason.
+    [[noreturn]] void TransferFailed(const std::string &what, int32_t why);
     // Waits for the transfer under way; a failure, a lost line or --timeout
     // running out ends the command.
     void AwaitTransfer(const std::string &what, const std::function<void()> &tick = nullptr);
@@ -83,6 +96,7 @@ private:
     std::unique_ptr<halvexsim::Receiver> simulator_;
     PortSession *session_ = nullptr;
     bool identified_ = false;
+    Product product_;
 };
 
 } // namespace halvex

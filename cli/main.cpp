@@ -3,7 +3,12 @@
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <iostream>
 
@@ -27,21 +32,58 @@ std::string Version(int hundredths)
     return text;
 }
 
+// A data type as receivers name it (D108), or "" for none.
+std::string TypeName(int type) { return type ? "D" + std::to_string(type) : ""; }
+
+// "D202 headers, D210 links": the parts the receiver has, or "none".
+std::string TypesLine(int main, const char *mainWhat, int extra, const char *extraWhat)
+{
+    if (!main)
+        return "none";
+    return TypeName(main) + " " + mainWhat + (extra ? ", " + TypeName(extra) + " " + extraWhat : "");
+}
+
+nlohmann::json TypeJson(int type) { return type ? nlohmann::json(type) : nlohmann::json(nullptr); }
+
 int Identify(const Options &options, bool json)
 {
     Connection connection(options);
     Product product = connection.Identify();
+    const DataTypes &types = product.types;
+    std::string protocols;
+    for (const std::string &protocol : product.protocols)
+        protocols += (protocols.empty() ? "" : " ") + protocol;
     if (json) {
         nlohmann::json out = {{"productId", product.id},
                               {"softwareVersion", Version(product.version)},
                               {"description", product.description},
+                              {"protocols", product.protocols},
+                              {"types",
+                               {{"waypoint", TypeJson(types.waypoint)},
+                                {"route_header", TypeJson(types.routeHeader)},
+                                {"route_link", TypeJson(types.routeLink)},
+                                {"track_header", TypeJson(types.trackHeader)},
+                                {"track_point", TypeJson(types.trackPoint)}}},
+                              {"types_from", product.typesFromTable ? "table" : "receiver"},
+                              {"ident_width", product.identWidth},
+                              {"comment_width", product.commentWidth},
                               {"port", connection.Device()},
                               {"simulated", connection.Simulated()}};
         std::cout << out.dump(2) << std::endl;
     } else {
         std::cout << "Product id:       " << product.id << "\n"
                   << "Software version: " << Version(product.version) << "\n"
-                  << "Description:      " << product.description << std::endl;
+                  << "Description:      " << product.description << "\n"
+                  << "Protocols:        " << protocols
+                  << (product.typesFromTable ? " (from the library's table of receivers)" : "") << "\n"
+                  << "Waypoints:        "
+                  << (types.waypoint ? TypeName(types.waypoint) + ", names of " + std::to_string(product.identWidth) +
+                                           " characters, comments of " + std::to_string(product.commentWidth)
+                                     : std::string("none"))
+                  << "\n"
+                  << "Routes:           " << TypesLine(types.routeHeader, "headers", types.routeLink, "links") << "\n"
+                  << "Tracks:           " << TypesLine(types.trackPoint, "points", types.trackHeader, "headers")
+                  << std::endl;
     }
     return 0;
 }
@@ -58,7 +100,8 @@ std::string DefaultDemoFolder()
 
 // What the command line asked for, filled as it parses.
 struct Command {
-    std::size_t nameWidth = 6;
+    int nameWidth = -1; // -1: as many as the receiver keeps
+    std::string log;
     bool keepNames = false, json = false;
     std::string output, input, folder;
     double seconds = 0;
@@ -80,8 +123,10 @@ void AddGlobalOptions(CLI::App &app, Options &options, Command &command)
     app.add_flag("--verbose", options.verbose, "say what is going on, on standard error");
     app.add_option("--name-width", command.nameWidth,
                    "characters of a waypoint name the receiver keeps; names equal that far are made distinct "
-                   "(0: names are sent whole)")
-        ->capture_default_str();
+                   "(default: what the receiver's waypoint type keeps; 0: names are sent whole)")
+        ->check(CLI::NonNegativeNumber);
+    app.add_option("--log", command.log,
+                   "write the library's diagnostics log to FILE (as HALVEX32_LOG=FILE does), for a bug report");
     app.add_flag("--keep-names", command.keepNames,
                  "send names as they are, even if the receiver then keeps them as one");
     app.fallthrough();
@@ -139,8 +184,11 @@ int Nmea(Options options, const Command &command)
 int Upload(const Options &options, const Command &command)
 {
     Gpx gpx = ReadGpx(command.input); // checked whole before the port is opened
-    PrepareForReceiver(gpx, command.nameWidth, command.keepNames);
     Connection connection(options);
+    // Names are cut and kept apart as far as the receiver's type keeps them.
+    Product product = connection.Identify();
+    std::size_t nameWidth = command.nameWidth >= 0 ? command.nameWidth : product.identWidth;
+    PrepareForReceiver(gpx, nameWidth, product.commentWidth, command.keepNames);
     Progress progress("Uploading to " + connection.Device());
     if (command.waypointsPut->parsed()) {
         connection.UploadWaypoints(gpx.waypoints);
@@ -189,6 +237,27 @@ int Run(const Options &options, const Command &command)
     return Download(options, command);
 }
 
+// The library reads HALVEX32_LOG as it loads, before main: the tool runs
+// itself again with the variable set, unless it already has it.
+void LogTo(const std::string &file, char **argv)
+{
+    char *full = realpath(file.c_str(), nullptr);
+    std::string path = full ? full : file;
+    std::free(full);
+    if (!path.empty() && path[0] != '/') { // not there yet: made absolute by hand
+        char *directory = getcwd(nullptr, 0);
+        path = std::string(directory ? directory : ".") + "/" + path;
+        std::free(directory);
+    }
+    const char *now = std::getenv("HALVEX32_LOG");
+    if (now && path == now)
+        return;
+    setenv("HALVEX32_LOG", path.c_str(), 1);
+    execv("/proc/self/exe", argv);
+    std::fprintf(stderr, "halvex: cannot start again with the log on: %s\n", std::strerror(errno));
+    std::exit(ExitFailure);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -207,6 +276,8 @@ int main(int argc, char **argv)
         // --help prints and succeeds; every mistake in the command line is 2.
         return app.exit(error) == 0 ? 0 : ExitUsage;
     }
+    if (!command.log.empty())
+        LogTo(command.log, argv);
     try {
         return Run(options, command);
     } catch (const Failure &failure) {

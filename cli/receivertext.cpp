@@ -74,7 +74,7 @@ std::string ShortNames::operator()(const std::string &name)
     return receiverName;
 }
 
-void PrepareForReceiver(Gpx &gpx, std::size_t nameWidth, bool keepNames)
+void PrepareForReceiver(Gpx &gpx, std::size_t nameWidth, std::size_t commentWidth, bool keepNames)
 {
     ShortNames shortNames(keepNames ? 0 : nameWidth, [](const std::string &from, const std::string &to) {
         Say("halvex: " + from + " is sent as " + to + ", the receiver keeping " + std::to_string(to.size()) +
@@ -83,6 +83,8 @@ void PrepareForReceiver(Gpx &gpx, std::size_t nameWidth, bool keepNames)
     auto prepare = [&](GpxPoint &point) {
         point.name = shortNames(ReceiverText(point.name));
         point.comment = ReceiverText(point.comment);
+        if (commentWidth && point.comment.size() > commentWidth)
+            point.comment.resize(commentWidth);
     };
     for (GpxPoint &point : gpx.waypoints)
         prepare(point);

@@ -37,8 +37,9 @@ private:
     std::set<std::string> taken_;
 };
 
-// Every text of the file as the receiver will keep it; names made distinct
-// unless keepNames.
-void PrepareForReceiver(Gpx &gpx, std::size_t nameWidth, bool keepNames);
+// Every text of the file as the receiver will keep it: names made distinct
+// at nameWidth unless keepNames, comments cut to commentWidth (0: left to the
+// receiver's type, which keeps none).
+void PrepareForReceiver(Gpx &gpx, std::size_t nameWidth, std::size_t commentWidth, bool keepNames);
 
 } // namespace halvex

@@ -12,7 +12,9 @@ namespace {
 
 void Finish(int status, int value)
 {
+    int32_t why = HalvexGetLastError(); // read in the callback, where it says why
     std::lock_guard<std::mutex> hold(rendezvous.lock);
+    rendezvous.why = why;
     rendezvous.status = status;
     rendezvous.value = value;
     rendezvous.done = true;
@@ -27,7 +29,10 @@ void HALVEX_CALL OnProduct(int32_t code, int32_t value, HostProductInfo *info)
         return; // the request goes on
     if (code == HalvexProductIdentified) {
         std::lock_guard<std::mutex> hold(rendezvous.lock);
-        rendezvous.product = {static_cast<uint16_t>(info->productId), info->softwareVersion, Text(info->description)};
+        rendezvous.product = Product();
+        rendezvous.product.id = static_cast<uint16_t>(info->productId);
+        rendezvous.product.version = info->softwareVersion;
+        rendezvous.product.description = Text(info->description);
     }
     Finish(code, value);
 }
@@ -122,7 +127,7 @@ void Begin()
 {
     std::lock_guard<std::mutex> hold(rendezvous.lock);
     rendezvous.done = false;
-    rendezvous.status = rendezvous.value = 0;
+    rendezvous.status = rendezvous.value = rendezvous.why = 0;
     rendezvous.announced = -1;
     rendezvous.waypoints.clear();
     rendezvous.routes.clear();

@@ -20,6 +20,7 @@ struct Rendezvous {
     bool done = false;
     bool lineLost = false; // the device went away
     int status = 0, value = 0;
+    int32_t why = 0; // the library's word on why the operation ended, 0 when it ended well
     int announced = -1; // track points the receiver said it would send
     Product product;
     std::vector<GpxPoint> waypoints;

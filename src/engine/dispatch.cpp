@@ -3,6 +3,7 @@
 #include <atomic>
 
 #include "../errlog/errlog.h"
+#include "../errlog/lasterror.h"
 #include "enginelock.h"
 #include "timerqueue.h"
 #include "waittable.h"
@@ -51,6 +52,9 @@ DWORD WaitAndDispatch(DWORD timeout)
     /* The table may have changed during the wait: serve the entry only if it
      * is still the one that was signalled. */
     LockEngine();
+    /* Each event starts with no error, so that a host callback that ends an
+     * operation well never reads why an earlier one failed. */
+    SetHalvexError(ERROR_SUCCESS);
     if (IsWaitEntryLive(waiting.handles[index], &waiting.entries[index]))
         waiting.entries[index].callback(waiting.handles[index], waiting.entries[index].context);
     UnlockEngine();
@@ -66,6 +70,7 @@ static void RunExpiredTimers(void)
         void *context;
         TimerCallback callback;
         void *identity = PopExpiredTimer(&context, &callback);
+        SetHalvexError(ERROR_SUCCESS);
         if (identity)
             callback(context);
         UnlockEngine();
