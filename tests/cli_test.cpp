@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,6 +14,8 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+
+#include <nlohmann/json.hpp>
 
 #include "gpx.h"
 
@@ -40,11 +43,16 @@ protected:
     }
     void TearDown() override
     {
+        StopSimulator();
+        std::system(("rm -rf " + directory).c_str());
+    }
+    void StopSimulator()
+    {
         if (simulator > 0) {
             kill(simulator, SIGTERM);
             waitpid(simulator, nullptr, 0);
         }
-        std::system(("rm -rf " + directory).c_str());
+        simulator = -1;
     }
     // Runs a shell command line with standard output and error to files.
     Outcome Shell(const std::string &command)
@@ -119,10 +127,55 @@ TEST_F(Tool, IdentifiesTheSimulatedReceiver)
     Outcome text = Halvex("identify");
     EXPECT_EQ(text.exit, 0) << text.err;
     EXPECT_NE(text.out.find("Product id:       4242"), std::string::npos);
+    EXPECT_NE(text.out.find("Protocols:        P000 L001 A010 A100 D103 A201 D201 A300 D300\n"), std::string::npos)
+        << text.out;
+    EXPECT_NE(text.out.find("Waypoints:        D103, names of 6 characters, comments of 40\n"), std::string::npos);
     Outcome json = Halvex("--product-id 77 --description 'Trail Pro' identify --json");
     EXPECT_EQ(json.exit, 0) << json.err;
     EXPECT_NE(json.out.find("\"productId\": 77"), std::string::npos) << json.out;
     EXPECT_NE(json.out.find("\"description\": \"Trail Pro\""), std::string::npos);
+    EXPECT_NE(json.out.find("\"ident_width\": 6"), std::string::npos);
+    EXPECT_NE(json.out.find("\"route_link\": null"), std::string::npos) << "classic routes have no links";
+
+    Outcome modern = Halvex("--preset modern identify --json");
+    EXPECT_EQ(modern.exit, 0) << modern.err;
+    nlohmann::json got = nlohmann::json::parse(modern.out);
+    EXPECT_EQ(got["protocols"], nlohmann::json({"P000", "L001", "A010", "A100", "D108", "A201", "D202", "D108",
+                                                 "D210", "A301", "D310", "D301"}));
+    EXPECT_EQ(got["types"], nlohmann::json({{"waypoint", 108}, {"route_header", 202}, {"route_link", 210},
+                                            {"track_header", 310}, {"track_point", 301}}));
+    EXPECT_EQ(got["ident_width"], 51);
+    EXPECT_EQ(got["comment_width"], 51);
+    EXPECT_EQ(got["types_from"], "receiver");
+}
+
+// Names go at the width the receiver's waypoint type keeps, without any
+// option: whole to a D108 or D110 receiver, six characters to a D103 one.
+TEST_F(Tool, NamesGoAsLongAsTheReceiverKeepsThem)
+{
+    std::string forty(40, 'N');
+    Write("long.gpx", "<gpx>\n<wpt lat=\"1\" lon=\"2\"><name>LONG NAME OF TWENTY</name></wpt>\n"
+                      "<wpt lat=\"3\" lon=\"4\"><name>" + forty + "</name></wpt>\n</gpx>\n");
+    for (const char *receiver : {"--preset modern", "--protocols P000,L001,A010,A100,D110"}) {
+        SCOPED_TRACE(receiver);
+        std::string port = StartSimulator(receiver);
+        Outcome put = Halvex("--port " + port + " waypoints put long.gpx");
+        EXPECT_EQ(put.exit, 0) << put.err;
+        EXPECT_EQ(put.err, "") << "nothing renamed";
+        ASSERT_EQ(Halvex("--port " + port + " waypoints get -o back.gpx").exit, 0);
+        halvex::Gpx back = halvex::ReadGpx(Path("back.gpx"));
+        ASSERT_EQ(back.waypoints.size(), 2u);
+        EXPECT_EQ(back.waypoints[0].name, "LONG NAME OF TWENTY");
+        EXPECT_EQ(back.waypoints[1].name, forty);
+        StopSimulator();
+    }
+    std::string port = StartSimulator();
+    ASSERT_EQ(Halvex("--port " + port + " waypoints put long.gpx").exit, 0);
+    ASSERT_EQ(Halvex("--port " + port + " waypoints get -o back.gpx").exit, 0);
+    halvex::Gpx back = halvex::ReadGpx(Path("back.gpx"));
+    ASSERT_EQ(back.waypoints.size(), 2u);
+    EXPECT_EQ(back.waypoints[0].name, "LONG N");
+    EXPECT_EQ(back.waypoints[1].name, "NNNNNN");
 }
 
 TEST_F(Tool, GpxRoundTripThroughOneSimulator)
@@ -168,7 +221,7 @@ TEST_F(Tool, GpxRoundTripThroughALaterReceiver)
 {
     std::string port = StartSimulator("--preset modern");
     ASSERT_FALSE(port.empty());
-    RoundTrip(port, "--name-width 0");
+    RoundTrip(port, ""); // names go whole: the tool asks the library what the receiver keeps
     halvex::Gpx waypoints = halvex::ReadGpx(Path("waypoints.gpx"));
     ASSERT_EQ(waypoints.waypoints.size(), 3u);
     EXPECT_EQ(waypoints.waypoints[0].name, "EIFFEL");
@@ -209,7 +262,7 @@ TEST_F(Tool, FailuresAreOneClearSentenceAndAnExitCode)
 {
     Outcome missing = Halvex("--port /dev/halvex-none identify");
     EXPECT_EQ(missing.exit, 3);
-    EXPECT_EQ(missing.err, "halvex: cannot open /dev/halvex-none: no such device\n");
+    EXPECT_EQ(missing.err, "halvex: cannot open /dev/halvex-none: it does not exist\n");
     std::string port = StartSimulator();
     int holder = open(port.c_str(), O_RDWR | O_NOCTTY);
     ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0); // as another program holding the port would
@@ -217,6 +270,15 @@ TEST_F(Tool, FailuresAreOneClearSentenceAndAnExitCode)
     close(holder);
     EXPECT_EQ(busy.exit, 3);
     EXPECT_EQ(busy.err, "halvex: cannot open " + port + ": it is in use by another program\n");
+    // Root opens anything: the user without permission is nobody.
+    chmod(port.c_str(), 0600);
+    Outcome denied = Shell("setpriv --reuid=65534 --regid=65534 --clear-groups " + std::string(HALVEX_TOOL) +
+                           " --port " + port + " identify");
+    if (getuid() == 0 && denied.exit != 126 && denied.exit != 127) {
+        EXPECT_EQ(denied.exit, 3);
+        EXPECT_EQ(denied.err, "halvex: cannot open " + port +
+                                  ": permission denied (is the user in the dialout group?)\n");
+    }
     Outcome silent = Halvex("--silent identify");
     EXPECT_EQ(silent.exit, 4);
     EXPECT_NE(silent.err.find("does not answer"), std::string::npos) << silent.err;
@@ -291,6 +353,21 @@ TEST_F(Tool, PipesCarryNoProgressNorColour)
     Outcome table = Halvex("nmea watch --seconds 1.5 --table GGA,RMC");
     EXPECT_NE(table.out.find("GGA "), std::string::npos);
     EXPECT_EQ(table.out.find('\033'), std::string::npos);
+}
+
+// The library's log, on for one run without a rebuild; off otherwise.
+TEST_F(Tool, LogGoesWhereTheUserSaysAndNowhereElse)
+{
+    std::string quiet = Path("tmp");
+    mkdir(quiet.c_str(), 0700);
+    Outcome plain = Shell("TMPDIR=" + quiet + " " + HALVEX_TOOL + " identify");
+    EXPECT_EQ(plain.exit, 0);
+    Outcome logged = Shell("TMPDIR=" + quiet + " " + HALVEX_TOOL + " --log run.log identify");
+    EXPECT_EQ(logged.exit, 0) << logged.err;
+    EXPECT_EQ(Shell("ls -A " + quiet).out, "") << "no log unless asked for";
+    std::string log = Slurp(Path("run.log"));
+    EXPECT_NE(log.find("Error logging started for halvex32\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("Product data received\n"), std::string::npos);
 }
 
 TEST_F(Tool, NmeaSendAddsTheChecksum)

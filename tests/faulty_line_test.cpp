@@ -74,6 +74,7 @@ TEST_P(SilentReceiver, EndsADownloadTwelveSecondsAfterTheLastFrame)
         waited = heard.lastFinalMs - receiver->Statistics().lastSentMs;
     }
     EXPECT_NEAR(waited, 12000, 200);
+    EXPECT_EQ(heard.why, HalvexErrorNoAnswer) << "as the host's failure callback hears it";
     EXPECT_EQ(Objective(session), ObjectiveReady);
     EXPECT_TRUE(LogShows("Nothing received for 12000 ms: download given up\n"));
 }
@@ -110,6 +111,7 @@ TEST_F(LineFaults, AHangUpEndsEachTransferKindBeforeTheLineReport)
                 3000));
             std::lock_guard<std::mutex> hold(heard.lock);
             EXPECT_EQ(heard.finalsBeforeLineLost, 1) << "the transfer's report first, exactly once";
+            EXPECT_EQ(heard.why, HalvexErrorDeviceLost);
             EXPECT_LT(heard.lastFinalMs - start, 1000);
             if (isUpload)
                 EXPECT_EQ(heard.uploads.back().first, 1);

@@ -16,6 +16,7 @@ struct Heard {
     int code = -1;
     int value = -1;
     int productId = 0, version = 0;
+    int32_t why = -1; // HalvexGetLastError() in the callback
     std::string description;
     std::chrono::steady_clock::time_point at;
 } heard;
@@ -26,6 +27,7 @@ void HALVEX_CALL OnProduct(int32_t code, int32_t value, HostProductInfo *info)
     heard.calls++;
     heard.code = code;
     heard.value = value;
+    heard.why = HalvexGetLastError();
     heard.at = std::chrono::steady_clock::now();
     if (code == 0 || code == 2) {
         heard.productId = info->productId;
@@ -118,6 +120,57 @@ TEST_F(Identify, AnUnknownProductIsKnownFromItsProtocolArray)
     CloseCommPort(session);
 }
 
+// What a host can learn once the receiver is identified: the data types the
+// library speaks to it, how much of a waypoint's texts it keeps, and where
+// the types came from.
+TEST_F(Identify, TheHostCanReadTheReceiversTypesAndWidths)
+{
+    halvexsim::Config config;
+    halvexsim::ApplyPreset(config, "modern");
+    PortSession *session = Connect(config);
+    ASSERT_NE(session, nullptr);
+    HostReceiverInfo info;
+    EXPECT_EQ(HalvexGetReceiverInfo(session, &info), 0);
+    EXPECT_EQ(HalvexGetLastError(), HalvexErrorNotReady);
+    EXPECT_EQ(HalvexGetReceiverInfo(session, nullptr), 0);
+    EXPECT_EQ(HalvexGetLastError(), HalvexErrorBadArgument);
+    ASSERT_EQ(HalvexGetProductInfoInit(session, &callback), 1);
+    ASSERT_TRUE(WaitUntil([&] { return Objective(session) == ObjectiveReady; }, 3000));
+    ASSERT_EQ(HalvexGetReceiverInfo(session, &info), 1);
+    EXPECT_EQ(HalvexGetLastError(), HalvexErrorNone);
+    EXPECT_EQ(info.productId, 4260);
+    EXPECT_EQ(info.softwareVersion, 520);
+    EXPECT_EQ(info.waypointType, 108);
+    EXPECT_EQ(info.routeHeaderType, 202);
+    EXPECT_EQ(info.routeLinkType, 210);
+    EXPECT_EQ(info.trackHeaderType, 310);
+    EXPECT_EQ(info.trackPointType, 301);
+    EXPECT_EQ(info.identWidth, 51);
+    EXPECT_EQ(info.commentWidth, 51);
+    EXPECT_EQ(info.typesSource, HalvexTypesFromReceiver);
+    EXPECT_STREQ(info.protocols, "P000 L001 A010 A100 D108 A201 D202 D108 D210 A301 D310 D301");
+    CloseCommPort(session);
+    EXPECT_EQ(HalvexGetReceiverInfo(session, &info), 0);
+    EXPECT_EQ(HalvexGetLastError(), HalvexErrorBadSession);
+    receiver->Stop();
+
+    // A receiver of the table, older: six characters of ident, no route links.
+    config = halvexsim::Config();
+    config.productId = ProductCapsTable[0].productId;
+    config.softwareVersion = 250;
+    session = Connect(config);
+    ASSERT_EQ(HalvexGetProductInfoInit(session, &callback), 1);
+    ASSERT_TRUE(WaitUntil([&] { return Objective(session) == ObjectiveReady; }, 3000));
+    ASSERT_EQ(HalvexGetReceiverInfo(session, &info), 1);
+    EXPECT_EQ(info.typesSource, HalvexTypesFromTable);
+    EXPECT_EQ(info.waypointType, 100 + ProductCapsTable[0].protocolSlots[10]);
+    EXPECT_EQ(info.routeLinkType, 0);
+    EXPECT_EQ(info.trackHeaderType, 0);
+    EXPECT_EQ(info.identWidth, 6);
+    EXPECT_EQ(info.commentWidth, 40);
+    EXPECT_EQ(std::string(info.protocols).substr(0, 10), "P000 L001 ");
+}
+
 TEST_F(Identify, AnUnknownProductWithoutAnArrayFailsAfterThreeSeconds)
 {
     halvexsim::Config config;
@@ -132,6 +185,7 @@ TEST_F(Identify, AnUnknownProductWithoutAnArrayFailsAfterThreeSeconds)
         // Not held across a call into the library: the callback takes it.
         std::lock_guard<std::mutex> hold(heard.lock);
         EXPECT_EQ(heard.code, 2);
+        EXPECT_EQ(heard.why, HalvexErrorNoAnswer);
         EXPECT_EQ(heard.productId, 0);
         auto waited = heard.at - start;
         EXPECT_GT(waited, std::chrono::milliseconds(2950));

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <fstream>
+#include <sstream>
 #include <dirent.h>
 #include <dlfcn.h>
 #include <signal.h>
@@ -30,6 +32,14 @@ constexpr auto loadBudget = std::chrono::seconds(20);
 #else
 constexpr auto loadBudget = std::chrono::seconds(1);
 #endif
+
+std::string Slurp(const std::string &path)
+{
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
 
 TEST(Library, LoadsAndUnloadsCleanly200Times)
 {
@@ -64,6 +74,37 @@ TEST(Library, LogIsOffAtLoad)
     unsetenv("TMPDIR");
     EXPECT_NE(access((directory + "/halvex32.log").c_str(), F_OK), 0);
     rmdir(directory.c_str());
+}
+
+// HALVEX32_LOG, read as the library loads, switches the log on in any
+// build: "1" for the usual file, a path for that file.
+TEST(Library, HalvexLogTurnsTheLogOnAtLoad)
+{
+    char pattern[] = "/tmp/halvex-load-XXXXXX";
+    std::string directory = mkdtemp(pattern);
+    setenv("TMPDIR", directory.c_str(), 1);
+    auto loadAndWrite = [](const char *line) {
+        void *library = dlopen(HALVEX_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+        ASSERT_NE(library, nullptr);
+        using OutputDebugFn = int32_t (*)(const char *);
+        auto outputDebug = reinterpret_cast<OutputDebugFn>(dlsym(library, "OutputDebug"));
+        usleep(50000); // the dispatch thread has started its log by now
+        EXPECT_EQ(outputDebug(line), 0);
+        dlclose(library);
+    };
+    std::string chosen = directory + "/chosen.log";
+    setenv("HALVEX32_LOG", chosen.c_str(), 1);
+    loadAndWrite("to the chosen file\n");
+    setenv("HALVEX32_LOG", "1", 1);
+    loadAndWrite("to the usual file\n");
+    unsetenv("HALVEX32_LOG");
+    unsetenv("TMPDIR");
+    std::string text = Slurp(chosen);
+    EXPECT_NE(text.find("Error logging started for halvex32\n"), std::string::npos) << text;
+    EXPECT_NE(text.find(": to the chosen file\n"), std::string::npos) << text;
+    EXPECT_EQ(text.find("usual"), std::string::npos);
+    EXPECT_NE(Slurp(directory + "/halvex32.log").find(": to the usual file\n"), std::string::npos);
+    std::system(("rm -rf " + directory).c_str());
 }
 
 int16_t HALVEX_CALL ExitAtOnce(int32_t, int32_t, BSTR *)

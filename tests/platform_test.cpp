@@ -6,6 +6,12 @@
 #include <thread>
 
 #include <signal.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
 
 #include "platform/platform.h"
 #include "platform/unix/serial.h"
@@ -139,6 +145,49 @@ TEST(Files, TempPathFollowsTmpdirWithATrailingSlash)
     unsetenv("TMPDIR");
     EXPECT_EQ(GetTempPathA(sizeof path, path), 5u);
     EXPECT_STREQ(path, "/tmp/");
+}
+
+TEST(Files, EnvironmentAndFullPathsAnswerAsWin32Does)
+{
+    char text[64];
+    setenv("HALVEX_TEST_VARIABLE", "value", 1);
+    EXPECT_EQ(GetEnvironmentVariableA("HALVEX_TEST_VARIABLE", text, sizeof text), 5u);
+    EXPECT_STREQ(text, "value");
+    EXPECT_EQ(GetEnvironmentVariableA("HALVEX_TEST_VARIABLE", text, 5), 6u) << "too small: the room needed";
+    unsetenv("HALVEX_TEST_VARIABLE");
+    EXPECT_EQ(GetEnvironmentVariableA("HALVEX_TEST_VARIABLE", text, sizeof text), 0u);
+
+    EXPECT_EQ(GetFullPathNameA("/var/log/x.log", sizeof text, text, nullptr), 14u);
+    EXPECT_STREQ(text, "/var/log/x.log");
+    char directory[4096], full[4096 + 16];
+    ASSERT_NE(getcwd(directory, sizeof directory), nullptr);
+    EXPECT_EQ(GetFullPathNameA("x.log", sizeof full, full, nullptr), strlen(directory) + 6);
+    EXPECT_EQ(std::string(full), std::string(directory) + "/x.log");
+}
+
+// A port the user may not open is told apart from one in use. Root opens
+// anything, so the check runs as nobody, in a child that starts no threads.
+TEST(Files, NoPermissionIsNotAPortInUse)
+{
+    char path[] = "/tmp/halvex-denied-XXXXXX";
+    int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    chmod(path, 0);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (geteuid() == 0 && setuid(65534) != 0)
+            _exit(100);
+        HANDLE port = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        _exit(port == INVALID_HANDLE_VALUE && GetLastError() == ERROR_PRIVILEGE_NOT_HELD ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    unlink(path);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 100)
+        GTEST_SKIP() << "cannot become nobody here";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 void HostsOwnHandler(int) {}

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <termios.h>
 
@@ -143,18 +145,33 @@ TEST_F(PortSessionTest, FailedOpensLeaveNothingBehind)
 {
     PortSession *first = OpenCommPort(pty.path(), 9600);
     ASSERT_NE(first, nullptr);
+    EXPECT_EQ(HalvexGetLastError(), HalvexErrorNone);
     EXPECT_EQ(OpenCommPort(pty.path(), 9600), nullptr);
+    EXPECT_EQ(HalvexGetLastError(), HalvexErrorInUse);
     EXPECT_TRUE(LogShows("CreateFile() failure: 5\n"));
     CloseCommPort(first);
+    EXPECT_EQ(HalvexGetLastError(), HalvexErrorNone);
+    CloseCommPort(first);
+    EXPECT_EQ(HalvexGetLastError(), HalvexErrorBadSession) << "closed already";
+
+    // Held by another program, as its own open file takes the lock.
+    int holder = open(pty.path(), O_RDWR | O_NOCTTY);
+    ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
+    EXPECT_EQ(OpenCommPort(pty.path(), 9600), nullptr);
+    EXPECT_EQ(HalvexGetLastError(), HalvexErrorInUse);
+    close(holder);
 
     EXPECT_EQ(OpenCommPort("/dev/halvex-no-such-port", 9600), nullptr);
+    EXPECT_EQ(HalvexGetLastError(), HalvexErrorNoDevice);
     EXPECT_TRUE(LogShows("CreateFile() failure: 2\n"));
 
     std::string file = directory + "/not-a-port";
     std::ofstream(file) << "x";
     EXPECT_EQ(OpenCommPort(file.c_str(), 9600), nullptr);
+    EXPECT_EQ(HalvexGetLastError(), HalvexErrorNotSerial);
     EXPECT_TRUE(LogShows("GetCommState() failure: 1\n"));
     EXPECT_EQ(OpenCommPort(nullptr, 9600), nullptr);
+    EXPECT_EQ(HalvexGetLastError(), HalvexErrorBadArgument);
     EXPECT_EQ(TableCount(), 1);
 }
 

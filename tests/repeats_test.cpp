@@ -19,7 +19,7 @@ std::vector<double> latitudes;         // track points handed over; NaN for the 
 void HALVEX_CALL OnWaypoints(int32_t, int32_t, SAFEARRAY **array)
 {
     if (!*array) {
-        idents.push_back("(failed)");
+        idents.push_back("(failed " + std::to_string(HalvexGetLastError()) + ")");
         return;
     }
     auto *elements = static_cast<HostWaypoint *>((*array)->pvData);
@@ -110,7 +110,8 @@ TEST_F(Repeats, AWaypointSentAgainIsTakenOnceUnlessTheCountSaysOtherwise)
     Waypoint(35, "B");
     Waypoint(35, "B");
     Done(7);
-    EXPECT_EQ(idents, (std::vector<std::string>{"(failed)"})) << "a record went missing on the line";
+    EXPECT_EQ(idents, (std::vector<std::string>{"(failed " + std::to_string(HalvexErrorRecordsMissing) + ")"}))
+        << "a record went missing on the line, and the host is told so";
     EXPECT_EQ(Count("Records announced 4, received 3\n"), 1);
 }
 

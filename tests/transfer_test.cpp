@@ -71,6 +71,7 @@ TEST_F(Transfers, AReceiverTypeWithoutEncoderEndsTheUploadAtOnce)
     ASSERT_EQ(HalvexUploadWayPtInit(session, &array.array, &upload), 1);
     ASSERT_TRUE(WaitUntil([&] { return Uploads() == 1; }, 2000));
     EXPECT_EQ(heard.uploads[0], std::make_pair(1, 0));
+    EXPECT_EQ(heard.why, HalvexErrorNotSupported);
     EXPECT_TRUE(LogShows("Way point upload request failed\n"));
     EXPECT_EQ(Objective(session), ObjectiveReady);
 }
@@ -82,7 +83,9 @@ TEST_F(Transfers, RefusalsSendNothing)
     HostArray<HostWaypoint> array(1);
     Fill(array[0], sample[0]);
     EXPECT_EQ(HalvexUploadWayPtInit(idle, &array.array, &upload), 0) << "not identified";
+    EXPECT_EQ(HalvexGetLastError(), HalvexErrorNotReady);
     EXPECT_EQ(HalvexDownloadTrackInit(nullptr, &trackDownload), 0);
+    EXPECT_EQ(HalvexGetLastError(), HalvexErrorBadSession);
     CloseCommPort(idle);
     receiver->Stop();
 
@@ -96,13 +99,16 @@ TEST_F(Transfers, RefusalsSendNothing)
     SafeArrayAllocDescriptor(1, &counted);
     counted->rgsabound[0].cElements = 5; // and no data
     EXPECT_EQ(HalvexUploadWayPtInit(session, &counted, &upload), 0);
+    EXPECT_EQ(HalvexGetLastError(), HalvexErrorBadArgument);
     SafeArrayDestroyDescriptor(counted);
     HostArray<HostRoute> routes(1);
     routes[0].firstWaypoint = 1;
     routes[0].waypointCount = 1; // element 1 of a one-element array
     EXPECT_EQ(HalvexUploadRouteInit(session, &routes.array, &array.array, &upload), 0);
     EXPECT_EQ(HalvexDownloadWayPtInit(session, &waypointDownload), 1);
+    EXPECT_EQ(HalvexGetLastError(), HalvexErrorNone);
     EXPECT_EQ(HalvexDownloadRouteInit(session, &routeDownload), 0) << "a transfer is running";
+    EXPECT_EQ(HalvexGetLastError(), HalvexErrorBusy);
     EXPECT_EQ(HalvexGetProductInfoInit(session, &identified), 1) << "identification may always start anew";
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(receiver->Statistics().framesReceived, framesBefore + 2);
@@ -277,6 +283,7 @@ TEST_F(Transfers, AReceiverThatStopsAnsweringEndsAnUploadAfterFourSends)
     ASSERT_TRUE(WaitUntil([&] { return Uploads() == 1; }, 14000));
     EXPECT_EQ(heard.uploads[0], std::make_pair(1, 0));
     EXPECT_EQ(CountInLog("Halvex retry\n"), 3);
+    EXPECT_EQ(heard.why, HalvexErrorNoAnswer);
     EXPECT_TRUE(LogShows("Way point upload request failed\n"));
     EXPECT_EQ(Objective(session), ObjectiveReady);
 }
@@ -293,6 +300,7 @@ TEST_F(Transfers, AnUnansweredDownloadCallsBackWithNullHandles)
     std::lock_guard<std::mutex> hold(heard.lock);
     EXPECT_EQ(heard.uploads.back(), std::make_pair(2, 0));
     EXPECT_TRUE(heard.nullArray);
+    EXPECT_EQ(heard.why, HalvexErrorNoAnswer);
 }
 
 } // namespace

@@ -29,6 +29,7 @@ struct Heard {
     int finals = 0;    // final callbacks of any transfer
     long long lastFinalMs = 0; // steady clock, as the simulator keeps it
     int finalsBeforeLineLost = -1; // when the host heard that the line was lost
+    int32_t why = -1; // HalvexGetLastError() in the last final callback
 };
 inline Heard heard;
 
@@ -41,6 +42,7 @@ inline long long SteadyMs()
 // Called with heard.lock held.
 inline void Final()
 {
+    heard.why = HalvexGetLastError();
     heard.finals++;
     heard.lastFinalMs = SteadyMs();
 }
@@ -142,6 +144,7 @@ protected:
         heard.stopAfter = 0;
         heard.finals = 0;
         heard.finalsBeforeLineLost = -1;
+        heard.why = -1;
     }
     // Connects to a receiver of these types and identifies it.
     // Within the time given, which a faulty line may need.
