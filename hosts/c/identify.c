@@ -26,7 +26,7 @@ static void PauseBriefly(void)
 #endif
 
 /* Callbacks run on the library's thread; the main thread polls these. */
-static atomic_int finished, failed;
+static atomic_int finished, failed, why;
 
 static void PrintText(BSTR text)
 {
@@ -46,6 +46,7 @@ static void HALVEX_CALL Identified(int32_t code, int32_t value, HostProductInfo 
         putchar('\n');
     }
     failed = code != HalvexProductIdentified;
+    why = HalvexGetLastError(); /* in a failure callback: why it failed */
     finished = 1;
 }
 
@@ -61,6 +62,7 @@ static void HALVEX_CALL Waypoints(int32_t code, int32_t value, SAFEARRAY **array
         }
     }
     failed = *array == NULL;
+    why = HalvexGetLastError();
     finished = 1;
 }
 
@@ -81,15 +83,19 @@ int main(int argc, char **argv)
     }
     PortSession *session = OpenCommPort(argv[1], 9600);
     if (!session) {
-        fprintf(stderr, "cannot open %s\n", argv[1]);
+        fprintf(stderr, "cannot open %s: error %d\n", argv[1], (int)HalvexGetLastError());
         return 3;
     }
     HalvexProductCallback identified = Identified;
     HalvexWaypointCallback waypoints = Waypoints;
-    int ok = HalvexGetProductInfoInit(session, &identified) && Await() &&
-             HalvexDownloadWayPtInit(session, &waypoints) && Await();
+    HostReceiverInfo info;
+    int ok = HalvexGetProductInfoInit(session, &identified) && Await();
+    if (ok && HalvexGetReceiverInfo(session, &info))
+        printf("protocols %s; waypoints D%d, names of %d characters\n", info.protocols, (int)info.waypointType,
+               (int)info.identWidth);
+    ok = ok && HalvexDownloadWayPtInit(session, &waypoints) && Await();
     CloseCommPort(session);
     if (!ok)
-        fprintf(stderr, "the receiver on %s did not answer\n", argv[1]);
+        fprintf(stderr, "the receiver on %s did not answer (error %d)\n", argv[1], (int)why);
     return ok ? 0 : 4;
 }
