@@ -276,8 +276,9 @@ std::vector<GpxTrackPoint> Connection::DownloadTrack(const ProgressFn &progress)
     // The end call is the same for a complete track and a given-up one: the
     // library's reason, or the count the receiver announced, tells them apart.
     if (why != HalvexErrorNone || (announced >= 0 && track.size() < static_cast<std::size_t>(announced)))
-        TransferFailed("track download (" + std::to_string(track.size()) + " of " +
-                           (announced >= 0 ? std::to_string(announced) : std::string("?")) + " points)",
+        TransferFailed("track download" + (announced >= 0 ? " (" + std::to_string(track.size()) + " of " +
+                                                                std::to_string(announced) + " points)"
+                                                          : std::string()),
                        why);
     return track;
 }

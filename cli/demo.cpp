@@ -10,6 +10,7 @@
 
 #include "errors.h"
 #include "nmeawatch.h"
+#include "output.h"
 #include "terminal.h"
 
 namespace halvex {
@@ -59,7 +60,7 @@ Gpx SampleUpload()
 
 void WriteGpx(const std::string &folder, const char *name, const Gpx &gpx)
 {
-    WriteOutput(folder + "/" + name, GpxText(gpx));
+    Output(folder + "/" + name).Write(GpxText(gpx));
     Say("  wrote " + folder + "/" + name);
 }
 

@@ -1,9 +1,6 @@
 #include "gpx.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -43,9 +40,7 @@ public:
 
     [[noreturn]] void Fail(const pugi::xml_node &node, const std::string &what) const
     {
-        // An element's offset is that of its name: point at its "<".
-        auto [line, column] = Position(text_, node.offset_debug() - 1);
-        throw Failure(ExitBadData, path_ + ":" + std::to_string(line) + ":" + std::to_string(column) + ": " + what);
+        throw Failure(ExitBadData, Where(node) + ": " + what);
     }
 
     double Coordinate(const pugi::xml_node &node, const char *name, double limit) const
@@ -64,6 +59,13 @@ public:
         return value;
     }
 
+    std::string Where(const pugi::xml_node &node) const
+    {
+        // An element's offset is that of its name: point at its "<".
+        auto [line, column] = Position(text_, node.offset_debug() - 1);
+        return path_ + ":" + std::to_string(line) + ":" + std::to_string(column);
+    }
+
     GpxPoint Point(const pugi::xml_node &node) const
     {
         GpxPoint point;
@@ -71,14 +73,28 @@ public:
         point.longitude = Coordinate(node, "lon", 180);
         point.name = node.child_value("name");
         point.comment = node.child_value("cmt");
+        point.unkept = Others(node, {"name", "cmt"});
         return point;
     }
 
-    double Time(const pugi::xml_node &node) const
+    // The child elements of node that are not among those carried.
+    static Unkept Others(const pugi::xml_node &node, std::initializer_list<const char *> carried)
     {
-        pugi::xml_node time = node.child("time");
-        if (!time)
-            return 0;
+        Unkept others;
+        for (pugi::xml_node child : node.children()) {
+            if (child.type() != pugi::node_element)
+                continue;
+            bool kept = false;
+            for (const char *name : carried)
+                kept = kept || std::strcmp(child.name(), name) == 0;
+            if (!kept && std::find(others.begin(), others.end(), child.name()) == others.end())
+                others.push_back(child.name());
+        }
+        return others;
+    }
+
+    double Time(const pugi::xml_node &time) const
+    {
         std::string text = time.child_value();
         std::tm parts{};
         double fraction = 0;
@@ -125,28 +141,39 @@ public:
             route.name = rte.child_value("name");
             route.comment = rte.child_value("cmt");
             route.number = rte.child("number").text().as_int(0);
+            route.unkept = Others(rte, {"name", "cmt", "number", "rtept"});
             for (pugi::xml_node rtept : rte.children("rtept"))
                 route.points.push_back(Point(rtept));
             gpx.routes.push_back(route);
         }
         for (pugi::xml_node trk : root.children("trk")) {
-            for (pugi::xml_node segment : trk.children("trkseg")) {
-                bool first = true;
-                for (pugi::xml_node trkpt : segment.children("trkpt")) {
-                    GpxTrackPoint point;
-                    point.latitude = Coordinate(trkpt, "lat", 90);
-                    point.longitude = Coordinate(trkpt, "lon", 180);
-                    point.time = Time(trkpt);
-                    point.startsSegment = first;
-                    first = false;
-                    gpx.trackPoints.push_back(point);
-                }
-            }
+            for (const std::string &other : Others(trk, {"trkseg"}))
+                gpx.trackUnkept[other]++;
+            for (pugi::xml_node segment : trk.children("trkseg"))
+                ReadSegment(segment, gpx.trackPoints);
         }
         return gpx;
     }
 
 private:
+    void ReadSegment(const pugi::xml_node &segment, std::vector<GpxTrackPoint> &points) const
+    {
+        bool first = true;
+        for (pugi::xml_node trkpt : segment.children("trkpt")) {
+            GpxTrackPoint point;
+            point.latitude = Coordinate(trkpt, "lat", 90);
+            point.longitude = Coordinate(trkpt, "lon", 180);
+            pugi::xml_node time = trkpt.child("time");
+            point.timed = static_cast<bool>(time);
+            point.time = time ? Time(time) : 0;
+            point.startsSegment = first;
+            point.unkept = Others(trkpt, {"time"});
+            point.where = Where(trkpt);
+            first = false;
+            points.push_back(point);
+        }
+    }
+
     std::string path_;
     std::string text_;
 };
@@ -232,40 +259,13 @@ std::string GpxText(const Gpx &gpx)
             pugi::xml_node trkpt = segment.append_child("trkpt");
             trkpt.append_attribute("lat") = Degrees(point.latitude).c_str();
             trkpt.append_attribute("lon") = Degrees(point.longitude).c_str();
-            trkpt.append_child("time").text() = IsoTime(point.time).c_str();
+            if (point.timed)
+                trkpt.append_child("time").text() = IsoTime(point.time).c_str();
         }
     }
     std::ostringstream out;
     document.save(out, "  ", pugi::format_default, pugi::encoding_utf8);
     return out.str();
-}
-
-void WriteOutput(const std::string &path, const std::string &text)
-{
-    if (path.empty() || path == "-") {
-        std::fwrite(text.data(), 1, text.size(), stdout);
-        std::fflush(stdout);
-        return;
-    }
-    std::string temporary = path + ".XXXXXX";
-    int fd = mkstemp(temporary.data());
-    if (fd < 0)
-        throw Failure(ExitFailure, "cannot write " + path + ": " + std::strerror(errno));
-    std::size_t written = 0;
-    while (written < text.size()) {
-        ssize_t n = write(fd, text.data() + written, text.size() - written);
-        if (n <= 0)
-            break;
-        written += static_cast<std::size_t>(n);
-    }
-    bool complete = written == text.size() && fsync(fd) == 0;
-    fchmod(fd, 0644);
-    close(fd);
-    if (!complete || std::rename(temporary.c_str(), path.c_str()) != 0) {
-        int error = errno;
-        unlink(temporary.c_str());
-        throw Failure(ExitFailure, "cannot write " + path + ": " + std::strerror(error));
-    }
 }
 
 } // namespace halvex

@@ -88,7 +88,14 @@ std::vector<GpxRoute> ReadRoutes(const SAFEARRAY *routes, const SAFEARRAY *waypo
 
 GpxTrackPoint ReadTrackPoint(const HostTrackPoint &point)
 {
-    return {point.latitude, point.longitude, UnixFromOle(point.time) - kTrackDateSkew, point.newTrack != 0};
+    GpxTrackPoint out;
+    out.latitude = point.latitude;
+    out.longitude = point.longitude;
+    out.time = UnixFromOle(point.time) - kTrackDateSkew;
+    out.startsSegment = point.newTrack != 0;
+    // Within a millisecond: the OLE date holds the second only so closely.
+    out.timed = std::fabs(out.time - kReceiverNoTime) > 0.001;
+    return out;
 }
 
 void Fill(HostWaypoint &element, const GpxPoint &point)

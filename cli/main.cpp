@@ -15,9 +15,10 @@
 #include "connection.h"
 #include "demo.h"
 #include "errors.h"
+#include "fitting.h"
 #include "gpx.h"
 #include "nmeawatch.h"
-#include "receivertext.h"
+#include "output.h"
 #include "options.h"
 #include "terminal.h"
 
@@ -100,9 +101,9 @@ std::string DefaultDemoFolder()
 
 // What the command line asked for, filled as it parses.
 struct Command {
-    int nameWidth = -1; // -1: as many as the receiver keeps
+    FitOptions fit;
     std::string log;
-    bool keepNames = false, json = false;
+    bool json = false;
     std::string output, input, folder;
     double seconds = 0;
     std::vector<std::string> kinds, sentences;
@@ -121,14 +122,18 @@ void AddGlobalOptions(CLI::App &app, Options &options, Command &command)
                    "progress for 12 s ends by itself)")
         ->check(CLI::PositiveNumber);
     app.add_flag("--verbose", options.verbose, "say what is going on, on standard error");
-    app.add_option("--name-width", command.nameWidth,
+    app.add_option("--name-width", command.fit.nameWidth,
                    "characters of a waypoint name the receiver keeps; names equal that far are made distinct "
                    "(default: what the receiver's waypoint type keeps; 0: names are sent whole)")
         ->check(CLI::NonNegativeNumber);
     app.add_option("--log", command.log,
                    "write the library's diagnostics log to FILE (as HALVEX32_LOG=FILE does), for a bug report");
-    app.add_flag("--keep-names", command.keepNames,
+    app.add_flag("--keep-names", command.fit.keepNames,
                  "send names as they are, even if the receiver then keeps them as one");
+    app.add_flag("--strict", command.fit.strict,
+                 "send nothing when the receiver would not keep the file as it is (a name cut, a field dropped)");
+    app.add_flag("--allow-untimed", command.fit.allowUntimed,
+                 "send track points without a <time> with the receiver's \"no time\" (else they are refused)");
     app.fallthrough();
 
     // The simulator's own options shape the built-in one (without --port).
@@ -159,7 +164,8 @@ void AddCommands(CLI::App &app, Command &command)
     auto *nmea = app.add_subcommand("nmea", "NMEA 0183 mode");
     nmea->require_subcommand(1);
     command.watch = nmea->add_subcommand("watch", "show sentences as they arrive, flagging bad or missing checksums");
-    command.watch->add_option("--seconds", command.seconds, "stop after this long (default: until Ctrl-C)");
+    command.watch->add_option("--seconds", command.seconds, "stop after this long (default: until Ctrl-C)")
+        ->check(CLI::PositiveNumber);
     command.watch->add_option("--table", command.kinds, "show the latest sentence of each kind, e.g. GGA,RMC")
         ->delimiter(',');
     command.send = nmea->add_subcommand("send", "send sentences, each completed with its checksum and CR LF");
@@ -184,11 +190,15 @@ int Nmea(Options options, const Command &command)
 int Upload(const Options &options, const Command &command)
 {
     Gpx gpx = ReadGpx(command.input); // checked whole before the port is opened
+    FitOptions fit = command.fit;
+    fit.upload = command.waypointsPut->parsed() ? Records::Waypoints
+                 : command.routesPut->parsed()  ? Records::Routes
+                                                : Records::Tracks;
+    if (fit.upload == Records::Tracks)
+        CheckTrackTimes(gpx, fit);
     Connection connection(options);
-    // Names are cut and kept apart as far as the receiver's type keeps them.
-    Product product = connection.Identify();
-    std::size_t nameWidth = command.nameWidth >= 0 ? command.nameWidth : product.identWidth;
-    PrepareForReceiver(gpx, nameWidth, product.commentWidth, command.keepNames);
+    // Texts are cut and names kept apart as far as the receiver's types keep them.
+    FitForReceiver(gpx, connection.Identify(), fit);
     Progress progress("Uploading to " + connection.Device());
     if (command.waypointsPut->parsed()) {
         connection.UploadWaypoints(gpx.waypoints);
@@ -205,6 +215,7 @@ int Upload(const Options &options, const Command &command)
 
 int Download(const Options &options, const Command &command)
 {
+    Output output(command.output); // a path that cannot be written is said before minutes of download
     Connection connection(options);
     Gpx gpx;
     if (command.waypointsGet->parsed()) {
@@ -220,7 +231,7 @@ int Download(const Options &options, const Command &command)
         gpx.trackPoints = connection.DownloadTrack([&](int done, int total) { progress.Update(done, total); });
         progress.Done(std::to_string(gpx.trackPoints.size()) + " points");
     }
-    WriteOutput(command.output, GpxText(gpx));
+    output.Write(GpxText(gpx));
     return 0;
 }
 

@@ -4,6 +4,7 @@
 #include <unicode/unistr.h>
 
 #include <cctype>
+#include <cstdio>
 #include <memory>
 
 #include "errors.h"
@@ -54,9 +55,11 @@ std::string Upper(std::string text)
 
 } // namespace
 
-std::string ShortNames::operator()(const std::string &name)
+std::string ShortNames::operator()(const std::string &name, double latitude, double longitude)
 {
-    auto known = given_.find(name);
+    char place[64];
+    std::snprintf(place, sizeof place, "@%.9f,%.9f", latitude, longitude);
+    auto known = given_.find(name + place);
     if (known != given_.end())
         return known->second;
     std::string receiverName = width_ ? name.substr(0, width_) : name;
@@ -64,36 +67,16 @@ std::string ShortNames::operator()(const std::string &name)
         std::string number = std::to_string(n);
         if (number.size() < 2)
             number.insert(0, 1, '0');
-        std::size_t keep = width_ > number.size() ? width_ - number.size() : 0;
+        // Whole names (width 0) keep all their characters before the number.
+        std::size_t room = width_ ? width_ : name.size() + number.size();
+        std::size_t keep = room > number.size() ? room - number.size() : 0;
         receiverName = name.substr(0, keep) + number;
     }
     if (receiverName != name.substr(0, width_ ? width_ : name.size()))
         onRename_(name, receiverName);
     taken_.insert(Upper(receiverName));
-    given_.emplace(name, receiverName);
+    given_.emplace(name + place, receiverName);
     return receiverName;
-}
-
-void PrepareForReceiver(Gpx &gpx, std::size_t nameWidth, std::size_t commentWidth, bool keepNames)
-{
-    ShortNames shortNames(keepNames ? 0 : nameWidth, [](const std::string &from, const std::string &to) {
-        Say("halvex: " + from + " is sent as " + to + ", the receiver keeping " + std::to_string(to.size()) +
-            " characters of a name");
-    });
-    auto prepare = [&](GpxPoint &point) {
-        point.name = shortNames(ReceiverText(point.name));
-        point.comment = ReceiverText(point.comment);
-        if (commentWidth && point.comment.size() > commentWidth)
-            point.comment.resize(commentWidth);
-    };
-    for (GpxPoint &point : gpx.waypoints)
-        prepare(point);
-    for (GpxRoute &route : gpx.routes) {
-        route.name = ReceiverText(route.name);
-        route.comment = ReceiverText(route.comment);
-        for (GpxPoint &point : route.points)
-            prepare(point);
-    }
 }
 
 } // namespace halvex

@@ -17,29 +17,25 @@ namespace halvex {
 // receiver's types keep in upper case.
 std::string ReceiverText(const std::string &utf8);
 
-// Gives every distinct name a receiver name of at most width characters,
-// distinct from the others whatever their case: TOWER1 and TOWER12 become
-// TOWER1 and TOWE01.
-// The same name always gets the same receiver name, so a route's points
-// still name the waypoints they are. width 0 keeps names whole.
+// Gives every waypoint a receiver name of at most width characters, distinct
+// from the others whatever their case: TOWER1 and TOWER12 become TOWER1 and
+// TOWE01, and two waypoints named alike at different places get two names.
+// The same name at the same place always gets the same receiver name, so a
+// route's points still name the waypoints they are. width 0 keeps names
+// whole.
 class ShortNames {
 public:
     ShortNames(std::size_t width, std::function<void(const std::string &from, const std::string &to)> onRename)
         : width_(width), onRename_(std::move(onRename))
     {
     }
-    std::string operator()(const std::string &name);
+    std::string operator()(const std::string &name, double latitude, double longitude);
 
 private:
     std::size_t width_;
     std::function<void(const std::string &, const std::string &)> onRename_;
-    std::map<std::string, std::string> given_;
+    std::map<std::string, std::string> given_; // by name and place
     std::set<std::string> taken_;
 };
-
-// Every text of the file as the receiver will keep it: names made distinct
-// at nameWidth unless keepNames, comments cut to commentWidth (0: left to the
-// receiver's type, which keeps none).
-void PrepareForReceiver(Gpx &gpx, std::size_t nameWidth, std::size_t commentWidth, bool keepNames);
 
 } // namespace halvex

@@ -135,22 +135,28 @@ TEST_P(LaterReceivers, EachTrackHasAHeaderAndStartsAtTheNextPoint)
     }
     EXPECT_FALSE(LogShows("Track download request failed\n", 100));
 
-    // Up: one header, then the points; the count has both.
+    // Up: each track under its header (the first point starts one whatever
+    // its flag says); the count has both.
     HostArray<HostTrackPoint> track(3);
     for (int i = 0; i < 3; i++)
-        track[i] = HostTrackPoint{32875.5 + i / 86400.0, 45.0 + i, 7.0, 0, {}};
+        track[i] = HostTrackPoint{32875.5 + i / 86400.0, 45.0 + i, 7.0, static_cast<int16_t>(i == 2), {}};
     HostPackets();
     ASSERT_EQ(HalvexUploadTrackInit(session, &track.array, &upload), 1);
     ASSERT_TRUE(WaitUntil([&] { return Uploads() == 1; }, 5000));
     EXPECT_EQ(heard.uploads[0], std::make_pair(0, 0));
     std::vector<halvexsim::Packet> sent = HostPackets();
-    ASSERT_EQ(sent.size(), 6u);
-    EXPECT_EQ(halvexsim::GetU16(sent[0].data, 0), 4);
+    ASSERT_EQ(sent.size(), 7u);
+    EXPECT_EQ(halvexsim::GetU16(sent[0].data, 0), 5);
     EXPECT_EQ(sent[1].id, 99);
     EXPECT_EQ(sent[2].data.size(), GetParam().pointType == 301 ? 21u : 25u);
+    EXPECT_EQ(sent[4].id, 99);
+    if (GetParam().headerType != 311)
+        EXPECT_EQ(std::string(sent[4].data.begin() + 2, sent[4].data.end() - 1), "TRACK 02");
     halvexsim::Store stored = receiver->StoredData();
     ASSERT_EQ(stored.trackPoints.size(), 3u);
     EXPECT_TRUE(stored.trackPoints[0].newTrack);
+    EXPECT_FALSE(stored.trackPoints[1].newTrack);
+    EXPECT_TRUE(stored.trackPoints[2].newTrack);
     EXPECT_EQ(stored.trackPoints[2].time, 43202u);
     EXPECT_EQ(stored.trackPoints[2].latitude, halvexsim::Semicircles(47.0));
 }

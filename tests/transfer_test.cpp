@@ -157,19 +157,19 @@ TEST_F(Transfers, RoutesRoundTripInEachHeaderType)
     }
 }
 
-TEST_F(Transfers, TracksUploadAsOneTrackAndDownloadPointByPoint)
+TEST_F(Transfers, TracksUploadWithTheirSegmentsAndDownloadPointByPoint)
 {
     PortSession *session = Ready(Types(103));
     HostArray<HostTrackPoint> track(3);
     for (int i = 0; i < 3; i++)
-        track[i] = HostTrackPoint{32875.5 + i / 86400.0, 45.0 + i, 7.0, static_cast<int16_t>(1 - i % 2), {}};
+        track[i] = HostTrackPoint{32875.5 + i / 86400.0, 45.0 + i, 7.0, static_cast<int16_t>(i == 2), {}};
     ASSERT_EQ(HalvexUploadTrackInit(session, &track.array, &upload), 1);
     ASSERT_TRUE(WaitUntil([&] { return Uploads() == 1; }, 5000));
     halvexsim::Store stored = receiver->StoredData();
     ASSERT_EQ(stored.trackPoints.size(), 3u);
     EXPECT_TRUE(stored.trackPoints[0].newTrack);
     EXPECT_FALSE(stored.trackPoints[1].newTrack);
-    EXPECT_FALSE(stored.trackPoints[2].newTrack) << "the host's flags are not read";
+    EXPECT_TRUE(stored.trackPoints[2].newTrack) << "a new segment";
     EXPECT_EQ(stored.trackPoints[0].time, 43200u);
     EXPECT_EQ(stored.trackPoints[0].latitude, 536870912);
 
@@ -181,6 +181,7 @@ TEST_F(Transfers, TracksUploadAsOneTrackAndDownloadPointByPoint)
     EXPECT_EQ(heard.points[0].first, 3);
     EXPECT_EQ(heard.points[0].second.newTrack, 1);
     EXPECT_EQ(heard.points[1].second.newTrack, 0);
+    EXPECT_EQ(heard.points[2].second.newTrack, 1);
     EXPECT_NEAR(heard.points[2].second.time, 32875.5 + 2 / 86400.0, 1e-9);
     EXPECT_EQ(heard.points[3].first, -1);
     EXPECT_EQ(heard.points[3].second.time, 0.0) << "the end call carries a zero-filled point";

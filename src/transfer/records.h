@@ -49,8 +49,11 @@ struct TrackPointRecord {
 struct TrackList {
     int32_t pointCount;
     TrackPointRecord *points;
-    int32_t startsTrack; /* downloads: a track header came, so the next point starts a track */
-    int32_t headers;     /* downloads: track headers taken */
+    /* Downloads: a track header came, so the next point starts a track.
+     * Uploads: the header of the next point has gone. */
+    int32_t startsTrack;
+    int32_t headers;    /* downloads: track headers taken; uploads: the tracks to send */
+    int32_t tracksSent; /* uploads: headers sent so far */
 };
 
 /* Copies text into a field of size bytes, cut to fit, always terminated. */

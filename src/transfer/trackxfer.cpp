@@ -92,8 +92,10 @@ static int EncodeTrackPoint(PortSession *session, const TrackPointRecord *point)
     return SendPacket(session, PacketTrackPoint, data, EncodeTrackPointData(type, point, data));
 }
 
-/* The host's points as one track: the first starts it, whatever the host's
- * newTrack fields say. Null when the array cannot be read safely. */
+/* The host's points: the first starts a track whatever its newTrack says,
+ * and so does each point whose newTrack is set, so that a host that never
+ * set the field still sends one track. Null when the array cannot be read
+ * safely. */
 static TrackList *ReadHostTrack(SAFEARRAY **array)
 {
     const HostTrackPoint *elements;
@@ -103,7 +105,8 @@ static TrackList *ReadHostTrack(SAFEARRAY **array)
         point->time = elements[i].time;
         point->latitude = elements[i].latitude;
         point->longitude = elements[i].longitude;
-        point->newTrack = i == 0;
+        point->newTrack = i == 0 || elements[i].newTrack != 0;
+        list->headers += point->newTrack;
     }
     return list;
 }
@@ -115,22 +118,29 @@ static const ObjectiveEntry TrackDownloadEntry = {TrackDownloadStep, ReleaseTrac
 
 static const char TrackUploadFailed[] = "Track upload request failed\n";
 
-/* The upload is one track: a header first where the receiver heads its
- * tracks, then the points. */
+/* The points, each track under a header of its own where the receiver heads
+ * its tracks (headers counts the tracks). */
 static int UploadRecords(const PortSession *session, const TrackList *list)
 {
-    return list->pointCount + (TrackHeaderType(session) != -1);
+    return list->pointCount + (TrackHeaderType(session) != -1 ? list->headers : 0);
 }
 
+/* Records go out in order, one call each: a point that starts a track is
+ * preceded by its header, startsTrack saying the header has gone. */
 static int SendTrackRecord(PortSession *session, int k)
 {
     TrackList *list = (TrackList *)session->transferData;
     if (TrackHeaderType(session) == -1)
         return EncodeTrackPoint(session, &list->points[k]);
-    if (k > 0)
-        return EncodeTrackPoint(session, &list->points[k - 1]);
+    const TrackPointRecord *point = &list->points[k - list->tracksSent];
+    if (!point->newTrack || list->startsTrack) {
+        list->startsTrack = 0;
+        return EncodeTrackPoint(session, point);
+    }
     unsigned char data[TrackHeaderLimit];
-    int length = EncodeTrackHeaderData(TrackHeaderType(session), 1, data);
+    int length = EncodeTrackHeaderData(TrackHeaderType(session), list->tracksSent + 1, data);
+    list->tracksSent++;
+    list->startsTrack = 1;
     return length && SendPacket(session, PacketTrackHeader, data, length);
 }
 
