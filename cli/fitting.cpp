@@ -59,16 +59,32 @@ private:
     std::map<std::tuple<std::string, std::string, int>, int> counts_;
 };
 
-// The next name of the form WPT001 that no waypoint of the file has.
-std::string GeneratedName(std::set<std::string> &used, int &next)
-{
-    char name[16];
-    do
-        std::snprintf(name, sizeof name, "WPT%03d", ++next);
-    while (used.count(name));
-    used.insert(name);
-    return name;
-}
+// Names for waypoints the file left unnamed: WPT001 and on, none that the
+// file uses; one name for each place, so that a route point and the
+// waypoint it is get the same.
+class GeneratedNames {
+public:
+    explicit GeneratedNames(std::set<std::string> used) : used_(std::move(used)) {}
+    std::string operator()(double latitude, double longitude)
+    {
+        char place[64];
+        std::snprintf(place, sizeof place, "%.9f,%.9f", latitude, longitude);
+        std::string &name = byPlace_[place];
+        if (!name.empty())
+            return name;
+        char text[16];
+        do
+            std::snprintf(text, sizeof text, "WPT%03d", ++next_);
+        while (used_.count(text));
+        used_.insert(text);
+        return name = text;
+    }
+
+private:
+    std::set<std::string> used_;
+    std::map<std::string, std::string> byPlace_;
+    int next_ = 0;
+};
 
 void FitComment(std::string &comment, const Product &product, const std::string &kind, Changes &changes)
 {
@@ -96,12 +112,12 @@ void FitWaypoints(Gpx &gpx, const Product &product, const FitOptions &options, C
     std::set<std::string> used;
     for (const GpxPoint &point : gpx.waypoints)
         used.insert(ReceiverText(point.name));
-    int generated = 0;
+    GeneratedNames generated(std::move(used));
     auto fit = [&](GpxPoint &point, const std::string &pointKind) {
         kind = pointKind;
         std::string name = ReceiverText(point.name);
         if (name.empty()) {
-            name = GeneratedName(used, generated);
+            name = generated(point.latitude, point.longitude);
             changes.Note(kind, "no <name>, given one (" + name + " the last)", 0);
         }
         point.name = shortNames(name, point.latitude, point.longitude);

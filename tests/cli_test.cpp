@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -200,7 +201,8 @@ TEST_F(Tool, GpxRoundTripThroughOneSimulator)
     halvex::Gpx track = halvex::ReadGpx(Path("tracks.gpx"));
     ASSERT_EQ(track.trackPoints.size(), 3u);
     EXPECT_TRUE(track.trackPoints[0].startsSegment);
-    EXPECT_FALSE(track.trackPoints[2].startsSegment) << "an uploaded track is one segment";
+    EXPECT_FALSE(track.trackPoints[1].startsSegment);
+    EXPECT_TRUE(track.trackPoints[2].startsSegment) << "segments go up and come back";
 
     // What came back goes up and back again unchanged, to the last digit.
     for (const char *kind : {"waypoints", "tracks"}) {
@@ -368,6 +370,177 @@ TEST_F(Tool, LogGoesWhereTheUserSaysAndNowhereElse)
     std::string log = Slurp(Path("run.log"));
     EXPECT_NE(log.find("Error logging started for halvex32\n"), std::string::npos) << log;
     EXPECT_NE(log.find("Product data received\n"), std::string::npos);
+}
+
+// Root writes anything: an ordinary user's rights are nobody's. Runs the
+// tool as nobody where this test runs as root, else as the user it is.
+std::string AsOrdinaryUser() { return getuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : ""; }
+
+std::string Mode(const std::string &path)
+{
+    struct stat status;
+    if (lstat(path.c_str(), &status) != 0)
+        return "missing";
+    char text[16];
+    std::snprintf(text, sizeof text, "%o", static_cast<unsigned>(status.st_mode));
+    return text;
+}
+
+// -o replaces a plain file in one step, keeping its mode; refuses what the
+// user may not write; writes through links, FIFOs and devices without
+// replacing them; and says so before a download, not after it.
+TEST_F(Tool, OutputFilesAreReplacedWithCareOrWrittenWhereTheyAre)
+{
+    Write("private.gpx", "old");
+    chmod(Path("private.gpx").c_str(), 0600);
+    ASSERT_EQ(Halvex("waypoints get -o private.gpx").exit, 0);
+    EXPECT_EQ(Mode(Path("private.gpx")), "100600");
+    EXPECT_NE(Slurp(Path("private.gpx")).find("<wpt"), std::string::npos);
+
+    ASSERT_EQ(symlink("private.gpx", Path("link.gpx").c_str()), 0);
+    ASSERT_EQ(Halvex("routes get -o link.gpx").exit, 0);
+    EXPECT_EQ(Mode(Path("link.gpx")).substr(0, 3), "120") << "still a link";
+    EXPECT_NE(Slurp(Path("private.gpx")).find("<rte"), std::string::npos) << "its target written";
+
+    ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0600), 0);
+    Outcome fifo = Shell("{ cat fifo > from-fifo & } ; " + std::string(HALVEX_TOOL) + " waypoints get -o fifo; wait");
+    EXPECT_EQ(fifo.exit, 0) << fifo.err;
+    EXPECT_EQ(Mode(Path("fifo")), "10600") << "never replaced";
+    EXPECT_NE(Slurp(Path("from-fifo")).find("<wpt"), std::string::npos);
+
+    if (getuid() == 0 && mknod(Path("null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0) {
+        std::string before = Mode(Path("null"));
+        EXPECT_EQ(Halvex("waypoints get -o null").exit, 0);
+        EXPECT_EQ(Mode(Path("null")), before) << "a device stays a device";
+    }
+
+    Write("readonly.gpx", "mine");
+    chmod(Path("readonly.gpx").c_str(), 0444);
+    chmod(directory.c_str(), 0777);
+    Outcome refused = Shell(AsOrdinaryUser() + HALVEX_TOOL + " waypoints get -o readonly.gpx");
+    if (refused.exit != 126 && refused.exit != 127) {
+        EXPECT_EQ(refused.exit, 1);
+        EXPECT_NE(refused.err.find("cannot write readonly.gpx"), std::string::npos) << refused.err;
+        EXPECT_EQ(Slurp(Path("readonly.gpx")), "mine");
+        EXPECT_EQ(Mode(Path("readonly.gpx")), "100444");
+    }
+
+    auto start = std::chrono::steady_clock::now();
+    Outcome nowhere = Halvex("--sim-track-points 20000 tracks get -o missing/t.gpx");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2)) << "refused before the download";
+    EXPECT_EQ(nowhere.exit, 1);
+    EXPECT_EQ(nowhere.err, "halvex: cannot write missing/t.gpx: no such directory\n");
+}
+
+// A download that ends short, or with nothing from a receiver that stopped
+// answering or went away, fails and leaves the file as it was.
+TEST_F(Tool, AFailedDownloadLeavesTheFileAsItWas)
+{
+    Write("t.gpx", "precious");
+    Outcome silent = Halvex("--mute-after 3 tracks get -o t.gpx");
+    EXPECT_EQ(silent.exit, 4) << silent.err;
+    Outcome gone = Halvex("--hang-up-after 3 tracks get -o t.gpx");
+    EXPECT_EQ(gone.exit, 3) << gone.err;
+    EXPECT_EQ(Slurp(Path("t.gpx")), "precious");
+}
+
+// Track times the receiver cannot hold are refused before anything is sent,
+// with where they stand in the file.
+TEST_F(Tool, TrackTimesOutsideTheReceiversRangeAreRefused)
+{
+    const char *head = "<gpx>\n<trk><trkseg>\n";
+    Write("early.gpx", std::string(head) + "<trkpt lat=\"1\" lon=\"2\"><time>1980-01-01T00:00:00Z</time></trkpt>\n"
+                                           "</trkseg></trk></gpx>\n");
+    Write("late.gpx", std::string(head) + "<trkpt lat=\"1\" lon=\"2\"><time>2200-01-01T00:00:00Z</time></trkpt>\n"
+                                          "</trkseg></trk></gpx>\n");
+    Write("untimed.gpx", std::string(head) + "<trkpt lat=\"1\" lon=\"2\"><time>2020-01-01T00:00:00Z</time></trkpt>\n"
+                                             "<trkpt lat=\"1.5\" lon=\"2\"/>\n</trkseg></trk></gpx>\n");
+    std::string port = StartSimulator(); // it holds nothing until something is sent
+    Outcome early = Halvex("--port " + port + " tracks put early.gpx");
+    EXPECT_EQ(early.exit, 5);
+    EXPECT_EQ(early.err, "halvex: early.gpx:3:1: the time 1980-01-01T00:00:00Z is outside what a receiver can date "
+                         "(1989-12-31 to 2126-02-06)\n");
+    EXPECT_EQ(Halvex("--port " + port + " tracks put late.gpx").exit, 5);
+    Outcome untimed = Halvex("--port " + port + " tracks put untimed.gpx");
+    EXPECT_EQ(untimed.exit, 5);
+    EXPECT_NE(untimed.err.find("untimed.gpx:4:1: the track point has no <time>"), std::string::npos) << untimed.err;
+    EXPECT_EQ(Halvex("--port " + port + " tracks get").out.find("<trkpt"), std::string::npos) << "nothing sent";
+
+    Outcome allowed = Halvex("--port " + port + " --allow-untimed tracks put untimed.gpx");
+    EXPECT_EQ(allowed.exit, 0) << allowed.err;
+    EXPECT_EQ(allowed.err, "halvex: 1 track point: sent without a time\n");
+    halvex::Gpx back = halvex::ReadGpx(Path("untimed.gpx"));
+    ASSERT_EQ(Halvex("--port " + port + " tracks get -o back.gpx").exit, 0);
+    back = halvex::ReadGpx(Path("back.gpx"));
+    ASSERT_EQ(back.trackPoints.size(), 2u);
+    EXPECT_TRUE(back.trackPoints[0].timed);
+    EXPECT_FALSE(back.trackPoints[1].timed) << "comes back without a time, as it went";
+}
+
+TEST_F(Tool, OptionValuesOutOfRangeAreUsageErrors)
+{
+    for (const char *arguments : {"--name-width -1 identify", "--timeout 0 identify", "--timeout -3 identify",
+                                  "nmea watch --seconds 0"})
+        EXPECT_EQ(Halvex(arguments).exit, 2) << arguments;
+}
+
+// A file of every kind through a receiver at a real receiver's pace: what
+// comes back is what went up, but for what the receiver type cannot keep,
+// and each such loss is said.
+TEST_F(Tool, APacedRoundTripKeepsTracksRoutesAndNamesOrSaysWhatItLost)
+{
+    Write("all.gpx", R"(<gpx>
+<wpt lat="1" lon="2"><ele>5</ele></wpt>
+<wpt lat="3" lon="4"><name>HOME</name></wpt>
+<wpt lat="5" lon="6"><name>HOME</name></wpt>
+<rte><name>first</name><rtept lat="3" lon="4"><name>HOME</name></rtept></rte>
+<rte><name>second</name><number>1</number><rtept lat="5" lon="6"><name>HOME</name></rtept></rte>
+<rte><name>third</name><rtept lat="1" lon="2"/></rte>
+<trk><name>a</name><trkseg><trkpt lat="1" lon="1"><time>2024-05-01T12:00:00Z</time></trkpt>
+<trkpt lat="1.1" lon="1"><time>2024-05-01T12:00:05Z</time></trkpt></trkseg>
+<trkseg><trkpt lat="1.2" lon="1"><time>2024-05-01T12:10:00Z</time></trkpt></trkseg></trk>
+<trk><trkseg><trkpt lat="2" lon="1"><time>2024-05-02T12:00:00Z</time></trkpt></trkseg>
+<trkseg><trkpt lat="2.1" lon="1"><time>2024-05-02T12:00:01Z</time></trkpt></trkseg></trk>
+</gpx>
+)");
+    std::string port = StartSimulator("--pace-baud 9600");
+    Outcome waypoints = Halvex("--port " + port + " waypoints put all.gpx");
+    EXPECT_EQ(waypoints.exit, 0) << waypoints.err;
+    EXPECT_EQ(waypoints.err, "halvex: HOME is sent as HOME01, the receiver keeping 6 characters of a name\n"
+                             "halvex: 1 waypoint: <ele> not kept by this receiver (D103)\n"
+                             "halvex: 1 waypoint: no <name>, given one (WPT001 the last)\n");
+    Outcome routes = Halvex("--port " + port + " routes put all.gpx");
+    EXPECT_EQ(routes.exit, 0) << routes.err;
+    EXPECT_EQ(routes.err, "halvex: 1 route point: no <name>, given one (WPT001 the last)\n"
+                          "halvex: 3 routes: <name> not kept by this receiver (D201)\n");
+    Outcome tracks = Halvex("--port " + port + " tracks put all.gpx");
+    EXPECT_EQ(tracks.exit, 0) << tracks.err;
+    EXPECT_EQ(tracks.err, "halvex: 1 track: <name> not kept by this receiver (D300)\n");
+    for (const char *kind : {"waypoints", "routes", "tracks"})
+        ASSERT_EQ(Halvex("--port " + port + " " + kind + " get -o " + kind + ".gpx").exit, 0) << kind;
+
+    halvex::Gpx w = halvex::ReadGpx(Path("waypoints.gpx"));
+    ASSERT_EQ(w.waypoints.size(), 3u);
+    EXPECT_EQ(w.waypoints[0].name, "WPT001");
+    EXPECT_EQ(w.waypoints[1].name, "HOME");
+    EXPECT_EQ(w.waypoints[2].name, "HOME01") << "the same name at another place is another waypoint";
+
+    halvex::Gpx r = halvex::ReadGpx(Path("routes.gpx"));
+    ASSERT_EQ(r.routes.size(), 3u);
+    EXPECT_EQ(r.routes[0].number, 2) << "1 is the second route's own";
+    EXPECT_EQ(r.routes[1].number, 1);
+    EXPECT_EQ(r.routes[2].number, 3);
+    EXPECT_EQ(r.routes[0].points[0].name, "HOME");
+    EXPECT_EQ(r.routes[1].points[0].name, "HOME01");
+    EXPECT_EQ(r.routes[2].points[0].name, "WPT001");
+
+    halvex::Gpx t = halvex::ReadGpx(Path("tracks.gpx"));
+    ASSERT_EQ(t.trackPoints.size(), 5u);
+    std::vector<bool> starts;
+    for (const auto &point : t.trackPoints)
+        starts.push_back(point.startsSegment);
+    EXPECT_EQ(starts, (std::vector<bool>{true, false, true, true, true})) << "every segment kept";
+    EXPECT_EQ(halvex::IsoTime(t.trackPoints[4].time), "2024-05-02T12:00:01Z");
 }
 
 TEST_F(Tool, NmeaSendAddsTheChecksum)
