@@ -150,8 +150,9 @@ TEST_P(LaterReceivers, EachTrackHasAHeaderAndStartsAtTheNextPoint)
     EXPECT_EQ(sent[1].id, 99);
     EXPECT_EQ(sent[2].data.size(), GetParam().pointType == 301 ? 21u : 25u);
     EXPECT_EQ(sent[4].id, 99);
-    if (GetParam().headerType != 311)
+    if (GetParam().headerType != 311) {
         EXPECT_EQ(std::string(sent[4].data.begin() + 2, sent[4].data.end() - 1), "TRACK 02");
+    }
     halvexsim::Store stored = receiver->StoredData();
     ASSERT_EQ(stored.trackPoints.size(), 3u);
     EXPECT_TRUE(stored.trackPoints[0].newTrack);
