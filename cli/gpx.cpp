@@ -7,6 +7,7 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <iostream>
 #include <iterator>
 #include <pugixml.hpp>
 #include <sstream>
@@ -200,10 +201,19 @@ void AddPoint(pugi::xml_node parent, const char *element, const GpxPoint &point)
 
 Gpx ReadGpx(const std::string &path)
 {
+    if (path == "-") {
+        std::string text((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
+        return Reader("standard input", text).Read();
+    }
     std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw Failure(ExitBadData, "cannot read " + path + ": " + std::strerror(errno));
+    if (!in) {
+        if (errno == ENOENT)
+            throw Failure(ExitUsage, "cannot read " + path + ": no such file");
+        throw Failure(ExitFailure, "cannot read " + path + ": " + std::strerror(errno));
+    }
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad())
+        throw Failure(ExitFailure, "cannot read " + path + ": " + std::strerror(errno));
     return Reader(path, text).Read();
 }
 

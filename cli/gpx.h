@@ -47,8 +47,8 @@ struct Gpx {
     std::map<std::string, int> trackUnkept; // child elements of <trk> not carried, and in how many tracks
 };
 
-// Reads and checks a whole file; throws Failure (ExitBadData) naming the
-// file, line and column of what is wrong.
+// Reads and checks a whole file ("-": standard input); throws Failure
+// (ExitBadData) naming the file, line and column of what is wrong.
 Gpx ReadGpx(const std::string &path);
 
 // The document as text.

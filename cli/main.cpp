@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
+#include <dlfcn.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -21,6 +22,7 @@
 #include "output.h"
 #include "options.h"
 #include "terminal.h"
+#include "usage.h"
 
 using namespace halvex;
 
@@ -113,19 +115,23 @@ struct Command {
 
 void AddGlobalOptions(CLI::App &app, Options &options, Command &command)
 {
-    app.add_option("--port", options.port, "serial device of the receiver, e.g. /dev/ttyUSB0");
+    app.add_option("--port", options.port,
+                   "serial device of the receiver, e.g. /dev/ttyUSB0 (without --port: the built-in simulator)")
+        ->check(Takes("a serial device such as /dev/ttyUSB0 (leave --port out for the built-in simulator)",
+                      NotBlank));
     app.add_option("--baud", options.baud, "line speed for NMEA mode (binary transfers run at 9600)")
         ->capture_default_str()
-        ->check(CLI::PositiveNumber);
+        ->check(Takes("a whole number of bits per second, such as 4800 or 9600", WholeAboveZero));
     app.add_option("--timeout", options.timeout,
                    "give a transfer at most this many seconds (default: no limit; a transfer that makes no "
                    "progress for 12 s ends by itself)")
-        ->check(CLI::PositiveNumber);
+        ->check(Takes("a number of seconds above 0", NumberAboveZero));
     app.add_flag("--verbose", options.verbose, "say what is going on, on standard error");
+    app.add_flag("--version", "print the versions of the tool and of the library it loaded");
     app.add_option("--name-width", command.fit.nameWidth,
                    "characters of a waypoint name the receiver keeps; names equal that far are made distinct "
                    "(default: what the receiver's waypoint type keeps; 0: names are sent whole)")
-        ->check(CLI::NonNegativeNumber);
+        ->check(Takes("a whole number of characters, 0 or more", WholeNotNegative));
     app.add_option("--log", command.log,
                    "write the library's diagnostics log to FILE (as HALVEX32_LOG=FILE does), for a bug report");
     app.add_flag("--keep-names", command.fit.keepNames,
@@ -155,7 +161,7 @@ void AddCommands(CLI::App &app, Command &command)
         get = sub->add_subcommand("get", std::string("download the receiver's ") + noun + " as GPX");
         get->add_option("-o,--output", command.output, "GPX file to write (standard output when not given)");
         put = sub->add_subcommand("put", std::string("upload the ") + noun + " of a GPX file");
-        put->add_option("file", command.input, "GPX file")->required()->check(CLI::ExistingFile);
+        put->add_option("file", command.input, "GPX file, or - for standard input")->required();
     };
     addTransfer("waypoints", command.waypointsGet, command.waypointsPut);
     addTransfer("routes", command.routesGet, command.routesPut);
@@ -165,11 +171,11 @@ void AddCommands(CLI::App &app, Command &command)
     nmea->require_subcommand(1);
     command.watch = nmea->add_subcommand("watch", "show sentences as they arrive, flagging bad or missing checksums");
     command.watch->add_option("--seconds", command.seconds, "stop after this long (default: until Ctrl-C)")
-        ->check(CLI::PositiveNumber);
+        ->check(Takes("a number of seconds above 0", NumberAboveZero));
     command.watch->add_option("--table", command.kinds, "show the latest sentence of each kind, e.g. GGA,RMC")
         ->delimiter(',');
     command.send = nmea->add_subcommand("send", "send sentences, each completed with its checksum and CR LF");
-    command.send->add_option("sentence", command.sentences, "e.g. '$PHLVX,RESET'")->required();
+    command.send->add_option("sentence", command.sentences, "sentence to send, e.g. '$PHLVX,RESET'")->required();
 
     command.demo = app.add_subcommand("demo", "a tour against the simulator: identify, upload, download to GPX, NMEA");
     command.demo->add_option("--out", command.folder, "folder for the GPX files (default: halvex-demo-<date>-<time>)");
@@ -248,6 +254,25 @@ int Run(const Options &options, const Command &command)
     return Download(options, command);
 }
 
+// The tool's version, and the library's as the file that was loaded names
+// it, so that a library installed apart from the tool shows.
+int PrintVersion()
+{
+    Dl_info library{};
+    std::string file = dladdr(reinterpret_cast<void *>(&OpenCommPort), &library) && library.dli_fname
+                           ? library.dli_fname
+                           : "";
+    char *real = file.empty() ? nullptr : realpath(file.c_str(), nullptr);
+    if (real) {
+        file = real;
+        std::free(real);
+    }
+    std::size_t so = file.rfind(".so.");
+    std::string version = so == std::string::npos ? "unknown" : file.substr(so + 4);
+    std::printf("halvex %s\nlibhalvex32 %s (%s)\n", HALVEX_VERSION, version.c_str(), file.c_str());
+    return 0;
+}
+
 // The library reads HALVEX32_LOG as it loads, before main: the tool runs
 // itself again with the variable set, unless it already has it.
 void LogTo(const std::string &file, char **argv)
@@ -281,11 +306,25 @@ int main(int argc, char **argv)
     Command command;
     AddGlobalOptions(app, options, command);
     AddCommands(app, command);
+    for (int i = 1; i < argc; i++)
+        if (std::string(argv[i]) == "--version")
+            return PrintVersion();
     try {
         app.parse(argc, argv);
+    } catch (const CLI::Success &help) {
+        return app.exit(help);
     } catch (const CLI::ParseError &error) {
-        // --help prints and succeeds; every mistake in the command line is 2.
-        return app.exit(error) == 0 ? 0 : ExitUsage;
+        // Every mistake in the command line is one sentence and 2.
+        std::fprintf(stderr, "halvex: %s\n",
+                     UsageSentence(app, error, std::vector<std::string>(argv + 1, argv + argc)).c_str());
+        return ExitUsage;
+    } catch (const std::exception &error) {
+        std::fprintf(stderr, "halvex: %s\n", error.what());
+        return ExitUsage;
+    }
+    if (command.demo->parsed() && app.count("--port")) {
+        std::fprintf(stderr, "halvex: demo runs on the built-in simulator and takes no --port\n");
+        return ExitUsage;
     }
     if (!command.log.empty())
         LogTo(command.log, argv);

@@ -19,7 +19,19 @@ int main(int argc, char **argv)
     std::string link;
     app.add_option("--link", link, "also make this path a symbolic link to the terminal");
     halvexsim::AddOptions(app, config);
-    CLI11_PARSE(app, argc, argv);
+    app.add_flag("--version", "print the simulator's version");
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::Success &help) {
+        return app.exit(help);
+    } catch (const CLI::ParseError &error) {
+        std::cerr << "halvex-sim: " << error.what() << std::endl; // every mistake of the command line is 2
+        return 2;
+    }
+    if (app.count("--version")) {
+        std::cout << "halvex-sim " << HALVEX_VERSION << std::endl;
+        return 0;
+    }
 
     int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {

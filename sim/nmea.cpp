@@ -1,6 +1,8 @@
 #include "nmea.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <stdexcept>
 
@@ -55,7 +57,7 @@ std::vector<std::string> ReadSentenceFile(const std::string &path)
 {
     std::ifstream in(path);
     if (!in)
-        throw std::runtime_error("cannot read " + path);
+        throw std::runtime_error("cannot read " + path + ": " + std::strerror(errno));
     std::vector<std::string> sentences;
     std::string line;
     while (std::getline(in, line)) {

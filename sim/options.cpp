@@ -78,7 +78,11 @@ void AddOptions(CLI::App &app, Config &config)
     nmea->add_option_function<std::string>(
         "--nmea-file",
         [&config](const std::string &path) {
-            config.nmea.replay = ReadSentenceFile(path);
+            try {
+                config.nmea.replay = ReadSentenceFile(path);
+            } catch (const std::runtime_error &error) {
+                throw CLI::ValidationError("--nmea-file", error.what()); // a mistake of the command line
+            }
             config.nmea.enabled = true;
         },
         "replay the sentences of this file, one a line, in a loop");
