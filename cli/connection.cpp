@@ -164,7 +164,8 @@ Product Connection::Identify()
         throw Failure(ExitFailure,
                       "the library refused to identify the receiver: " + RefusalReason(HalvexGetLastError()));
     // The library gives up after four tries in 12 s, or 3 s after a reply.
-    if (!Await(20) || rendezvous.lineLost || rendezvous.status != HalvexProductIdentified)
+    if (!Await(options_.timeout > 0 && options_.timeout < 20 ? options_.timeout : 20) || rendezvous.lineLost ||
+        rendezvous.status != HalvexProductIdentified)
         NoAnswer("does not answer: no reply to the product request after 4 tries");
     identified_ = true;
     {
@@ -319,6 +320,16 @@ void Connection::SendSentences(const std::vector<std::string> &sentences)
             SysAllocStringByteLen(sentences[i].data(), static_cast<UINT>(sentences[i].size()));
     int16_t sent = SendNMEAChk(session_, &array);
     SafeArrayDestroy(array);
+    if (!sent)
+        throw Failure(ExitFailure, "the library refused to send on " + device_);
+}
+
+void Connection::SendAsIs(const std::string &text)
+{
+    std::string line = text + "\r\n";
+    BSTR bytes = SysAllocStringByteLen(line.data(), static_cast<UINT>(line.size())); // one byte a character
+    int16_t sent = SendNMEA(session_, &bytes);
+    SysFreeString(bytes);
     if (!sent)
         throw Failure(ExitFailure, "the library refused to send on " + device_);
 }

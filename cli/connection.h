@@ -68,7 +68,10 @@ public:
     // NMEA mode: every sentence to onSentence, until StopNmea.
     void StartNmea(std::function<void(const std::string &)> onSentence);
     void StopNmea();
+    // Each completed with "*hh" and CR LF.
     void SendSentences(const std::vector<std::string> &sentences);
+    // Text that carries its checksum already: as it is, with CR LF.
+    void SendAsIs(const std::string &text);
 
 private:
     void Identified();

@@ -105,7 +105,7 @@ std::string DefaultDemoFolder()
 struct Command {
     FitOptions fit;
     std::string log;
-    bool json = false;
+    bool json = false, raw = false;
     std::string output, input, folder;
     double seconds = 0;
     std::vector<std::string> kinds, sentences;
@@ -172,6 +172,7 @@ void AddCommands(CLI::App &app, Command &command)
     command.watch = nmea->add_subcommand("watch", "show sentences as they arrive, flagging bad or missing checksums");
     command.watch->add_option("--seconds", command.seconds, "stop after this long (default: until Ctrl-C)")
         ->check(Takes("a number of seconds above 0", NumberAboveZero));
+    command.watch->add_flag("--raw", command.raw, "the sentences alone, without time stamps, for a pipe");
     command.watch->add_option("--table", command.kinds, "show the latest sentence of each kind, e.g. GGA,RMC")
         ->delimiter(',');
     command.send = nmea->add_subcommand("send", "send sentences, each completed with its checksum and CR LF");
@@ -185,11 +186,27 @@ int Nmea(Options options, const Command &command)
 {
     options.simulator.nmea.enabled = true;
     options.simulator.nmea.held = true;
+    if (command.send->parsed()) {
+        std::vector<Sentence> sentences;
+        for (const std::string &given : command.sentences)
+            sentences.push_back(SentenceToSend(given)); // all checked before any is sent
+        Connection connection(options);
+        for (const Sentence &sentence : sentences) {
+            if (sentence.complete)
+                connection.SendAsIs(sentence.text);
+            else
+                connection.SendSentences({sentence.text});
+        }
+        return 0;
+    }
     Connection connection(options);
-    if (command.send->parsed())
-        connection.SendSentences(command.sentences);
-    else
-        WatchNmea(connection, command.seconds, command.kinds);
+    WatchOptions watch;
+    watch.seconds = command.seconds;
+    watch.timeout = options.timeout;
+    watch.kinds = command.kinds;
+    watch.raw = command.raw;
+    watch.baud = options.baud;
+    WatchNmea(connection, watch);
     return 0;
 }
 
@@ -243,6 +260,8 @@ int Download(const Options &options, const Command &command)
 
 int Run(const Options &options, const Command &command)
 {
+    if (options.port.empty() && !command.demo->parsed() && StderrIsTerminal())
+        Say("halvex: no --port: using the built-in simulator");
     if (command.identify->parsed())
         return Identify(options, command.json);
     if (command.demo->parsed())
@@ -252,6 +271,17 @@ int Run(const Options &options, const Command &command)
     if (command.waypointsPut->parsed() || command.routesPut->parsed() || command.tracksPut->parsed())
         return Upload(options, command);
     return Download(options, command);
+}
+
+// Options that mean nothing to the command given, which a user would
+// expect to act: null when there is none.
+const char *Pointless(const CLI::App &app, const Command &command)
+{
+    if (command.demo->parsed() && app.count("--port"))
+        return "demo runs on the built-in simulator and takes no --port";
+    if ((command.demo->parsed() || command.send->parsed()) && app.count("--timeout"))
+        return "--timeout limits transfers, identification and nmea watch; this command waits for nothing";
+    return nullptr;
 }
 
 // The tool's version, and the library's as the file that was loaded names
@@ -322,8 +352,8 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "halvex: %s\n", error.what());
         return ExitUsage;
     }
-    if (command.demo->parsed() && app.count("--port")) {
-        std::fprintf(stderr, "halvex: demo runs on the built-in simulator and takes no --port\n");
+    if (const char *mistake = Pointless(app, command)) {
+        std::fprintf(stderr, "halvex: %s\n", mistake);
         return ExitUsage;
     }
     if (!command.log.empty())

@@ -11,6 +11,7 @@
 #include <sys/time.h>
 #include <thread>
 
+#include "errors.h"
 #include "terminal.h"
 
 namespace halvex {
@@ -57,18 +58,63 @@ std::string ChecksumState(const std::string &sentence)
     return given == sum ? "ok" : "bad";
 }
 
-void WatchNmea(Connection &connection, double seconds, const std::vector<std::string> &kinds)
+Sentence SentenceToSend(const std::string &given)
 {
-    bool colour = StdoutIsTerminal();
+    if (given.find_first_not_of(" \t") == std::string::npos)
+        throw Failure(ExitUsage, "nmea send: a sentence cannot be empty");
+    std::string text = given[0] == '$' || given[0] == '!' ? given : "$" + given;
+    std::size_t star = text.rfind('*');
+    if (star == std::string::npos || star + 3 != text.size())
+        return {text, false};
+    if (ChecksumState(text) != "ok") {
+        unsigned sum = 0;
+        for (std::size_t i = 1; i < star; ++i)
+            sum ^= static_cast<unsigned char>(text[i]);
+        char right[8];
+        std::snprintf(right, sizeof right, "*%02X", sum);
+        throw Failure(ExitUsage, "nmea send: the checksum of " + text + " is wrong: it would be " + right);
+    }
+    return {text, true};
+}
+
+namespace {
+
+// On a terminal, while nothing comes: what the tool waits for, and after a
+// while the speeds receivers commonly talk at. told counts what was said.
+void WaitingNotice(const WatchOptions &options, const std::string &device, double waited, int &told)
+{
+    if (!StderrIsTerminal())
+        return;
+    if (told == 0)
+        Say("halvex: waiting for sentences at " + std::to_string(options.baud) + " baud on " + device + "...");
+    if (told < 2 && waited >= 5)
+        Say("halvex: nothing for 5 s at " + std::to_string(options.baud) +
+            " baud; receivers commonly talk at 4800, 9600, 19200 or 38400 (--baud)");
+    told = waited >= 5 ? 2 : 1;
+}
+
+} // namespace
+
+void WatchNmea(Connection &connection, const WatchOptions &options)
+{
+    bool colour = StdoutIsTerminal() && !options.raw;
+    const std::vector<std::string> &kinds = options.kinds;
     std::mutex lock;
     std::map<std::string, std::pair<std::string, std::string>> latest; // kind -> time, sentence
     std::map<std::string, bool> wanted;
     for (const std::string &kind : kinds)
         wanted[kind] = true;
+    std::atomic<long> received{0};
 
     signal(SIGINT, OnInterrupt);
     signal(SIGTERM, OnInterrupt);
     connection.StartNmea([&](const std::string &sentence) {
+        received++;
+        if (options.raw) {
+            std::printf("%s\n", sentence.c_str());
+            std::fflush(stdout);
+            return;
+        }
         std::string state = ChecksumState(sentence);
         if (!kinds.empty()) {
             std::string kind = Kind(sentence);
@@ -98,15 +144,29 @@ void WatchNmea(Connection &connection, double seconds, const std::vector<std::st
         }
         std::fflush(stdout);
     };
-    auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (!interrupted && (seconds <= 0 || std::chrono::steady_clock::now() < end)) {
+    using Clock = std::chrono::steady_clock;
+    auto start = Clock::now();
+    auto end = start + std::chrono::duration<double>(options.seconds);
+    int told = 0;
+    bool silent = false;
+    while (!interrupted && (options.seconds <= 0 || Clock::now() < end)) {
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        double waited = std::chrono::duration<double>(Clock::now() - start).count();
+        if (received == 0)
+            WaitingNotice(options, connection.Device(), waited, told);
+        if (received == 0 && options.timeout > 0 && waited >= options.timeout) {
+            silent = true;
+            break;
+        }
         if (!kinds.empty() && colour)
             drawTable(true);
     }
     connection.StopNmea();
     signal(SIGINT, SIG_DFL);
     signal(SIGTERM, SIG_DFL);
+    if (silent)
+        throw Failure(ExitNoAnswer, "no sentence came from " + connection.Device() + " within the " +
+                                        std::to_string(static_cast<int>(options.timeout)) + " s of --timeout");
     if (!kinds.empty() && !colour)
         drawTable(false); // not a terminal: the table once, at the end
 }
