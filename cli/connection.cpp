@@ -205,14 +205,15 @@ Result Connection::Download(const std::string &what, Init init, Callback callbac
 }
 
 template <typename Element, typename Item, typename Init>
-void Connection::Upload(const std::string &what, const std::vector<Item> &items, const std::string &records, Init init)
+void Connection::Upload(const std::string &what, const std::vector<Item> &items, const std::string &records, Init init,
+                        const std::function<void()> &tick)
 {
     CheckTransferSize(items.size(), records);
     HostArray<Element> array(items.size());
     for (std::size_t i = 0; i < items.size(); ++i)
         Fill(array.Elements()[i], items[i]);
     HalvexUploadCallback callback = OnUpload;
-    RunTransfer(what, [&] { return init(session_, &array.array, &callback); });
+    RunTransfer(what, [&] { return init(session_, &array.array, &callback); }, tick);
 }
 
 std::vector<GpxPoint> Connection::DownloadWaypoints(const std::function<void()> &tick)
@@ -221,9 +222,9 @@ std::vector<GpxPoint> Connection::DownloadWaypoints(const std::function<void()> 
                     &Rendezvous::waypoints, tick);
 }
 
-void Connection::UploadWaypoints(const std::vector<GpxPoint> &waypoints)
+void Connection::UploadWaypoints(const std::vector<GpxPoint> &waypoints, const std::function<void()> &tick)
 {
-    Upload<HostWaypoint>("waypoint upload", waypoints, "waypoints", HalvexUploadWayPtInit);
+    Upload<HostWaypoint>("waypoint upload", waypoints, "waypoints", HalvexUploadWayPtInit, tick);
 }
 
 std::vector<GpxRoute> Connection::DownloadRoutes(const std::function<void()> &tick)
@@ -232,7 +233,7 @@ std::vector<GpxRoute> Connection::DownloadRoutes(const std::function<void()> &ti
                     tick);
 }
 
-void Connection::UploadRoutes(const std::vector<GpxRoute> &routes)
+void Connection::UploadRoutes(const std::vector<GpxRoute> &routes, const std::function<void()> &tick)
 {
     std::size_t pointCount = 0;
     for (const GpxRoute &route : routes)
@@ -253,7 +254,8 @@ void Connection::UploadRoutes(const std::vector<GpxRoute> &routes)
     }
     HalvexUploadCallback callback = OnUpload;
     RunTransfer("route upload",
-                [&] { return HalvexUploadRouteInit(session_, &routeArray.array, &pointArray.array, &callback); });
+                [&] { return HalvexUploadRouteInit(session_, &routeArray.array, &pointArray.array, &callback); },
+                tick);
 }
 
 std::vector<GpxTrackPoint> Connection::DownloadTrack(const ProgressFn &progress)
@@ -284,9 +286,9 @@ std::vector<GpxTrackPoint> Connection::DownloadTrack(const ProgressFn &progress)
     return track;
 }
 
-void Connection::UploadTrack(const std::vector<GpxTrackPoint> &points)
+void Connection::UploadTrack(const std::vector<GpxTrackPoint> &points, const std::function<void()> &tick)
 {
-    Upload<HostTrackPoint>("track upload", points, "track points", HalvexUploadTrackInit);
+    Upload<HostTrackPoint>("track upload", points, "track points", HalvexUploadTrackInit, tick);
 }
 
 void Connection::StartNmea(std::function<void(const std::string &)> onSentence)

@@ -59,11 +59,13 @@ public:
     // tick runs every second while the receiver sends, which it does
     // without a word on how far it has got.
     std::vector<GpxPoint> DownloadWaypoints(const std::function<void()> &tick = nullptr);
-    void UploadWaypoints(const std::vector<GpxPoint> &waypoints);
+    // Uploads: tick, if given, runs every second of the transfer (the
+    // library says nothing of an upload's progress until its end).
+    void UploadWaypoints(const std::vector<GpxPoint> &waypoints, const std::function<void()> &tick = nullptr);
     std::vector<GpxRoute> DownloadRoutes(const std::function<void()> &tick = nullptr);
-    void UploadRoutes(const std::vector<GpxRoute> &routes);
+    void UploadRoutes(const std::vector<GpxRoute> &routes, const std::function<void()> &tick = nullptr);
     std::vector<GpxTrackPoint> DownloadTrack(const ProgressFn &progress);
-    void UploadTrack(const std::vector<GpxTrackPoint> &points);
+    void UploadTrack(const std::vector<GpxTrackPoint> &points, const std::function<void()> &tick = nullptr);
 
     // NMEA mode: every sentence to onSentence, until StopNmea.
     void StartNmea(std::function<void(const std::string &)> onSentence);
@@ -85,7 +87,8 @@ private:
                     const std::function<void()> &tick);
     // An upload by its export of the items as host records (Element).
     template <typename Element, typename Item, typename Init>
-    void Upload(const std::string &what, const std::vector<Item> &items, const std::string &records, Init init);
+    void Upload(const std::string &what, const std::vector<Item> &items, const std::string &records, Init init,
+                const std::function<void()> &tick);
     [[noreturn]] void NoAnswer(const std::string &what);
     // The end of a transfer that failed, said as the library gave its reason.
     [[noreturn]] void TransferFailed(const std::string &what, int32_t why);

@@ -6,6 +6,7 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +21,7 @@
 #include "gpx.h"
 #include "nmeawatch.h"
 #include "output.h"
+#include "ports.h"
 #include "options.h"
 #include "terminal.h"
 #include "usage.h"
@@ -109,7 +111,8 @@ struct Command {
     std::string output, input, folder;
     double seconds = 0;
     std::vector<std::string> kinds, sentences;
-    CLI::App *identify, *demo, *watch, *send;
+    CLI::App *identify, *demo, *watch, *send, *ports;
+    std::vector<std::string> devices;
     CLI::App *waypointsGet, *waypointsPut, *routesGet, *routesPut, *tracksGet, *tracksPut;
 };
 
@@ -150,6 +153,20 @@ void AddGlobalOptions(CLI::App &app, Options &options, Command &command)
         ->group("Simulator (without --port; the groups below shape it too)");
 }
 
+// The simulator's options are many and of interest to few: --help leaves
+// them to --help-sim.
+bool SimulatorHelp(CLI::App &app, int argc, char **argv)
+{
+    bool wanted = std::find(argv + 1, argv + argc, std::string("--help-sim")) != argv + argc;
+    app.add_flag("--help-sim", "show the options that shape the built-in simulator (used without --port)");
+    if (wanted)
+        return true;
+    for (CLI::App *group : app.get_subcommands([](CLI::App *sub) { return sub->get_name().empty(); }))
+        group->group("");
+    app.get_option("--sim-track-points")->group("");
+    return false;
+}
+
 void AddCommands(CLI::App &app, Command &command)
 {
     command.identify = app.add_subcommand("identify", "show the receiver's product id, software version and description");
@@ -178,6 +195,8 @@ void AddCommands(CLI::App &app, Command &command)
     command.send = nmea->add_subcommand("send", "send sentences, each completed with its checksum and CR LF");
     command.send->add_option("sentence", command.sentences, "sentence to send, e.g. '$PHLVX,RESET'")->required();
 
+    command.ports = app.add_subcommand("ports", "list the serial ports of this machine, and whether they can be opened");
+    command.ports->add_option("device", command.devices, "devices to look at besides the usual ones");
     command.demo = app.add_subcommand("demo", "a tour against the simulator: identify, upload, download to GPX, NMEA");
     command.demo->add_option("--out", command.folder, "folder for the GPX files (default: halvex-demo-<date>-<time>)");
 }
@@ -222,17 +241,17 @@ int Upload(const Options &options, const Command &command)
     Connection connection(options);
     // Texts are cut and names kept apart as far as the receiver's types keep them.
     FitForReceiver(gpx, connection.Identify(), fit);
-    Progress progress("Uploading to " + connection.Device());
-    if (command.waypointsPut->parsed()) {
-        connection.UploadWaypoints(gpx.waypoints);
-        progress.Done(std::to_string(gpx.waypoints.size()) + " waypoints sent");
-    } else if (command.routesPut->parsed()) {
-        connection.UploadRoutes(gpx.routes);
-        progress.Done(std::to_string(gpx.routes.size()) + " routes sent");
-    } else {
-        connection.UploadTrack(gpx.trackPoints);
-        progress.Done(std::to_string(gpx.trackPoints.size()) + " track points sent");
-    }
+    auto upload = [&](std::size_t count, const char *records, auto send) {
+        Progress progress("Uploading " + std::to_string(count) + " " + records + " to " + connection.Device());
+        send([&] { progress.Running(); });
+        progress.Done(std::to_string(count) + " " + records + " sent");
+    };
+    if (fit.upload == Records::Waypoints)
+        upload(gpx.waypoints.size(), "waypoints", [&](auto tick) { connection.UploadWaypoints(gpx.waypoints, tick); });
+    else if (fit.upload == Records::Routes)
+        upload(gpx.routes.size(), "routes", [&](auto tick) { connection.UploadRoutes(gpx.routes, tick); });
+    else
+        upload(gpx.trackPoints.size(), "track points", [&](auto tick) { connection.UploadTrack(gpx.trackPoints, tick); });
     return 0;
 }
 
@@ -260,6 +279,8 @@ int Download(const Options &options, const Command &command)
 
 int Run(const Options &options, const Command &command)
 {
+    if (command.ports->parsed())
+        return ListPorts(command.devices);
     if (options.port.empty() && !command.demo->parsed() && StderrIsTerminal())
         Say("halvex: no --port: using the built-in simulator");
     if (command.identify->parsed())
@@ -335,6 +356,10 @@ int main(int argc, char **argv)
     Options options;
     Command command;
     AddGlobalOptions(app, options, command);
+    if (SimulatorHelp(app, argc, argv)) {
+        std::cout << app.help();
+        return 0;
+    }
     AddCommands(app, command);
     for (int i = 1; i < argc; i++)
         if (std::string(argv[i]) == "--version")

@@ -100,7 +100,7 @@ CommandWords FollowCommands(const CLI::App &app, const std::vector<std::string> 
 CLI::Validator Takes(const std::string &what, bool (*valid)(const std::string &value))
 {
     return CLI::Validator(
-        [what, valid](std::string &value) { return valid(value) ? std::string() : kTakes + what; }, what);
+        [what, valid](std::string &value) { return valid(value) ? std::string() : kTakes + what; }, "");
 }
 
 bool WholeAboveZero(const std::string &value) { return WholeNotNegative(value) && std::atol(value.c_str()) > 0; }

@@ -67,7 +67,8 @@ void AddOptions(CLI::App &app, Config &config)
     pvt->add_option("--east", config.pvt.east, "east velocity, m/s")->capture_default_str();
     pvt->add_option("--north", config.pvt.north, "north velocity, m/s")->capture_default_str();
     pvt->add_option("--clock-seconds", config.pvt.seconds, "seconds of the receiver's clock")->capture_default_str();
-    pvt->add_option("--clock-leap-seconds", config.pvt.leapSeconds)->capture_default_str();
+    pvt->add_option("--clock-leap-seconds", config.pvt.leapSeconds, "seconds the receiver's clock runs ahead of UTC")
+        ->capture_default_str();
     pvt->add_option("--clock-days", config.pvt.days, "days since 1989-12-31")->capture_default_str();
 
     auto *nmea = app.add_option_group("NMEA talker");
