@@ -100,7 +100,9 @@ std::string DefaultDemoFolder()
     localtime_r(&now, &local);
     char name[64];
     std::strftime(name, sizeof name, "halvex-demo-%Y%m%d-%H%M%S", &local);
-    return name;
+    // In the temporary directory, not wherever the user happens to stand.
+    const char *temporary = std::getenv("TMPDIR");
+    return std::string(temporary && *temporary ? temporary : "/tmp") + "/" + name;
 }
 
 // What the command line asked for, filled as it parses.
@@ -198,7 +200,8 @@ void AddCommands(CLI::App &app, Command &command)
     command.ports = app.add_subcommand("ports", "list the serial ports of this machine, and whether they can be opened");
     command.ports->add_option("device", command.devices, "devices to look at besides the usual ones");
     command.demo = app.add_subcommand("demo", "a tour against the simulator: identify, upload, download to GPX, NMEA");
-    command.demo->add_option("--out", command.folder, "folder for the GPX files (default: halvex-demo-<date>-<time>)");
+    command.demo->add_option("--out", command.folder,
+                             "folder for the GPX files (default: halvex-demo-<date>-<time> in the temporary directory)");
 }
 
 int Nmea(Options options, const Command &command)

@@ -28,4 +28,11 @@ for host in "$work/identify-pc" "$work/host/identify"; do
     exit 1
   }
 done
-echo "installed library: a C host built with pkg-config and with find_package(halvex32) both identify and download"
+# The tool's manual page renders without a warning, and its completion
+# registers with bash.
+page="$work/prefix/share/man/man1/halvex.1"
+warnings=$(man --warnings -l "$page" 2>&1 >/dev/null)
+[ -z "$warnings" ] || { echo "man -l $page: $warnings" >&2; exit 1; }
+bash -c "source '$work/prefix/share/bash-completion/completions/halvex' && complete -p halvex" >/dev/null
+echo "installed library: a C host built with pkg-config and with find_package(halvex32) both identify and download;" \
+  "the manual page renders and the completion registers"

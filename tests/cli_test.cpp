@@ -19,6 +19,7 @@
 #include <nlohmann/json.hpp>
 
 #include "gpx.h"
+#include "pty.h"
 
 namespace {
 
@@ -286,7 +287,105 @@ TEST_F(Tool, FailuresAreOneClearSentenceAndAnExitCode)
     EXPECT_NE(silent.err.find("does not answer"), std::string::npos) << silent.err;
     Outcome usage = Halvex("waypoints");
     EXPECT_EQ(usage.exit, 2) << "a command line mistake";
-    EXPECT_NE(usage.err.find("subcommand is required"), std::string::npos) << usage.err;
+    EXPECT_EQ(usage.err, "halvex: waypoints needs a command: get, put\n");
+}
+
+// Every mistake on the command line is one plain sentence and exit 2, and
+// nothing quietly stands in for what the user named.
+TEST_F(Tool, MistakesAreOnePlainSentence)
+{
+    const std::pair<const char *, const char *> mistakes[] = {
+        {"--port '' identify", "--port takes a serial device such as /dev/ttyUSB0 (leave --port out for the built-in "
+                               "simulator)"},
+        {"--port ' ' waypoints put x.gpx", "--port takes a serial device such as /dev/ttyUSB0 (leave --port out for "
+                                           "the built-in simulator)"},
+        {"--baud abc identify", "--baud takes a whole number of bits per second, such as 4800 or 9600"},
+        {"--product-id abc identify", "--product-id takes a whole number, 0 or more"},
+        {"--drop-fraction 2 identify", "--drop-fraction takes a number from 0 to 1"},
+        {"waypoints put missing.gpx", "cannot read missing.gpx: no such file"},
+        {"frob", "unknown command 'frob' (identify, waypoints, routes, tracks, nmea, ports, demo)"},
+        {"routes frob", "unknown command 'frob' of routes (get, put)"},
+        {"--bogus identify", "unknown option --bogus (halvex --help lists them)"},
+        {"--port /dev/ttyS0 demo", "demo runs on the built-in simulator and takes no --port"},
+        {"nmea send ''", "nmea send: a sentence cannot be empty"},
+        {"nmea send '$X*00'", "nmea send: the checksum of $X*00 is wrong: it would be *58"},
+    };
+    for (const auto &[arguments, sentence] : mistakes) {
+        Outcome outcome = Halvex(arguments);
+        EXPECT_EQ(outcome.exit, 2) << arguments;
+        EXPECT_EQ(outcome.err, std::string("halvex: ") + sentence + "\n") << arguments;
+    }
+    Outcome file = Halvex("--nmea-file /nonexistent identify");
+    EXPECT_EQ(file.exit, 2) << "no exception escapes";
+    EXPECT_NE(file.err.find("cannot read /nonexistent"), std::string::npos) << file.err;
+    Outcome simulator = Shell(std::string(HALVEX_SIM) + " --nmea-file /nonexistent");
+    EXPECT_EQ(simulator.exit, 2);
+    EXPECT_EQ(simulator.err.find("terminate"), std::string::npos) << simulator.err;
+
+    Outcome help = Halvex("--help");
+    EXPECT_EQ(help.out.find("--preset"), std::string::npos) << "the simulator's options wait for --help-sim";
+    EXPECT_NE(Halvex("--help-sim").out.find("--clock-leap-seconds INT=18 seconds the receiver"), std::string::npos);
+    Outcome version = Halvex("--version");
+    EXPECT_EQ(version.exit, 0);
+    EXPECT_NE(version.out.find("halvex 1."), std::string::npos) << version.out;
+    EXPECT_NE(version.out.find("libhalvex32 1."), std::string::npos) << "as the loaded library names itself";
+    EXPECT_NE(Shell(std::string(HALVEX_SIM) + " --version").out.find("halvex-sim 1."), std::string::npos);
+}
+
+// The simulator is used only without --port, and on a terminal it says so.
+TEST_F(Tool, TheSimulatorIsNamedOnATerminal)
+{
+    Outcome onTerminal = Shell("script -qec '" + std::string(HALVEX_TOOL) + " identify' /dev/null");
+    EXPECT_EQ(onTerminal.exit, 0) << onTerminal.err;
+    EXPECT_NE(onTerminal.out.find("halvex: no --port: using the built-in simulator"), std::string::npos)
+        << onTerminal.out;
+    EXPECT_EQ(Halvex("identify").err, "") << "not a terminal: nothing but data";
+}
+
+// Standard streams: GPX in from a pipe, sentences out to one.
+TEST_F(Tool, GpxComesFromStandardInputAndSentencesGoOutBare)
+{
+    std::string port = StartSimulator("--nmea");
+    Write("in.gpx", "<gpx><wpt lat=\"1\" lon=\"2\"><name>PIPED</name></wpt></gpx>");
+    Outcome put = Shell("cat in.gpx | " + std::string(HALVEX_TOOL) + " --port " + port + " waypoints put -");
+    EXPECT_EQ(put.exit, 0) << put.err;
+    EXPECT_NE(Halvex("--port " + port + " waypoints get -o -").out.find("<name>PIPED</name>"), std::string::npos);
+    Outcome raw = Halvex("--port " + port + " --baud 9600 nmea watch --raw --seconds 1.5");
+    EXPECT_EQ(raw.exit, 0) << raw.err;
+    EXPECT_EQ(raw.out.compare(0, 1, "$"), 0) << "a sentence, not a time stamp, starts each line: " << raw.out;
+    StopSimulator();
+
+    std::string quiet = StartSimulator(); // sends no sentences
+    Outcome nothing = Halvex("--port " + quiet + " --timeout 1 nmea watch");
+    EXPECT_EQ(nothing.exit, 4);
+    EXPECT_NE(nothing.err.find("no sentence came"), std::string::npos) << nothing.err;
+}
+
+// nmea send: "$" added where it is missing, the checksum over the right
+// bytes; a sentence with its checksum goes as it is.
+TEST_F(Tool, SentencesGoOutWithTheirChecksumOverTheRightBytes)
+{
+    Pty line;
+    Outcome send = Halvex(std::string("--port ") + line.path() + " nmea send 'PHLVX,RESET' '$GPGLL,1*4D'");
+    EXPECT_EQ(send.exit, 0) << send.err;
+    std::string expected = "$PHLVX,RESET*23\r\n$GPGLL,1*4D\r\n";
+    EXPECT_EQ(line.Receive(expected.size()), expected);
+}
+
+// halvex ports names the serial devices and which can be opened.
+TEST_F(Tool, PortsAreListedWithWhetherTheyCanBeOpened)
+{
+    std::string link = Path("gps");
+    std::string port = StartSimulator("--link " + link);
+    Outcome free = Halvex("ports " + link + " " + Path("."));
+    EXPECT_EQ(free.exit, 0);
+    EXPECT_NE(free.out.find(link + " "), std::string::npos) << free.out;
+    EXPECT_NE(free.out.find("serial port\n"), std::string::npos) << free.out;
+    int holder = open(port.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
+    EXPECT_NE(Halvex("ports " + link).out.find("serial port, in use by another program"), std::string::npos);
+    close(holder);
+    EXPECT_EQ(Halvex("ports").exit, 0) << "this machine's own, whatever they are";
 }
 
 // A device that goes away ends the command at once, blamed on the line; more
