@@ -565,6 +565,15 @@ TEST_F(Tool, TrackTimesOutsideTheReceiversRangeAreRefused)
     EXPECT_NE(untimed.err.find("untimed.gpx:4:1: the track point has no <time>"), std::string::npos) << untimed.err;
     EXPECT_EQ(Halvex("--port " + port + " tracks get").out.find("<trkpt"), std::string::npos) << "nothing sent";
 
+    // Under --strict, any change the receiver would make sends nothing.
+    Write("fraction.gpx", std::string(head) + "<trkpt lat=\"1\" lon=\"2\"><time>2020-01-01T00:00:00.5Z</time>"
+                                              "</trkpt>\n</trkseg></trk></gpx>\n");
+    Outcome strict = Halvex("--port " + port + " --strict tracks put fraction.gpx");
+    EXPECT_EQ(strict.exit, 5);
+    EXPECT_EQ(strict.err, "halvex: 1 track point: fractions of a second not kept by this receiver (D300)\n"
+                          "halvex: --strict: nothing sent, as the receiver would not keep the file as it is\n");
+    EXPECT_EQ(Halvex("--port " + port + " tracks get").out.find("<trkpt"), std::string::npos) << "nothing sent";
+
     Outcome allowed = Halvex("--port " + port + " --allow-untimed tracks put untimed.gpx");
     EXPECT_EQ(allowed.exit, 0) << allowed.err;
     EXPECT_EQ(allowed.err, "halvex: 1 track point: sent without a time\n");
