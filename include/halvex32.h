@@ -102,9 +102,12 @@ HALVEX_API HRESULT SafeArrayDestroy(SAFEARRAY *array);
 /* An open port, as returned by OpenCommPort and OpenCommPortEx. */
 typedef struct PortSession PortSession;
 
-/* Host records: little-endian, fields on 4-byte boundaries, BSTRs as
- * pointers (4 bytes on 32-bit targets). */
+/* Host records: little-endian. On 32-bit targets (and off Windows, as
+ * always) fields lie on 4-byte boundaries; 64-bit Windows hosts (Office,
+ * VBA7) lay them out naturally, BSTRs and doubles on 8-byte boundaries. */
+#if !defined(_WIN64)
 #pragma pack(push, 4)
+#endif
 
 /* The receiver's identity, for the identification callback. The library
  * frees the description when the callback returns. */
@@ -166,7 +169,9 @@ typedef struct HostReceiverInfo {
     char protocols[512];  /* the protocol array as text, "P000 L001 A010 ...", NUL-terminated */
 } HostReceiverInfo;
 
+#if !defined(_WIN64)
 #pragma pack(pop)
+#endif
 
 #if defined(__cplusplus) && UINTPTR_MAX == 0xFFFFFFFFu
 /* On 32-bit targets the records have exactly the layouts hosts declare. */
@@ -175,6 +180,16 @@ static_assert(sizeof(HostWaypoint) == 24 && offsetof(HostWaypoint, comment) == 2
 static_assert(sizeof(HostRoute) == 16 && offsetof(HostRoute, ident) == 12, "HostRoute layout");
 static_assert(sizeof(HostTrackPoint) == 32 && offsetof(HostTrackPoint, newTrack) == 24, "HostTrackPoint layout");
 static_assert(sizeof(NmeaTableEntry) == 20 && offsetof(NmeaTableEntry, sentence) == 16, "NmeaTableEntry layout");
+#endif
+
+#if defined(__cplusplus) && defined(_WIN64)
+/* On 64-bit Windows the records have the layouts 64-bit OLE hosts give them. */
+static_assert(sizeof(HostProductInfo) == 16 && offsetof(HostProductInfo, description) == 8, "HostProductInfo layout");
+static_assert(sizeof(HostWaypoint) == 32 && offsetof(HostWaypoint, comment) == 24, "HostWaypoint layout");
+static_assert(sizeof(HostRoute) == 24 && offsetof(HostRoute, comment) == 8 && offsetof(HostRoute, ident) == 16,
+              "HostRoute layout");
+static_assert(sizeof(HostTrackPoint) == 32 && offsetof(HostTrackPoint, newTrack) == 24, "HostTrackPoint layout");
+static_assert(sizeof(NmeaTableEntry) == 32 && offsetof(NmeaTableEntry, sentence) == 24, "NmeaTableEntry layout");
 #endif
 
 #ifdef __cplusplus

@@ -1,13 +1,19 @@
 #!/usr/bin/env bash
 # Checks halvex32.dll's export table against src/exports.txt: the same names
-# at the same ordinals, undecorated, nothing else exported, and each function
-# compiled as standard call with the listed bytes of arguments.
+# at the same ordinals, undecorated, nothing else exported, and only system
+# DLLs imported; on the 32-bit DLL each function compiled as standard call
+# with the listed bytes of arguments (x64 has one calling convention).
+# Either DLL: the build folder says which.
 set -euo pipefail
 build=${1:?usage: check-dll-exports.sh BUILD_DIR}
 top=$(cd "$(dirname "$0")/.." && pwd)
 dll=$build/halvex32.dll
-objdump=i686-w64-mingw32-objdump
-nm=i686-w64-mingw32-nm
+cross=x86_64-w64-mingw32
+if i686-w64-mingw32-objdump -f "$dll" 2>/dev/null | grep -q 'file format pei-i386'; then
+  cross=i686-w64-mingw32
+fi
+objdump=$cross-objdump
+nm=$cross-nm
 
 expected=$(grep -E '^[0-9]' "$top/src/exports.txt" | awk '{print $1, $2}' | sort -n)
 dump=$($objdump -p "$dll")
@@ -26,13 +32,15 @@ if [ "$((16#$entries))" -ne "$(wc -l <<<"$expected")" ]; then
   exit 1
 fi
 
-symbols=$(find "$build" -name '*.obj' -exec $nm --defined-only {} + | awk '$2 == "T" {print $3}')
-while read -r ordinal name bytes; do
-  if ! grep -qx "_${name}@${bytes}" <<<"$symbols"; then
-    echo "$name is not a standard-call function taking $bytes bytes" >&2
-    exit 1
-  fi
-done < <(grep -E '^[0-9]' "$top/src/exports.txt")
+if [ "$cross" = i686-w64-mingw32 ]; then
+  symbols=$(find "$build" -name '*.obj' -exec $nm --defined-only {} + | awk '$2 == "T" {print $3}')
+  while read -r _ name bytes; do
+    if ! grep -qx "_${name}@${bytes}" <<<"$symbols"; then
+      echo "$name is not a standard-call function taking $bytes bytes" >&2
+      exit 1
+    fi
+  done < <(grep -E '^[0-9]' "$top/src/exports.txt")
+fi
 
 imports=$(sed -n 's/^\s*DLL Name: //p' <<<"$dump" | tr 'A-Z' 'a-z' | sort -u | tr '\n' ' ')
 for dll_name in $imports; do
@@ -41,4 +49,5 @@ for dll_name in $imports; do
     *) echo "halvex32.dll depends on $dll_name, which Windows does not ship" >&2; exit 1 ;;
   esac
 done
-echo "halvex32.dll: $(wc -l <<<"$expected") exports at ordinals $(head -n1 <<<"$actual" | cut -d' ' -f1)-$(tail -n1 <<<"$actual" | cut -d' ' -f1), standard call, imports: $imports"
+convention=$([ "$cross" = i686-w64-mingw32 ] && echo "standard call" || echo "x64 calls")
+echo "halvex32.dll ($cross): $(wc -l <<<"$expected") exports at ordinals $(head -n1 <<<"$actual" | cut -d' ' -f1)-$(tail -n1 <<<"$actual" | cut -d' ' -f1), $convention, imports: $imports"
