@@ -121,6 +121,15 @@ void Connection::NoAnswer(const std::string &what)
     throw Failure(ExitNoAnswer, "the receiver on " + device_ + " " + what);
 }
 
+void Connection::Refused(const std::string &what)
+{
+    int32_t why = HalvexGetLastError();
+    // Only the library closes a session under us: when the device went away.
+    if (why == HalvexErrorBadSession)
+        throw Failure(ExitDevice, "the receiver on " + device_ + " was disconnected");
+    throw Failure(ExitFailure, "the library refused the " + what + ": " + RefusalReason(why));
+}
+
 void Connection::TransferFailed(const std::string &what, int32_t why)
 {
     switch (why) {
@@ -161,8 +170,7 @@ Product Connection::Identify()
     Begin();
     HalvexProductCallback callback = OnProduct;
     if (!HalvexGetProductInfoInit(session_, &callback))
-        throw Failure(ExitFailure,
-                      "the library refused to identify the receiver: " + RefusalReason(HalvexGetLastError()));
+        Refused("identification");
     // The library gives up after four tries in 12 s, or 3 s after a reply.
     if (!Await(options_.timeout > 0 && options_.timeout < 20 ? options_.timeout : 20) || rendezvous.lineLost ||
         rendezvous.status != HalvexProductIdentified)
@@ -191,7 +199,7 @@ void Connection::RunTransfer(const std::string &what, const std::function<int32_
 {
     Identified();
     if (!start())
-        throw Failure(ExitFailure, "the library refused the " + what + ": " + RefusalReason(HalvexGetLastError()));
+        Refused(what);
     AwaitTransfer(what, tick);
 }
 

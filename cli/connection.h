@@ -90,6 +90,8 @@ private:
     void Upload(const std::string &what, const std::vector<Item> &items, const std::string &records, Init init,
                 const std::function<void()> &tick);
     [[noreturn]] void NoAnswer(const std::string &what);
+    // An operation the library would not start, said as it gave its reason.
+    [[noreturn]] void Refused(const std::string &what);
     // The end of a transfer that failed, said as the library gave its reason.
     [[noreturn]] void TransferFailed(const std::string &what, int32_t why);
     // Waits for the transfer under way; a failure, a lost line or --timeout
