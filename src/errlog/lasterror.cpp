@@ -8,6 +8,4 @@ void SetHalvexError(DWORD error)
     SetLastError(error);
 }
 
-DWORD HalvexError(void) { return lastError; }
-
 int32_t HALVEX_CALL HalvexGetLastError(void) { return (int32_t)lastError; }

@@ -8,7 +8,6 @@
 #include "../platform/platform.h"
 
 void SetHalvexError(DWORD error);
-DWORD HalvexError(void);
 
 /* The end of an export: its error (ERROR_SUCCESS when it did what was asked)
  * set last, so that nothing after it can change what the host reads. */
