@@ -33,6 +33,9 @@ constexpr auto loadBudget = std::chrono::seconds(20);
 constexpr auto loadBudget = std::chrono::seconds(1);
 #endif
 
+// The export as a host calls it: standard call, as declared.
+using OutputDebugFn = int32_t(HALVEX_CALL *)(const char *);
+
 std::string Slurp(const std::string &path)
 {
     std::ifstream in(path);
@@ -65,7 +68,6 @@ TEST(Library, LogIsOffAtLoad)
     setenv("TMPDIR", directory.c_str(), 1);
     void *library = dlopen(HALVEX_LIBRARY, RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(library, nullptr);
-    using OutputDebugFn = int32_t (*)(const char *);
     auto outputDebug = reinterpret_cast<OutputDebugFn>(dlsym(library, "OutputDebug"));
     ASSERT_NE(outputDebug, nullptr);
     EXPECT_EQ(outputDebug("anything\n"), 0);
@@ -86,7 +88,6 @@ TEST(Library, HalvexLogTurnsTheLogOnAtLoad)
     auto loadAndWrite = [](const char *line) {
         void *library = dlopen(HALVEX_LIBRARY, RTLD_NOW | RTLD_LOCAL);
         ASSERT_NE(library, nullptr);
-        using OutputDebugFn = int32_t (*)(const char *);
         auto outputDebug = reinterpret_cast<OutputDebugFn>(dlsym(library, "OutputDebug"));
         usleep(50000); // the dispatch thread has started its log by now
         EXPECT_EQ(outputDebug(line), 0);
