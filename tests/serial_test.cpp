@@ -195,6 +195,29 @@ TEST_F(Serial, PurgeAbortsPendingReadsAndClearsInput)
     EXPECT_EQ(status.cbInQue, 0u);
 }
 
+// Cancelling a port's operations ends each of them before CancelIoEx
+// returns: a closing session may then free what they would write into.
+TEST_F(Serial, CancelEndsEveryPendingOperationAtOnce)
+{
+    ASSERT_TRUE(SetCommMask(port, EV_RXFLAG));
+    DWORD mask = 0xFFFF;
+    OVERLAPPED waiting{};
+    waiting.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_FALSE(WaitCommEvent(port, &mask, &waiting));
+    char buffer[16];
+    ASSERT_FALSE(ReadFile(port, buffer, sizeof buffer, nullptr, &overlapped));
+    ASSERT_TRUE(CancelIoEx(port, nullptr));
+    DWORD n;
+    for (OVERLAPPED *done : {&waiting, &overlapped}) {
+        EXPECT_EQ(WaitForSingleObject(done->hEvent, 0), WAIT_OBJECT_0) << "signalled already";
+        EXPECT_FALSE(GetOverlappedResult(port, done, &n, FALSE));
+        EXPECT_EQ(GetLastError(), (DWORD)ERROR_OPERATION_ABORTED);
+    }
+    EXPECT_EQ(mask, 0u);
+    EXPECT_EQ(Read(0), "") << "the port works on";
+    CloseHandle(waiting.hEvent);
+}
+
 TEST_F(Serial, WritesLeaveInOrderWhilePending)
 {
     // Larger than the pty can hold, so later writes queue behind the first.

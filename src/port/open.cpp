@@ -121,6 +121,20 @@ failed:
     return NULL;
 }
 
+/* On Windows an overlapped operation may still write into its OVERLAPPED
+ * and buffer after CloseHandle returns: each is cancelled and its end
+ * awaited first, so that nothing it can touch is freed under it. */
+static void SettlePendingIo(PortSession *session)
+{
+    HANDLE port = session->portHandle;
+    DWORD count;
+    CancelIoEx(port, NULL);
+    GetOverlappedResult(port, &session->waitOverlapped, &count, TRUE);
+    if (session->readPending)
+        GetOverlappedResult(port, &session->readOverlapped, &count, TRUE);
+    AwaitWrites(session);
+}
+
 void ClosePortSession(PortSession *session)
 {
     if (!RetireSession(session))
@@ -130,8 +144,10 @@ void ClosePortSession(PortSession *session)
     /* Nothing may fire on a closed session. */
     DisarmTimer(&session->ackTimer);
     DisarmTimer(&session->modeTimer);
-    if (session->portHandle != INVALID_HANDLE_VALUE)
+    if (session->portHandle != INVALID_HANDLE_VALUE) {
+        SettlePendingIo(session);
         CloseHandle(session->portHandle);
+    }
     session->portHandle = INVALID_HANDLE_VALUE;
     HANDLE events[] = {session->ioCompletedEvent, session->sendCompletedEvent, session->readCompletedEvent};
     for (HANDLE event : events)

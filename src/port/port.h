@@ -18,6 +18,9 @@ int WritePort(PortSession *session, const unsigned char *bytes, int length);
 /* Frees the writes the port has finished with; all of them once the port is
  * closed. */
 void ReapWrites(PortSession *session, int all);
+/* Waits until the port has finished with every write in flight (cancelled
+ * ones included), the port still open. */
+void AwaitWrites(PortSession *session);
 
 int InitiateCommWait(PortSession *session);
 void IoCompletedHandler(HANDLE handle, void *session);

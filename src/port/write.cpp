@@ -50,3 +50,9 @@ void ReapWrites(PortSession *session, int all)
     }
 }
 
+void AwaitWrites(PortSession *session)
+{
+    DWORD sent;
+    for (PortWrite *write = (PortWrite *)session->writesInFlight; write; write = write->next)
+        GetOverlappedResult(session->portHandle, &write->overlapped, &sent, TRUE);
+}

@@ -160,6 +160,30 @@ BOOL GetOverlappedResult(HANDLE handle, LPOVERLAPPED overlapped, LPDWORD transfe
     });
 }
 
+void AbortPendingIo(CommPort *port)
+{
+    AbortIoList(&port->reads, ERROR_OPERATION_ABORTED);
+    AbortIoList(&port->writes, ERROR_OPERATION_ABORTED);
+    if (port->waitOverlapped) {
+        *port->waitMask = 0;
+        CompleteIo(port->waitOverlapped, ERROR_OPERATION_ABORTED, 0);
+        port->waitOverlapped = NULL;
+    }
+}
+
+BOOL CancelIoEx(HANDLE handle, LPOVERLAPPED overlapped)
+{
+    if (overlapped) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    return WithPort(handle, [&](CommPort *port) {
+        AbortPendingIo(port);
+        WakePortThread(port);
+        return TRUE;
+    });
+}
+
 BOOL PurgeComm(HANDLE handle, DWORD flags)
 {
     return WithPort(handle, [&](CommPort *port) {

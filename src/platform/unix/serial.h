@@ -80,6 +80,9 @@ void WakePortThread(CommPort *port);
 void RaiseEvents(CommPort *port, DWORD events);
 void CompleteIo(OVERLAPPED *overlapped, DWORD error, DWORD bytes);
 void AbortIoList(PendingIo **list, DWORD error);
+/* Ends every read, write and line-event wait pending on the port as aborted;
+ * the port's lock held. */
+void AbortPendingIo(CommPort *port);
 /* Moves up to length queued input bytes into buffer; how many it moved. */
 DWORD TakeInput(CommPort *port, unsigned char *buffer, DWORD length);
 uint64_t MonotonicMilliseconds(void);

@@ -81,15 +81,10 @@ static void ClosePort(KernelObject *object)
     if (port->isTty) {
         StopModemWatch(port);
         StopPortThread(port);
-        /* Closing a handle cancels what is still pending on it. */
+        /* Closing a handle cancels what is still pending on it, and here
+         * every cancelled operation has ended when CloseHandle returns. */
         pthread_mutex_lock(&port->lock);
-        AbortIoList(&port->reads, ERROR_OPERATION_ABORTED);
-        AbortIoList(&port->writes, ERROR_OPERATION_ABORTED);
-        if (port->waitOverlapped) {
-            *port->waitMask = 0;
-            CompleteIo(port->waitOverlapped, ERROR_OPERATION_ABORTED, 0);
-            port->waitOverlapped = NULL;
-        }
+        AbortPendingIo(port);
         pthread_mutex_unlock(&port->lock);
     }
     FreePort(port);

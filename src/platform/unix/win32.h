@@ -220,6 +220,9 @@ BOOL WaitCommEvent(HANDLE port, LPDWORD mask, LPOVERLAPPED overlapped);
 BOOL ReadFile(HANDLE port, LPVOID buffer, DWORD length, LPDWORD read, LPOVERLAPPED overlapped);
 BOOL WriteFile(HANDLE port, const void *buffer, DWORD length, LPDWORD written, LPOVERLAPPED overlapped);
 BOOL GetOverlappedResult(HANDLE port, LPOVERLAPPED overlapped, LPDWORD transferred, BOOL wait);
+/* Completes every operation pending on the port with ERROR_OPERATION_ABORTED
+ * before it returns (only a null overlapped, all of them, is known here). */
+BOOL CancelIoEx(HANDLE port, LPOVERLAPPED overlapped);
 BOOL ClearCommError(HANDLE port, LPDWORD errors, LPCOMSTAT status);
 BOOL PurgeComm(HANDLE port, DWORD flags);
 BOOL GetCommProperties(HANDLE port, LPCOMMPROP properties);
