@@ -73,4 +73,6 @@ cmake --build build-mingw64 -j "$jobs"
 scripts/check-dll-exports.sh build-mingw64
 x86_64-w64-mingw32-gcc-posix -std=c11 -Wall -Werror -Iinclude hosts/c/identify.c build-mingw64/halvex32.dll \
   -loleaut32 -o build-mingw64/identify.exe
+# What VBA hosts copy declares what the DLLs export.
+python3 scripts/check-vba.py
 echo "all tests passed ($(date +%T))"

@@ -1,0 +1,264 @@
+Attribute VB_Name = "Halvex32"
+' halvex32 for VBA and Visual Basic 6 hosts: the library's exports, its host
+' records and its callbacks, for 64-bit and 32-bit Office alike. Import this
+' module into a project and put halvex32.dll (the one of Office's word size)
+' beside the document or on the PATH.
+'
+' Callbacks are passed by reference: the library reads the address out of a
+' LongPtr variable that holds it (FnPtr(AddressOf MySub)) when the operation
+' starts. Callbacks run on the library's own thread, as standard-call
+' procedures in a standard module, with the arguments given below.
+'
+' Arrays go as the address of the array variable (VarPtrArray(myArray)), so
+' that VBA hands the library its own array and its strings unconverted. A
+' table given to StartNMEA must live as long as NMEA mode does: declare it at
+' module level. NMEA text goes as bytes, one a character:
+' StrConv(text, vbFromUnicode), passed as VarPtr of that string.
+'
+' True is -1. Every export sets the last error: HalvexGetLastError (or
+' Err.LastDllError right after the call) says why one refused or failed, and
+' inside a failure callback why the operation ended (the codes are listed in
+' halvex32.h and README.md).
+Option Explicit
+
+' ---- Host records: the layouts VBA gives these types on each word size ----
+
+Public Type HostProductInfo
+    productId As Integer
+    softwareVersion As Integer     ' hundredths: 310 is 3.10
+    description As String
+End Type
+
+Public Type HostWaypoint
+    ident As String
+    latitude As Double             ' degrees
+    longitude As Double
+    comment As String
+End Type
+
+Public Type HostRoute
+    firstWaypoint As Long          ' its waypoints are waypointCount elements of the waypoint array from here
+    waypointCount As Integer
+    number As Integer
+    comment As String
+    ident As String
+End Type
+
+Public Type HostTrackPoint
+    time As Double                 ' OLE Automation date
+    latitude As Double
+    longitude As Double
+    newTrack As Integer            ' 1 when the point starts a new track
+    padding1 As Integer
+    padding2 As Integer
+    padding3 As Integer
+End Type
+
+Public Type NmeaTableEntry
+    timeStamp As Double            ' local date of the last sentence of the kind
+    talker As String
+    sentenceId As String           ' the key, set by the host: GGA, RMC, ...
+    sentence As String
+End Type
+
+Public Type HostReceiverInfo
+    productId As Long
+    softwareVersion As Long
+    waypointType As Long           ' 108 for D108; 0 where the receiver has none
+    routeHeaderType As Long
+    routeLinkType As Long
+    trackHeaderType As Long
+    trackPointType As Long
+    identWidth As Long             ' characters of a waypoint ident that reach the receiver
+    commentWidth As Long
+    typesSource As Long            ' 0 the library's table, 1 the receiver's protocol array
+    protocols As String * 512      ' "P000 L001 A010 ...", ended by a zero character
+End Type
+
+' ---- Callbacks, as the library calls them (standard call) ----
+' Line events (OpenCommPortEx):   Sub OnLine(ByVal code As Long, ByVal value As Long)
+' Identification:                 Sub OnProduct(ByVal code As Long, ByVal value As Long, ByRef info As HostProductInfo)
+' Uploads:                        Sub OnUpload(ByVal status As Long, ByVal zero As Long)
+' Waypoint download:              Sub OnWaypoints(ByVal zero As Long, ByVal value As Long, ByVal waypoints As LongPtr)
+' Route download:                 Sub OnRoutes(ByVal status As Long, ByVal value As Long, ByVal routes As LongPtr, ByVal waypoints As LongPtr)
+' Track download:                 Function OnTrackPoint(ByVal zero As Long, ByVal value As Long, ByRef point As HostTrackPoint) As Integer
+' NMEA mode:                      Function OnNmea(ByVal code As Long, ByVal value As Long, ByVal sentence As LongPtr) As Integer
+' The array arguments are addresses of SAFEARRAY pointers that live during the call only.
+
+#If VBA7 Then
+Public Declare PtrSafe Function StartNMEA Lib "halvex32.dll" (ByVal session As LongPtr, ByVal table As LongPtr, ByRef callback As LongPtr) As Long
+Public Declare PtrSafe Sub StopNMEA Lib "halvex32.dll" (ByVal session As LongPtr)
+Public Declare PtrSafe Function HalvexGetProductInfoInit Lib "halvex32.dll" (ByVal session As LongPtr, ByRef callback As LongPtr) As Long
+Public Declare PtrSafe Function OutputDebug Lib "halvex32.dll" (ByVal text As String) As Long
+Public Declare PtrSafe Function SendNMEA Lib "halvex32.dll" (ByVal session As LongPtr, ByVal sentence As LongPtr) As Integer
+Public Declare PtrSafe Function HalvexUploadRouteInit Lib "halvex32.dll" (ByVal session As LongPtr, ByVal routes As LongPtr, ByVal waypoints As LongPtr, ByRef callback As LongPtr) As Long
+Public Declare PtrSafe Function HalvexDownloadRouteInit Lib "halvex32.dll" (ByVal session As LongPtr, ByRef callback As LongPtr) As Long
+Public Declare PtrSafe Function HalvexUploadWayPtInit Lib "halvex32.dll" (ByVal session As LongPtr, ByVal waypoints As LongPtr, ByRef callback As LongPtr) As Long
+Public Declare PtrSafe Function HalvexDownloadWayPtInit Lib "halvex32.dll" (ByVal session As LongPtr, ByRef callback As LongPtr) As Long
+Public Declare PtrSafe Function HalvexDownloadTrackInit Lib "halvex32.dll" (ByVal session As LongPtr, ByRef callback As LongPtr) As Long
+Public Declare PtrSafe Function HalvexUploadTrackInit Lib "halvex32.dll" (ByVal session As LongPtr, ByVal points As LongPtr, ByRef callback As LongPtr) As Long
+Public Declare PtrSafe Function OpenCommPort Lib "halvex32.dll" (ByVal name As String, ByVal baud As Long) As LongPtr
+Public Declare PtrSafe Sub CloseCommPort Lib "halvex32.dll" (ByVal session As LongPtr)
+Public Declare PtrSafe Function SendNMEAChk Lib "halvex32.dll" (ByVal session As LongPtr, ByVal sentences As LongPtr) As Integer
+Public Declare PtrSafe Function OpenCommPortEx Lib "halvex32.dll" (ByVal name As String, ByVal baud As Long, ByRef callback As LongPtr) As LongPtr
+Public Declare PtrSafe Function HalvexGetReceiverInfo Lib "halvex32.dll" (ByVal session As LongPtr, ByRef info As HostReceiverInfo) As Long
+Public Declare PtrSafe Function HalvexGetLastError Lib "halvex32.dll" () As Long
+' The address of an array variable (its SAFEARRAY pointer), without conversion.
+Public Declare PtrSafe Function VarPtrArray Lib "VBE7" Alias "VarPtr" (ByRef Var() As Any) As LongPtr
+#Else
+Public Declare Function StartNMEA Lib "halvex32.dll" (ByVal session As Long, ByVal table As Long, ByRef callback As Long) As Long
+Public Declare Sub StopNMEA Lib "halvex32.dll" (ByVal session As Long)
+Public Declare Function HalvexGetProductInfoInit Lib "halvex32.dll" (ByVal session As Long, ByRef callback As Long) As Long
+Public Declare Function OutputDebug Lib "halvex32.dll" (ByVal text As String) As Long
+Public Declare Function SendNMEA Lib "halvex32.dll" (ByVal session As Long, ByVal sentence As Long) As Integer
+Public Declare Function HalvexUploadRouteInit Lib "halvex32.dll" (ByVal session As Long, ByVal routes As Long, ByVal waypoints As Long, ByRef callback As Long) As Long
+Public Declare Function HalvexDownloadRouteInit Lib "halvex32.dll" (ByVal session As Long, ByRef callback As Long) As Long
+Public Declare Function HalvexUploadWayPtInit Lib "halvex32.dll" (ByVal session As Long, ByVal waypoints As Long, ByRef callback As Long) As Long
+Public Declare Function HalvexDownloadWayPtInit Lib "halvex32.dll" (ByVal session As Long, ByRef callback As Long) As Long
+Public Declare Function HalvexDownloadTrackInit Lib "halvex32.dll" (ByVal session As Long, ByRef callback As Long) As Long
+Public Declare Function HalvexUploadTrackInit Lib "halvex32.dll" (ByVal session As Long, ByVal points As Long, ByRef callback As Long) As Long
+Public Declare Function OpenCommPort Lib "halvex32.dll" (ByVal name As String, ByVal baud As Long) As Long
+Public Declare Sub CloseCommPort Lib "halvex32.dll" (ByVal session As Long)
+Public Declare Function SendNMEAChk Lib "halvex32.dll" (ByVal session As Long, ByVal sentences As Long) As Integer
+Public Declare Function OpenCommPortEx Lib "halvex32.dll" (ByVal name As String, ByVal baud As Long, ByRef callback As Long) As Long
+Public Declare Function HalvexGetReceiverInfo Lib "halvex32.dll" (ByVal session As Long, ByRef info As HostReceiverInfo) As Long
+Public Declare Function HalvexGetLastError Lib "halvex32.dll" () As Long
+' Visual Basic 6; Office before 2010 names its runtime VBE6.
+Public Declare Function VarPtrArray Lib "msvbvm60.dll" Alias "VarPtr" (ByRef Var() As Any) As Long
+#End If
+
+' AddressOf can only be passed: this makes it a value a variable can hold.
+#If VBA7 Then
+Public Function FnPtr(ByVal address As LongPtr) As LongPtr
+#Else
+Public Function FnPtr(ByVal address As Long) As Long
+#End If
+    FnPtr = address
+End Function
+
+' ---- Examples: one of each operation ----
+' Each example starts an operation and returns; its callback tells the end.
+
+#If VBA7 Then
+Private session As LongPtr
+Private callbackSlot As LongPtr
+#Else
+Private session As Long
+Private callbackSlot As Long
+#End If
+Private nmeaTable() As NmeaTableEntry      ' lives as long as NMEA mode
+
+Public Sub ExampleOpenAndIdentify()
+    session = OpenCommPort("COM3", 9600)
+    If session = 0 Then
+        Debug.Print "cannot open COM3: error " & HalvexGetLastError()
+        Exit Sub
+    End If
+    callbackSlot = FnPtr(AddressOf OnProduct)
+    If HalvexGetProductInfoInit(session, callbackSlot) = 0 Then Debug.Print "refused: " & HalvexGetLastError()
+End Sub
+
+Public Sub OnProduct(ByVal code As Long, ByVal value As Long, ByRef info As HostProductInfo)
+    Dim receiver As HostReceiverInfo
+    If code <> 0 Then Exit Sub
+    Debug.Print info.productId, info.description
+    If HalvexGetReceiverInfo(session, receiver) <> 0 Then Debug.Print Left$(receiver.protocols, InStr(receiver.protocols, vbNullChar) - 1)
+End Sub
+
+Public Sub ExampleUploadWaypoints()
+    Dim waypoints(0 To 1) As HostWaypoint
+    waypoints(0).ident = "HOME": waypoints(0).latitude = 51.4779: waypoints(0).longitude = -0.0015
+    waypoints(1).ident = "WORK": waypoints(1).latitude = 51.5081: waypoints(1).longitude = -0.0759
+    callbackSlot = FnPtr(AddressOf OnUpload)
+    If HalvexUploadWayPtInit(session, VarPtrArray(waypoints), callbackSlot) = 0 Then Debug.Print "refused: " & HalvexGetLastError()
+End Sub
+
+Public Sub ExampleUploadRoute()
+    Dim routes(0 To 0) As HostRoute
+    Dim waypoints(0 To 1) As HostWaypoint
+    waypoints(0).ident = "HOME": waypoints(1).ident = "WORK"
+    routes(0).firstWaypoint = 0: routes(0).waypointCount = 2: routes(0).number = 1: routes(0).ident = "COMMUTE"
+    callbackSlot = FnPtr(AddressOf OnUpload)
+    If HalvexUploadRouteInit(session, VarPtrArray(routes), VarPtrArray(waypoints), callbackSlot) = 0 Then Debug.Print "refused"
+End Sub
+
+Public Sub ExampleUploadTrack()
+    Dim points(0 To 1) As HostTrackPoint
+    points(0).time = Now: points(0).latitude = 51.4779: points(0).newTrack = 1
+    points(1).time = Now: points(1).latitude = 51.478
+    callbackSlot = FnPtr(AddressOf OnUpload)
+    If HalvexUploadTrackInit(session, VarPtrArray(points), callbackSlot) = 0 Then Debug.Print "refused"
+End Sub
+
+Public Sub OnUpload(ByVal status As Long, ByVal zero As Long)
+    If status <> 0 Then Debug.Print "upload failed: error " & HalvexGetLastError()
+End Sub
+
+Public Sub ExampleDownloadWaypoints()
+    callbackSlot = FnPtr(AddressOf OnWaypoints)
+    If HalvexDownloadWayPtInit(session, callbackSlot) = 0 Then Debug.Print "refused"
+End Sub
+
+#If VBA7 Then
+Public Sub OnWaypoints(ByVal zero As Long, ByVal value As Long, ByVal waypoints As LongPtr)
+#Else
+Public Sub OnWaypoints(ByVal zero As Long, ByVal value As Long, ByVal waypoints As Long)
+#End If
+    ' waypoints is the address of a SAFEARRAY pointer of HostWaypoint, 0 within when the download failed.
+    Debug.Print "waypoints arrived"
+End Sub
+
+Public Sub ExampleDownloadRoutes()
+    callbackSlot = FnPtr(AddressOf OnRoutes)
+    If HalvexDownloadRouteInit(session, callbackSlot) = 0 Then Debug.Print "refused"
+End Sub
+
+#If VBA7 Then
+Public Sub OnRoutes(ByVal status As Long, ByVal value As Long, ByVal routes As LongPtr, ByVal waypoints As LongPtr)
+#Else
+Public Sub OnRoutes(ByVal status As Long, ByVal value As Long, ByVal routes As Long, ByVal waypoints As Long)
+#End If
+    If status <> 0 Then Debug.Print "route download failed: error " & HalvexGetLastError()
+End Sub
+
+Public Sub ExampleDownloadTrack()
+    callbackSlot = FnPtr(AddressOf OnTrackPoint)
+    If HalvexDownloadTrackInit(session, callbackSlot) = 0 Then Debug.Print "refused"
+End Sub
+
+Public Function OnTrackPoint(ByVal zero As Long, ByVal value As Long, ByRef point As HostTrackPoint) As Integer
+    If value = -1 Then
+        If HalvexGetLastError() <> 0 Then Debug.Print "track download failed: error " & HalvexGetLastError()
+    Else
+        Debug.Print point.time, point.latitude, point.longitude
+    End If
+    OnTrackPoint = -1                       ' 0 stops the download
+End Function
+
+Public Sub ExampleNmea()
+    Dim sentence As String
+    ReDim nmeaTable(0 To 1)
+    nmeaTable(0).sentenceId = "GGA": nmeaTable(1).sentenceId = "RMC"
+    callbackSlot = FnPtr(AddressOf OnNmea)
+    StartNMEA session, VarPtrArray(nmeaTable), callbackSlot
+    sentence = StrConv("$PHLVX,RESET", vbFromUnicode)      ' bytes, one a character
+    Dim sentences(0 To 0) As String
+    sentences(0) = sentence
+    SendNMEAChk session, VarPtrArray(sentences)              ' completed with "*hh" and CR LF
+    sentence = StrConv("$PHLVX,PING*00" & vbCrLf, vbFromUnicode)
+    SendNMEA session, VarPtr(sentence)                       ' sent as it is
+End Sub
+
+#If VBA7 Then
+Public Function OnNmea(ByVal code As Long, ByVal value As Long, ByVal sentence As LongPtr) As Integer
+#Else
+Public Function OnNmea(ByVal code As Long, ByVal value As Long, ByVal sentence As Long) As Integer
+#End If
+    OnNmea = -1                            ' keep reporting silence (code 3)
+End Function
+
+Public Sub ExampleClose()
+    StopNMEA session
+    CloseCommPort session
+    session = 0
+End Sub
