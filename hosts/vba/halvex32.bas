@@ -194,9 +194,21 @@ Public Sub OnUpload(ByVal status As Long, ByVal zero As Long)
     If status <> 0 Then Debug.Print "upload failed: error " & HalvexGetLastError()
 End Sub
 
-Public Sub ExampleDownloadWaypoints()
-    callbackSlot = FnPtr(AddressOf OnWaypoints)
-    If HalvexDownloadWayPtInit(session, callbackSlot) = 0 Then Debug.Print "refused"
+' kind: "waypoints", "routes" or "track".
+Public Sub ExampleDownload(ByVal kind As String)
+    Dim started As Long
+    Select Case kind
+    Case "waypoints"
+        callbackSlot = FnPtr(AddressOf OnWaypoints)
+        started = HalvexDownloadWayPtInit(session, callbackSlot)
+    Case "routes"
+        callbackSlot = FnPtr(AddressOf OnRoutes)
+        started = HalvexDownloadRouteInit(session, callbackSlot)
+    Case Else
+        callbackSlot = FnPtr(AddressOf OnTrackPoint)
+        started = HalvexDownloadTrackInit(session, callbackSlot)
+    End Select
+    If started = 0 Then Debug.Print "refused: error " & HalvexGetLastError()
 End Sub
 
 #If VBA7 Then
@@ -208,22 +220,12 @@ Public Sub OnWaypoints(ByVal zero As Long, ByVal value As Long, ByVal waypoints 
     Debug.Print "waypoints arrived"
 End Sub
 
-Public Sub ExampleDownloadRoutes()
-    callbackSlot = FnPtr(AddressOf OnRoutes)
-    If HalvexDownloadRouteInit(session, callbackSlot) = 0 Then Debug.Print "refused"
-End Sub
-
 #If VBA7 Then
 Public Sub OnRoutes(ByVal status As Long, ByVal value As Long, ByVal routes As LongPtr, ByVal waypoints As LongPtr)
 #Else
 Public Sub OnRoutes(ByVal status As Long, ByVal value As Long, ByVal routes As Long, ByVal waypoints As Long)
 #End If
     If status <> 0 Then Debug.Print "route download failed: error " & HalvexGetLastError()
-End Sub
-
-Public Sub ExampleDownloadTrack()
-    callbackSlot = FnPtr(AddressOf OnTrackPoint)
-    If HalvexDownloadTrackInit(session, callbackSlot) = 0 Then Debug.Print "refused"
 End Sub
 
 Public Function OnTrackPoint(ByVal zero As Long, ByVal value As Long, ByRef point As HostTrackPoint) As Integer
