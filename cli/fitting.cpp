@@ -158,8 +158,8 @@ void FitRoutes(Gpx &gpx, const Product &product, Changes &changes)
     NumberRoutes(gpx, changes);
     int type = product.types.routeHeader;
     for (GpxRoute &route : gpx.routes) {
-        // D202 names a route and has no comment; D201 has a comment of 20
-        // characters and no name; D200 has neither.
+        // D202 names a route (254 characters) and has no comment; D201 has
+        // a comment of 20 characters and no name; D200 has neither.
         route.name = ReceiverText(route.name);
         route.comment = ReceiverText(route.comment);
         if (type != 202 && !route.name.empty())
@@ -169,6 +169,10 @@ void FitRoutes(Gpx &gpx, const Product &product, Changes &changes)
         if (type == 201 && route.comment.size() > 20) {
             changes.Note("routes", "<cmt> cut to 20 characters", type);
             route.comment.resize(20);
+        }
+        if (type == 202 && route.name.size() > 254) {
+            changes.Note("routes", "<name> cut to 254 characters", type);
+            route.name.resize(254);
         }
         changes.Unkept("routes", route.unkept, type);
     }
