@@ -172,8 +172,12 @@ Product Connection::Identify()
     if (!HalvexGetProductInfoInit(session_, &callback))
         Refused("identification");
     // The library gives up after four tries in 12 s, or 3 s after a reply.
-    if (!Await(options_.timeout > 0 && options_.timeout < 20 ? options_.timeout : 20) || rendezvous.lineLost ||
-        rendezvous.status != HalvexProductIdentified)
+    bool limited = options_.timeout > 0 && options_.timeout < 20;
+    bool ended = Await(limited ? options_.timeout : 20);
+    if (!ended && limited)
+        throw Failure(ExitNoAnswer, "the receiver on " + device_ + " was not identified within the " +
+                                        std::to_string(static_cast<int>(options_.timeout)) + " s of --timeout");
+    if (!ended || rendezvous.lineLost || rendezvous.status != HalvexProductIdentified)
         NoAnswer("does not answer: no reply to the product request after 4 tries");
     identified_ = true;
     {

@@ -1,5 +1,7 @@
 #include "options.h"
 
+#include <algorithm>
+#include <cctype>
 #include <sstream>
 
 namespace halvexsim {
@@ -9,15 +11,21 @@ std::optional<std::vector<ProtocolEntry>> ParseProtocols(const std::string &text
     if (text == "none")
         return std::nullopt;
     std::vector<ProtocolEntry> entries;
-    std::stringstream list(text);
+    // Commas or blanks between the entries: "P000 L001 ..." is how halvex
+    // identify shows an array.
+    std::string separated = text;
+    std::replace(separated.begin(), separated.end(), ',', ' ');
+    std::stringstream list(separated);
     std::string item;
-    while (std::getline(list, item, ',')) {
-        if (item.size() < 2 || !std::isalpha(static_cast<unsigned char>(item[0])))
+    while (list >> item) {
+        bool number = item.size() >= 2 && item.size() <= 6 && std::isalpha(static_cast<unsigned char>(item[0])) &&
+                      item.find_first_not_of("0123456789", 1) == std::string::npos;
+        if (!number)
             throw CLI::ValidationError("--protocols", "each entry is a letter and a number, not '" + item + "'");
-        unsigned long number = std::stoul(item.substr(1));
-        if (number > 65535)
+        unsigned long value = std::stoul(item.substr(1));
+        if (value > 65535)
             throw CLI::ValidationError("--protocols", "'" + item + "' is beyond 65535");
-        entries.emplace_back(item[0], static_cast<std::uint16_t>(number));
+        entries.emplace_back(item[0], static_cast<std::uint16_t>(value));
     }
     return entries;
 }
@@ -48,7 +56,8 @@ void AddOptions(CLI::App &app, Config &config)
     receiver->add_option("--description", config.description, "product description")->capture_default_str();
     receiver->add_option_function<std::string>(
         "--protocols", [&config](const std::string &text) { config.protocols = ParseProtocols(text); },
-        "protocol array to send after the product data, e.g. P000,L001,A100,D103,A201,D202; its D1xx, D20x "
+        "protocol array to send after the product data, e.g. P000,L001,A100,D103,A201,D202 (or blanks between "
+        "the entries); its D1xx, D20x "
         "and D30x entries set the waypoint, route header and track point types, a D21x after A201 links route "
         "waypoints and a D31x after A301 or A302 heads tracks; 'none' sends none (default "
         "P000,L001,A010,A100,D103,A201,D201,A300,D300)");

@@ -158,7 +158,8 @@ TEST_F(Tool, NamesGoAsLongAsTheReceiverKeepsThem)
     std::string forty(40, 'N');
     Write("long.gpx", "<gpx>\n<wpt lat=\"1\" lon=\"2\"><name>LONG NAME OF TWENTY</name></wpt>\n"
                       "<wpt lat=\"3\" lon=\"4\"><name>" + forty + "</name></wpt>\n</gpx>\n");
-    for (const char *receiver : {"--preset modern", "--protocols P000,L001,A010,A100,D110"}) {
+    // The array as identify shows it, blanks between its entries.
+    for (const char *receiver : {"--preset modern", "--protocols 'P000 L001 A010 A100 D110'"}) {
         SCOPED_TRACE(receiver);
         std::string port = StartSimulator(receiver);
         Outcome put = Halvex("--port " + port + " waypoints put long.gpx");
@@ -285,6 +286,9 @@ TEST_F(Tool, FailuresAreOneClearSentenceAndAnExitCode)
     Outcome silent = Halvex("--silent identify");
     EXPECT_EQ(silent.exit, 4);
     EXPECT_NE(silent.err.find("does not answer"), std::string::npos) << silent.err;
+    Outcome limited = Halvex("--silent --timeout 1 identify");
+    EXPECT_EQ(limited.exit, 4);
+    EXPECT_NE(limited.err.find("was not identified within the 1 s of --timeout"), std::string::npos) << limited.err;
     Outcome usage = Halvex("waypoints");
     EXPECT_EQ(usage.exit, 2) << "a command line mistake";
     EXPECT_EQ(usage.err, "halvex: waypoints needs a command: get, put\n");
@@ -309,6 +313,7 @@ TEST_F(Tool, MistakesAreOnePlainSentence)
         {"--port /dev/ttyS0 demo", "demo runs on the built-in simulator and takes no --port"},
         {"nmea send ''", "nmea send: a sentence cannot be empty"},
         {"nmea send '$X*00'", "nmea send: the checksum of $X*00 is wrong: it would be *58"},
+        {"--protocols P000,Dabc identify", "--protocols: each entry is a letter and a number, not 'Dabc'"},
     };
     for (const auto &[arguments, sentence] : mistakes) {
         Outcome outcome = Halvex(arguments);
