@@ -83,7 +83,6 @@ static DWORD WINAPI DispatchThreadMain(LPVOID parameter)
 {
     (void)parameter;
     onDispatchThread = 1;
-    StartErrorLog("halvex32", "halvex32.log");
     HANDLE event = CreateEventA(NULL, FALSE, FALSE, NULL);
     if (!event || !RegisterWaitHandle(event, event, CommandEventHandler)) {
         /* Without its event the thread could neither be woken nor wait:
@@ -122,12 +121,11 @@ static DWORD WINAPI DispatchThreadMain(LPVOID parameter)
     return 0;
 }
 
-HANDLE StartDispatcher(void)
+HANDLE StartDispatcher(HANDLE left)
 {
     stopDispatch.store(0);
     dispatcherFailed.store(0);
-    DWORD threadId;
-    return CreateThread(NULL, 0, DispatchThreadMain, NULL, 0, &threadId);
+    return PlatformStartThread(DispatchThreadMain, left);
 }
 
 void WakeDispatcher(void)

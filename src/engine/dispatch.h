@@ -16,9 +16,10 @@ struct DispatchHooks {
 void SetDispatchHooks(const DispatchHooks *hooks);
 
 /* Starts the dispatch thread, which starts the diagnostics log, creates
- * commandEvent and serves the wait table and the timers until stopped. The
- * thread's handle, or null when it could not be created. */
-HANDLE StartDispatcher(void);
+ * commandEvent and serves the wait table and the timers until stopped, and
+ * sets left as its last act. The thread's handle, or null when it could not
+ * be created. */
+HANDLE StartDispatcher(HANDLE left);
 
 /* One wait on the table; runs the callback of the handle that fired. The
  * wait's result, or the index of the entry served. */

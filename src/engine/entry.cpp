@@ -7,7 +7,10 @@
 #include "timerqueue.h"
 #include "waittable.h"
 
-static HANDLE dispatchThread;
+enum { DispatcherWaitMs = 5000 };
+
+static HANDLE dispatchThread; /* engine lock */
+static HANDLE dispatchLeft;   /* set by the thread as it leaves our code */
 
 int ProcessAttach(void)
 {
@@ -15,8 +18,29 @@ int ProcessAttach(void)
     InitErrorLog();
     InitTimerQueue();
     InitWaitTable();
-    dispatchThread = StartDispatcher();
+    StartErrorLog("halvex32", "halvex32.log");
     return 1;
+}
+
+int EnsureDispatcher(void)
+{
+    LockEngine();
+    if (!dispatchThread) {
+        dispatchLeft = CreateEventA(NULL, TRUE, FALSE, NULL);
+        dispatchThread = StartDispatcher(dispatchLeft);
+        if (!dispatchThread && dispatchLeft) {
+            CloseHandle(dispatchLeft);
+            dispatchLeft = NULL;
+        }
+    }
+    int started = dispatchThread != NULL;
+    UnlockEngine();
+    for (int waited = 0; started && !DispatcherReady(); waited++) {
+        if (waited >= DispatcherWaitMs || DispatcherFailed())
+            return 0;
+        Sleep(1);
+    }
+    return started;
 }
 
 void ProcessDetach(void)
@@ -30,9 +54,12 @@ void ProcessDetach(void)
     /* Woken rather than left to its wait, the thread ends by itself and never
      * runs on in code that is about to be unmapped. */
     StopDispatcher();
-    if (dispatchThread)
-        PlatformEndThread(dispatchThread);
+    if (dispatchThread && PlatformEndThread(dispatchThread, dispatchLeft))
+        ErrorLog("Dispatch thread terminated at unload\n");
+    if (dispatchLeft)
+        CloseHandle(dispatchLeft);
     dispatchThread = NULL;
+    dispatchLeft = NULL;
     DeleteWaitTable();
     DeleteTimerQueue();
     DeleteErrorLog();

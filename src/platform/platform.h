@@ -42,8 +42,15 @@ FILE *PlatformOpenLog(const char *path, const char *mode);
 int PlatformFileModeOf(FILE *file);
 int PlatformSetFileModeOf(FILE *file, int mode);
 
+/* Starts a thread that runs start(NULL) and then sets left as its very last
+ * act in the library's code: on Windows SetEvent returns straight into the
+ * system's thread start, so that an unload that waits for left under the
+ * loader lock never unmaps an instruction the thread has still to run. One
+ * such thread at a time; its handle, or null. */
+HANDLE PlatformStartThread(LPTHREAD_START_ROUTINE start, HANDLE left);
 /* Ends the dispatch thread at unload once it has been asked to stop, and
- * releases its handle. */
-void PlatformEndThread(HANDLE thread);
+ * releases its handle. left is the event the thread sets as it leaves the
+ * library's code. Nonzero when the thread had to be terminated. */
+int PlatformEndThread(HANDLE thread, HANDLE left);
 
 #endif

@@ -3,6 +3,7 @@
 
 #include "../engine/dispatch.h"
 #include "../engine/enginelock.h"
+#include "../engine/entry.h"
 #include "../engine/timerqueue.h"
 #include "../engine/waittable.h"
 #include "../errlog/errlog.h"
@@ -10,7 +11,7 @@
 #include "port.h"
 #include "registry.h"
 
-enum { QueueSize = 4096, ReadWaitMs = 3000, DispatcherWaitMs = 5000 };
+enum { QueueSize = 4096, ReadWaitMs = 3000 };
 
 /* The events the dispatch thread serves, each with the handler of its kind.
  * ERROR_SUCCESS, or why they could not be made. */
@@ -158,23 +159,11 @@ void ClosePortSession(PortSession *session)
     WakeDispatcher();
 }
 
-/* The dispatch thread publishes commandEvent soon after load; a host that
- * comes earlier waits for it, but not for ever. */
-static int WaitForDispatcher(void)
-{
-    for (int waited = 0; !DispatcherReady(); waited += 10) {
-        if (waited >= DispatcherWaitMs || DispatcherFailed())
-            return 0;
-        Sleep(10);
-    }
-    return 1;
-}
-
 static PortSession *OpenExport(const char *name, int32_t baud, HalvexPortCallback callback)
 {
     if (!name)
         return ExportResult<PortSession *>(NULL, ERROR_INVALID_PARAMETER);
-    if (!WaitForDispatcher())
+    if (!EnsureDispatcher())
         return ExportResult<PortSession *>(NULL, ERROR_NOT_READY);
     DWORD why;
     LockEngine();

@@ -97,11 +97,35 @@ void ExitThread(DWORD exitCode)
     pthread_exit(NULL);
 }
 
-void PlatformEndThread(HANDLE thread)
+static struct {
+    LPTHREAD_START_ROUTINE start;
+    HANDLE left;
+} launch;
+
+static DWORD WINAPI LaunchAndSignal(LPVOID parameter)
 {
-    /* No loader lock stands in the way here: the thread ends by itself. */
+    (void)parameter;
+    DWORD result = launch.start(NULL);
+    SetEvent(launch.left);
+    return result;
+}
+
+HANDLE PlatformStartThread(LPTHREAD_START_ROUTINE start, HANDLE left)
+{
+    launch.start = start;
+    launch.left = left;
+    DWORD threadId;
+    return CreateThread(NULL, 0, LaunchAndSignal, NULL, 0, &threadId);
+}
+
+int PlatformEndThread(HANDLE thread, HANDLE left)
+{
+    /* No loader lock stands in the way here: the thread ends by itself, and
+     * its end is a later moment than left's. */
+    (void)left;
     WaitForSingleObject(thread, INFINITE);
     CloseHandle(thread);
+    return 0;
 }
 
 void Sleep(DWORD milliseconds)

@@ -70,12 +70,68 @@ int PlatformSetFileModeOf(FILE *file, int mode)
     return 0;
 }
 
-void PlatformEndThread(HANDLE thread)
+/* The thread's start, written out so that its last act is a jump, not a
+ * call: SetEvent(left) then returns to our caller, the system's thread
+ * start, which ends the thread. A call would return into this code, which
+ * the unloading host thread, woken by the event, may already have unmapped
+ * (seen under Wine within a few load and unload cycles). The record is read
+ * before the jump. */
+struct Launch {
+    LPTHREAD_START_ROUTINE start;
+    LPVOID parameter;
+    HANDLE left;
+};
+static Launch launch;
+
+extern "C" DWORD WINAPI LaunchAndSignal(LPVOID record);
+#if defined(__x86_64__)
+asm(".text\n"
+    ".globl LaunchAndSignal\n"
+    "LaunchAndSignal:\n"
+    "    pushq %rbx\n"
+    "    subq $32, %rsp\n" /* the callee's shadow space; rsp stays 16-byte aligned */
+    "    movq %rcx, %rbx\n"
+    "    movq 8(%rbx), %rcx\n"
+    "    callq *(%rbx)\n"
+    "    movq 16(%rbx), %rcx\n"
+    "    addq $32, %rsp\n"
+    "    popq %rbx\n"
+    "    jmpq *__imp_SetEvent(%rip)\n");
+#elif defined(__i386__)
+asm(".text\n"
+    ".globl _LaunchAndSignal@4\n"
+    "_LaunchAndSignal@4:\n"
+    "    pushl %ebx\n"
+    "    movl 8(%esp), %ebx\n"
+    "    pushl 4(%ebx)\n"
+    "    calll *(%ebx)\n" /* standard call: start pops its argument */
+    "    movl 8(%ebx), %eax\n"
+    "    popl %ebx\n"
+    "    movl %eax, 4(%esp)\n" /* left takes the place of our own argument */
+    "    jmpl *__imp__SetEvent@4\n");
+#else
+#error "the thread's start is written for x86 and x86-64"
+#endif
+
+HANDLE PlatformStartThread(LPTHREAD_START_ROUTINE start, HANDLE left)
+{
+    launch.start = start;
+    launch.parameter = NULL;
+    launch.left = left;
+    DWORD threadId;
+    return CreateThread(NULL, 0, LaunchAndSignal, &launch, 0, &threadId);
+}
+
+int PlatformEndThread(HANDLE thread, HANDLE left)
 {
     /* Process detach holds the loader lock, which an ending thread needs, so
-     * the thread cannot finish while we wait: give it a bounded moment, then
-     * end it where it stands. */
-    if (WaitForSingleObjectEx(thread, 100, FALSE) != WAIT_OBJECT_0)
+     * the thread cannot finish while we wait for it: we wait for the event it
+     * sets as it leaves our code, and it finishes once the unload is done. A
+     * thread terminated while holding a heap or C runtime lock would deadlock
+     * the host later, so that is kept for a thread stuck past the bound. */
+    int stuck = !left || WaitForSingleObjectEx(left, 100, FALSE) != WAIT_OBJECT_0;
+    if (stuck)
         TerminateThread(thread, 0);
     CloseHandle(thread);
+    return stuck;
 }
