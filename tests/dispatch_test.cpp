@@ -3,8 +3,10 @@
 
 #include <atomic>
 #include <chrono>
-#include <sys/resource.h>
 #include <thread>
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
 
 #include "engine/dispatch.h"
 #include "engine_fixture.h"
@@ -106,9 +108,16 @@ TEST_F(Dispatcher, AnEntryRemovedDuringTheWaitIsNeverCalled)
 
 double ProcessCpuSeconds()
 {
+#ifdef _WIN32
+    FILETIME created, exited, kernel, user;
+    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+    auto seconds = [](const FILETIME &t) { return ((double)t.dwHighDateTime * 4294967296.0 + t.dwLowDateTime) / 1e7; };
+    return seconds(kernel) + seconds(user);
+#else
     rusage usage;
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+#endif
 }
 
 TEST_F(Dispatcher, AnIdleThreadSleepsInTheKernel)

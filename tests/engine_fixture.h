@@ -14,6 +14,7 @@
 #include "engine/entry.h"
 #include "errlog/errlog.h"
 #include "log_file.h"
+#include "portable.h"
 
 class EngineRunning : public ::testing::Test {
 protected:
@@ -21,20 +22,19 @@ protected:
 
     void SetUp() override
     {
-        char pattern[] = "/tmp/halvex-engine-XXXXXX";
-        directory = mkdtemp(pattern);
-        setenv("TMPDIR", directory.c_str(), 1);
+        directory = MakeTestDirectory("engine");
+        SetEnv(TempVariable, directory);
         SetLogEnabled(1);
         ProcessAttach();
-        WaitUntil([] { return DispatcherReady() != 0; }, 5000);
+        EnsureDispatcher();
     }
     void TearDown() override
     {
         ProcessDetach();
         SetLogEnabled(0);
-        unsetenv("TMPDIR");
+        UnsetEnv(TempVariable);
         if (!getenv("HALVEX_TEST_KEEP_LOG")) // set it to read a failed test's log
-            std::system(("rm -rf " + directory).c_str());
+            RemoveTree(directory);
     }
     std::string Log() { return ReadLog(directory); }
     int CountInLog(const std::string &line) { return Occurrences(Log(), line); }

@@ -6,10 +6,14 @@
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 #include "errlog/errlog.h"
 #include "halvex32.h"
+#include "platform/platform.h"
+#include "portable.h"
 
 namespace {
 
@@ -21,15 +25,25 @@ std::string ReadFile(const std::string &path)
     return text.str();
 }
 
-bool Exists(const std::string &path) { return access(path.c_str(), F_OK) == 0; }
+// Windows keeps no permission bits to check.
+void ExpectMode(const std::string &path, unsigned mode)
+{
+#ifdef _WIN32
+    (void)path;
+    (void)mode;
+#else
+    struct stat status;
+    ASSERT_EQ(stat(path.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, mode);
+#endif
+}
 
 class ErrorLogTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/halvex-log-XXXXXX";
-        directory = mkdtemp(pattern);
-        setenv("TMPDIR", directory.c_str(), 1);
+        directory = MakeTestDirectory("log");
+        SetEnv(TempVariable, directory);
         logPath = directory + "/halvex32.log";
         InitErrorLog();
     }
@@ -37,8 +51,8 @@ protected:
     {
         SetLogEnabled(0);
         DeleteErrorLog();
-        unsetenv("TMPDIR");
-        std::system(("rm -rf " + directory).c_str());
+        UnsetEnv(TempVariable);
+        RemoveTree(directory);
     }
     std::string directory;
     std::string logPath;
@@ -53,6 +67,7 @@ TEST_F(ErrorLogTest, OffWritesNothing)
     EXPECT_FALSE(Exists(logPath));
 }
 
+#ifndef _WIN32
 // The log's name in a shared directory, planted as a link (or as something
 // that is not a file), leads nowhere: nothing is written and no mode changes.
 TEST_F(ErrorLogTest, APlantedLinkOrFifoIsNeitherFollowedNorChanged)
@@ -66,15 +81,14 @@ TEST_F(ErrorLogTest, APlantedLinkOrFifoIsNeitherFollowedNorChanged)
     SetLogEnabled(1);
     StartErrorLog("halvex32", "halvex32.log");
     EXPECT_EQ(ErrorLog("%s\n", "written"), -1) << "no log to write";
-    struct stat status;
-    ASSERT_EQ(stat(victim.c_str(), &status), 0);
-    EXPECT_EQ(status.st_mode & 0777, 0600u);
+    ExpectMode(victim, 0600);
     EXPECT_EQ(ReadFile(victim), "precious\n");
 
     unlink(logPath.c_str());
     ASSERT_EQ(mkfifo(logPath.c_str(), 0600), 0);
     EXPECT_EQ(ErrorLog("%s\n", "written"), -1) << "and no wait on a pipe";
 }
+#endif
 
 TEST_F(ErrorLogTest, FirstLineCarriesTagAndCutTime)
 {
@@ -83,11 +97,10 @@ TEST_F(ErrorLogTest, FirstLineCarriesTagAndCutTime)
     std::string log = ReadFile(logPath);
     EXPECT_TRUE(std::regex_match(
         log, std::regex("halvex32: (Sun|Mon|Tue|Wed|Thu|Fri|Sat) [A-Z][a-z]{2} [ 1-3][0-9] "
-                        "[0-2][0-9]:[0-5][0-9]:[0-6][0-9]: Error logging started for halvex32\n")))
+                        "[0-2][0-9]:[0-5][0-9]:[0-6][0-9]: Error logging started for halvex32" +
+                        std::string(LineEnd))))
         << log;
-    struct stat status;
-    ASSERT_EQ(stat(logPath.c_str(), &status), 0);
-    EXPECT_EQ(status.st_mode & 0777, 0666u);
+    ExpectMode(logPath, 0666);
 }
 
 TEST_F(ErrorLogTest, HostTextIsNeverReadAsAFormat)
@@ -98,7 +111,7 @@ TEST_F(ErrorLogTest, HostTextIsNeverReadAsAFormat)
     EXPECT_EQ(OutputDebug("no line end"), 0);
     EXPECT_EQ(OutputDebug("next"), 0);
     std::string log = ReadFile(logPath);
-    EXPECT_NE(log.find(": 100% done %s %d %n\n"), std::string::npos) << log;
+    EXPECT_NE(log.find(": 100% done %s %d %n" + std::string(LineEnd)), std::string::npos) << log;
     EXPECT_NE(log.find(": no line endhalvex32: "), std::string::npos) << "a line without its end runs on";
 }
 
@@ -114,11 +127,9 @@ TEST_F(ErrorLogTest, LogIsCutToItsTailOnceItExceedsTheLimit)
     ErrorLog("last line\n");
     std::string after = ReadFile(logPath);
     EXPECT_EQ(after.substr(0, 10000), before.substr(before.size() - 10000));
-    EXPECT_NE(after.find("last line\n"), std::string::npos);
+    EXPECT_NE(after.find("last line" + std::string(LineEnd)), std::string::npos);
     EXPECT_LT(after.size(), 10200u);
-    struct stat status;
-    ASSERT_EQ(stat(logPath.c_str(), &status), 0);
-    EXPECT_EQ(status.st_mode & 0777, 0666u);
+    ExpectMode(logPath, 0666);
 }
 
 TEST_F(ErrorLogTest, ALogAtTheLimitIsLeftAlone)
@@ -132,6 +143,7 @@ TEST_F(ErrorLogTest, ALogAtTheLimitIsLeftAlone)
     EXPECT_EQ(TrimErrorLog((directory + "/missing.log").c_str(), "halvex32"), 1);
 }
 
+#ifndef _WIN32
 TEST_F(ErrorLogTest, APlantedFileCannotRedirectTheCut)
 {
     // A link where a fixed temporary name would be: the cut must not write through it.
@@ -143,17 +155,20 @@ TEST_F(ErrorLogTest, APlantedFileCannotRedirectTheCut)
     EXPECT_EQ(ReadFile(victim), "untouched");
     EXPECT_EQ(ReadFile(logPath), std::string(10000, 'z'));
 }
+#endif
 
 TEST_F(ErrorLogTest, LongTemporaryDirectoryFallsBackWithoutOverrun)
 {
     std::string deep = directory + "/" + std::string(250, 'd');
-    setenv("TMPDIR", deep.c_str(), 1);
+    SetEnv(TempVariable, deep);
     SetLogEnabled(1);
     std::string longTag(300, 't');
-    // The fallback directory is /tmp/: the line goes there, cut to the tag's room.
+    // The line goes to the fallback directory, cut to the tag's room.
+    std::filesystem::create_directories(PLATFORM_FALLBACK_TEMP_DIR);
+    std::string fallbackPath = std::string(PLATFORM_FALLBACK_TEMP_DIR) + "halvex32-fallback-test.log";
     StartErrorLog(longTag.c_str(), "halvex32-fallback-test.log");
-    std::string fallback = ReadFile("/tmp/halvex32-fallback-test.log");
-    unlink("/tmp/halvex32-fallback-test.log");
+    std::string fallback = ReadFile(fallbackPath);
+    std::remove(fallbackPath.c_str());
     EXPECT_EQ(fallback.substr(0, 96), std::string(95, 't') + ":");
 }
 

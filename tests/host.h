@@ -8,9 +8,16 @@
 
 #include "halvex32.h"
 
+// A wide literal as OLECHAR is on each platform (wchar_t on Windows).
+#ifdef _WIN32
+#define OLE(text) L##text
+#else
+#define OLE(text) u##text
+#endif
+
 inline BSTR Bstr(const std::string &text)
 {
-    std::u16string units(text.begin(), text.end());
+    std::basic_string<OLECHAR> units(text.begin(), text.end());
     return SysAllocStringLen(units.data(), static_cast<UINT>(units.size()));
 }
 

@@ -14,6 +14,7 @@
 #include "errlog/errlog.h"
 #include "link/link.h"
 #include "log_file.h"
+#include "portable.h"
 #include "port/port.h"
 #include "port/registry.h"
 
@@ -21,9 +22,8 @@ class LinkUnit : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/halvex-link-XXXXXX";
-        directory = mkdtemp(pattern);
-        setenv("TMPDIR", directory.c_str(), 1);
+        directory = MakeTestDirectory("link");
+        SetEnv(TempVariable, directory);
         InitEngineLock();
         InitErrorLog();
         InitTimerQueue();
@@ -43,8 +43,8 @@ protected:
         DeleteTimerQueue();
         DeleteErrorLog();
         DeleteEngineLock();
-        unsetenv("TMPDIR");
-        std::system(("rm -rf " + directory).c_str());
+        UnsetEnv(TempVariable);
+        RemoveTree(directory);
     }
     std::string Log() { return ReadLog(directory); }
     int Count(const std::string &line) { return Occurrences(Log(), line); }

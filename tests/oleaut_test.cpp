@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "halvex32.h"
+#include "host.h"
 
 namespace {
 
@@ -15,7 +16,7 @@ static_assert(sizeof(SAFEARRAYBOUND) == 8, "bound");
 
 TEST(Bstr, LengthPrefixAndTerminator)
 {
-    BSTR text = SysAllocString(u"GPGGA");
+    BSTR text = SysAllocString(OLE("GPGGA"));
     ASSERT_NE(text, nullptr);
     uint32_t prefix;
     std::memcpy(&prefix, reinterpret_cast<char *>(text) - 4, 4);
@@ -60,6 +61,9 @@ TEST(SafeArray, DescriptorAndDataForRecords)
     EXPECT_EQ(SafeArrayAllocDescriptor(0, &array), E_INVALIDARG);
 }
 
+// Our own subset guards the size's arithmetic; Wine's oleaut32 computes it
+// in 32 bits and allocates what remains.
+#ifndef _WIN32
 TEST(SafeArray, OversizedDataIsRefused)
 {
     SAFEARRAY *array = nullptr;
@@ -70,6 +74,7 @@ TEST(SafeArray, OversizedDataIsRefused)
     EXPECT_EQ(SafeArrayAllocData(array), E_OUTOFMEMORY);
     EXPECT_EQ(SafeArrayDestroyDescriptor(array), S_OK);
 }
+#endif
 
 TEST(SafeArray, VectorOfBstrsOwnsItsStrings)
 {
@@ -77,11 +82,13 @@ TEST(SafeArray, VectorOfBstrsOwnsItsStrings)
     ASSERT_NE(array, nullptr);
     EXPECT_EQ(array->cbElements, sizeof(BSTR));
     EXPECT_TRUE(array->fFeatures & FADF_BSTR);
-    static_cast<BSTR *>(array->pvData)[0] = SysAllocString(u"$GPGLL,1");
+    static_cast<BSTR *>(array->pvData)[0] = SysAllocString(OLE("$GPGLL,1"));
     // Destroying frees the strings too; a leak here shows under the sanitizer.
     EXPECT_EQ(SafeArrayDestroy(array), S_OK);
 
+#ifndef _WIN32 // the library's own subset; Windows has VARIANT arrays
     EXPECT_EQ(SafeArrayCreateVector(static_cast<VARTYPE>(12), 0, 1), nullptr) << "VARIANT is not supported";
+#endif
 }
 
 TEST(SafeArray, LockedArrayIsNotDestroyed)

@@ -37,7 +37,7 @@ class PvtPacket : public LinkUnit {};
 
 TEST_F(PvtPacket, BothLayoutsLogTheSameLine)
 {
-    const double rad = M_PI / 180;
+    const double rad = 3.14159265358979323846 / 180;
     std::vector<unsigned char> packed(64, 0), wide(72, 0);
     Put(packed, 18, 100.7);
     Put(packed, 26, -33.865143 * rad);

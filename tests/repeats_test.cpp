@@ -69,7 +69,8 @@ protected:
     void Point(unsigned char semicircles) { Send(34, {semicircles, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}); }
     void Done(int command) { Send(12, {static_cast<unsigned char>(command), 0}); }
     // Starts with the export and acknowledges the command, as the receiver does.
-    template <typename Callback> void StartDownload(int32_t (*start)(PortSession *, Callback *), Callback callback)
+    template <typename Callback>
+    void StartDownload(int32_t(HALVEX_CALL *start)(PortSession *, Callback *), Callback callback)
     {
         static Callback slot;
         slot = callback;
