@@ -121,6 +121,10 @@ void FitWaypoints(Gpx &gpx, const Product &product, const FitOptions &options, C
             changes.Note(kind, "no <name>, given one (" + name + " the last)", 0);
         }
         point.name = shortNames(name, point.latitude, point.longitude);
+        // A name made distinct was said on its own line; one only cut is
+        // counted, whether here or (--keep-names) by the receiver.
+        if (width && name.size() > width && point.name.compare(0, width, name, 0, width) == 0)
+            changes.Note(kind, "<name> cut to " + std::to_string(width) + " characters", product.types.waypoint);
         FitComment(point.comment, product, kind, changes);
         changes.Unkept(kind, point.unkept, product.types.waypoint);
     };

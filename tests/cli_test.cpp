@@ -173,7 +173,10 @@ TEST_F(Tool, NamesGoAsLongAsTheReceiverKeepsThem)
         StopSimulator();
     }
     std::string port = StartSimulator();
-    ASSERT_EQ(Halvex("--port " + port + " waypoints put long.gpx").exit, 0);
+    Outcome cut = Halvex("--port " + port + " waypoints put long.gpx");
+    ASSERT_EQ(cut.exit, 0);
+    EXPECT_EQ(cut.err, "halvex: 2 waypoints: <name> cut to 6 characters by this receiver (D103)\n");
+    EXPECT_EQ(Halvex("--port " + port + " --strict waypoints put long.gpx").exit, 5) << "a cut is a change";
     ASSERT_EQ(Halvex("--port " + port + " waypoints get -o back.gpx").exit, 0);
     halvex::Gpx back = halvex::ReadGpx(Path("back.gpx"));
     ASSERT_EQ(back.waypoints.size(), 2u);
@@ -427,7 +430,8 @@ TEST_F(Tool, NamesArriveInTheReceiversLettersAndStayDistinct)
     std::string port = StartSimulator();
     Outcome put = Halvex("--port " + port + " waypoints put names.gpx");
     EXPECT_EQ(put.exit, 0) << put.err;
-    EXPECT_EQ(put.err, "halvex: TOWER12 is sent as TOWE01, the receiver keeping 6 characters of a name\n");
+    EXPECT_EQ(put.err, "halvex: TOWER12 is sent as TOWE01, the receiver keeping 6 characters of a name\n"
+                       "halvex: 1 waypoint: <name> cut to 6 characters by this receiver (D103)\n");
     ASSERT_EQ(Halvex("--port " + port + " waypoints get -o back.gpx").exit, 0);
     halvex::Gpx back = halvex::ReadGpx(Path("back.gpx"));
     ASSERT_EQ(back.waypoints.size(), 4u);
