@@ -169,6 +169,26 @@ typedef struct HostReceiverInfo {
     char protocols[512];  /* the protocol array as text, "P000 L001 A010 ...", NUL-terminated */
 } HostReceiverInfo;
 
+/* A position fix, from the receiver's position reports in binary mode or
+ * merged from one fix epoch of NMEA sentences (88 bytes on every target,
+ * doubles first). A field the receiver did not give is NaN, never 0, and
+ * its bit in `given` is clear; fixMode and satellites are then 0. */
+typedef struct HostPosition {
+    double time;        /* OLE Automation date, UTC */
+    double latitude;    /* degrees, north positive */
+    double longitude;   /* degrees, east positive */
+    double altitude;    /* metres above mean sea level */
+    double speed;       /* over ground, metres a second */
+    double course;      /* over ground, degrees from true north */
+    double climb;       /* metres a second, up positive */
+    double eph;         /* estimated horizontal error, metres */
+    double epv;         /* estimated vertical error, metres */
+    int32_t fixMode;    /* HalvexFixNone, HalvexFix2D, HalvexFix3D */
+    int32_t satellites; /* satellites used in the fix */
+    int32_t given;      /* HalvexGave... bits: what the receiver gave */
+    int32_t reserved;
+} HostPosition;
+
 #if !defined(_WIN64)
 #pragma pack(pop)
 #endif
@@ -195,6 +215,7 @@ static_assert(sizeof(NmeaTableEntry) == 32 && offsetof(NmeaTableEntry, sentence)
 #ifdef __cplusplus
 static_assert(sizeof(HostReceiverInfo) == 552 && offsetof(HostReceiverInfo, protocols) == 40,
               "HostReceiverInfo layout");
+static_assert(sizeof(HostPosition) == 88 && offsetof(HostPosition, fixMode) == 72, "HostPosition layout");
 #endif
 
 /* Line events of OpenCommPortEx: (1, event mask) for a modem-line change,
@@ -213,6 +234,10 @@ typedef void(HALVEX_CALL *HalvexRouteCallback)(int32_t status, int32_t value, SA
 typedef int16_t(HALVEX_CALL *HalvexTrackCallback)(int32_t zero, int32_t value, HostTrackPoint *point);
 /* NMEA mode: a sentence, a line error or a silence report. */
 typedef int16_t(HALVEX_CALL *HalvexNmeaCallback)(int32_t code, int32_t value, BSTR *sentence);
+
+/* Live position: one call per fix, the record the library's until the call
+ * returns. No call follows HalvexStopPosition. */
+typedef void(HALVEX_CALL *HalvexPositionCallback)(int32_t code, HostPosition *position);
 
 /* The codes and values the callbacks above are called with. */
 enum HalvexPortEvent {
@@ -234,6 +259,27 @@ enum HalvexNmeaCode {
     HalvexNmeaSentence = 0,
     HalvexNmeaLineError = 1, /* value: the line's error flags */
     HalvexNmeaSilence = 3,   /* nothing received for the silence time */
+};
+
+enum HalvexPositionCode {
+    HalvexPositionFix = 0,
+};
+enum HalvexFixMode {
+    HalvexFixNone = 1, /* the receiver has no fix: the position is not given */
+    HalvexFix2D = 2,
+    HalvexFix3D = 3,
+};
+enum HalvexPositionGiven {
+    HalvexGaveTime = 1,
+    HalvexGavePosition = 2, /* latitude and longitude */
+    HalvexGaveAltitude = 4,
+    HalvexGaveSpeed = 8,
+    HalvexGaveCourse = 16,
+    HalvexGaveClimb = 32,
+    HalvexGaveEph = 64,
+    HalvexGaveEpv = 128,
+    HalvexGaveFixMode = 256,
+    HalvexGaveSatellites = 512,
 };
 
 enum HalvexTypesSource {
@@ -294,6 +340,13 @@ HALVEX_API int32_t HALVEX_CALL HalvexGetReceiverInfo(PortSession *session, HostR
 /* Why the last export called on this thread refused or failed (0 when it
  * succeeded); in a failure callback, why the operation ended. */
 HALVEX_API int32_t HALVEX_CALL HalvexGetLastError(void);
+
+/* Live position, in binary mode (the receiver identified and idle: its
+ * position reports are switched on and off) or in NMEA mode (each fix epoch
+ * of GGA, RMC, GSA and VTG merged into one record, beside the sentences).
+ * Each returns 1, or 0 with the last error set. */
+HALVEX_API int32_t HALVEX_CALL HalvexStartPosition(PortSession *session, HalvexPositionCallback *callback);
+HALVEX_API int32_t HALVEX_CALL HalvexStopPosition(PortSession *session);
 
 /* NMEA mode. SendNMEA and SendNMEAChk return -1 when written, 0 otherwise. */
 HALVEX_API int32_t HALVEX_CALL StartNMEA(PortSession *session, SAFEARRAY **table, HalvexNmeaCallback *callback);

@@ -1,5 +1,7 @@
 // The sentence assembler, the split of a sentence, the host's table and the
 // local time, on a session with no port behind it.
+#include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -121,6 +123,121 @@ TEST_F(Assembler, SilenceIsReportedWhileTheHostAsks)
     EXPECT_EQ(session->modeTimer, nullptr) << "no further report until a sentence comes";
     NmeaLineError(session, 0x08);
     EXPECT_EQ(calls.back(), std::make_pair(1, std::string("8")));
+}
+
+// A sentence with its checksum and line end, as receivers send it.
+std::string Sentence(const std::string &body)
+{
+    unsigned sum = 0;
+    for (size_t i = 1; i < body.size(); i++)
+        sum ^= static_cast<unsigned char>(body[i]);
+    char tail[8];
+    std::snprintf(tail, sizeof tail, "*%02X\r\n", sum);
+    return body + tail;
+}
+
+std::vector<HostPosition> fixes;
+void HALVEX_CALL TakeFix(int32_t, HostPosition *position) { fixes.push_back(*position); }
+
+PortSession *stopping;
+void HALVEX_CALL StopFromInside(int32_t code, HostPosition *position)
+{
+    TakeFix(code, position);
+    EXPECT_EQ(HalvexStopPosition(stopping), 1);
+}
+
+class Epochs : public Assembler {
+protected:
+    void SetUp() override
+    {
+        Assembler::SetUp();
+        fixes.clear();
+        session->positionCallback = TakeFix;
+        stopping = session;
+    }
+};
+
+const std::string gga = Sentence("$GPGGA,123519.00,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,");
+const std::string gsa = Sentence("$GPGSA,A,3,04,05,,09,12,,,24,,,,,2.5,1.3,2.1");
+const std::string rmc = Sentence("$GPRMC,123519.00,A,4807.038,N,01131.000,E,022.4,084.4,081226,003.1,W");
+const std::string vtg = Sentence("$GPVTG,084.4,T,,M,022.4,N,041.5,K");
+const double at = 46364 + (12 * 3600 + 35 * 60 + 19) / 86400.0; // 2026-12-08 12:35:19 UTC
+
+TEST_F(Epochs, OneEpochOfFourSentencesIsOneFix)
+{
+    Feed(gga + gsa);
+    EXPECT_TRUE(fixes.empty()) << "RMC may still come";
+    Feed(rmc);
+    ASSERT_EQ(fixes.size(), 1u) << "GGA and RMC are in: no need to wait for the next epoch";
+    const HostPosition &fix = fixes[0];
+    EXPECT_NEAR(fix.time, at, 1e-9);
+    EXPECT_NEAR(fix.latitude, 48.1173, 1e-9);
+    EXPECT_NEAR(fix.longitude, 11.516666666666667, 1e-9);
+    EXPECT_NEAR(fix.altitude, 545.4, 1e-9);
+    EXPECT_NEAR(fix.speed, 22.4 * 1852 / 3600, 1e-9);
+    EXPECT_NEAR(fix.course, 84.4, 1e-9);
+    EXPECT_EQ(fix.fixMode, HalvexFix3D);
+    EXPECT_EQ(fix.satellites, 8);
+    EXPECT_TRUE(std::isnan(fix.climb) && std::isnan(fix.eph) && std::isnan(fix.epv)) << "NMEA gives none";
+    EXPECT_FALSE(fix.given & (HalvexGaveClimb | HalvexGaveEph | HalvexGaveEpv));
+    Feed(vtg);
+    EXPECT_EQ(fixes.size(), 1u) << "the epoch went out once";
+    EXPECT_EQ(Sentences().size(), 4u) << "and the host saw every sentence";
+}
+
+TEST_F(Epochs, ReceiversThatSendOnlyOneKindGiveAFixAnEpoch)
+{
+    Feed(rmc);
+    Feed(Sentence("$GPRMC,123520.00,A,4807.040,N,01131.000,E,022.4,084.4,081226,003.1,W"));
+    ASSERT_EQ(fixes.size(), 1u) << "the first epoch ends when the next begins";
+    EXPECT_EQ(fixes[0].fixMode, HalvexFix2D) << "no altitude: a 2-D fix";
+    EXPECT_TRUE(std::isnan(fixes[0].altitude));
+
+    Feed(Sentence("$GPGGA,000001.00,4807.038,S,01131.000,W,1,05,1.1,-12.5,M,46.9,M,,"));
+    fixes.clear(); // the RMC epoch before it went out
+    Feed(Sentence("$GPGGA,000002.00,4807.038,S,01131.000,W,1,05,1.1,-12.5,M,46.9,M,,"));
+    ASSERT_EQ(fixes.size(), 1u);
+    EXPECT_NEAR(fixes[0].latitude, -48.1173, 1e-9);
+    EXPECT_NEAR(fixes[0].altitude, -12.5, 1e-9);
+    EXPECT_NEAR(fixes[0].time, 46364 + 1 / 86400.0, 1e-9) << "the date of the last RMC, the time of this epoch";
+}
+
+TEST_F(Epochs, AVoidFixGivesNoPositionAndABadSentenceIsIgnored)
+{
+    Feed(Sentence("$GPGGA,123521.00,,,,,0,00,,,M,,M,,"));
+    Feed(Sentence("$GPRMC,123521.00,V,4807.038,N,01131.000,E,,,081226,,"));
+    ASSERT_EQ(fixes.size(), 1u);
+    EXPECT_EQ(fixes[0].fixMode, HalvexFixNone);
+    EXPECT_TRUE(std::isnan(fixes[0].latitude)) << "a void RMC's last position is no fix";
+    EXPECT_EQ(fixes[0].given, HalvexGaveTime | HalvexGaveFixMode);
+
+    fixes.clear();
+    std::string damaged = gga;
+    damaged[20] = '9'; // the checksum no longer matches
+    Feed(damaged + rmc);
+    Feed(Sentence("$GPRMC,123520.00,A,4807.040,N,01131.000,E,022.4,084.4,081226,003.1,W"));
+    ASSERT_EQ(fixes.size(), 1u);
+    EXPECT_TRUE(std::isnan(fixes[0].altitude)) << "nothing of the damaged GGA";
+}
+
+TEST_F(Epochs, AnEpochSplitAcrossReadsAndAStreamStoppedFromTheCallback)
+{
+    std::string epoch = gga + gsa + rmc;
+    for (size_t i = 0; i < epoch.size(); i += 7)
+        Feed(epoch.substr(i, 7));
+    ASSERT_EQ(fixes.size(), 1u);
+    EXPECT_EQ(fixes[0].satellites, 8);
+
+    // A host that stops the stream from its callback gets no other call.
+    session->positionCallback = StopFromInside;
+    Feed(Sentence("$GPGGA,123520.00,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,"));
+    Feed(Sentence("$GPRMC,123520.00,A,4807.038,N,01131.000,E,022.4,084.4,081226,003.1,W"));
+    ASSERT_EQ(fixes.size(), 2u);
+    EXPECT_EQ(session->positionCallback, nullptr);
+    EXPECT_EQ(session->fixEpoch, nullptr);
+    Feed(Sentence("$GPGGA,123600.00,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,"));
+    Feed(Sentence("$GPRMC,123600.00,A,4807.038,N,01131.000,E,022.4,084.4,081226,003.1,W"));
+    EXPECT_EQ(fixes.size(), 2u);
 }
 
 #ifndef _WIN32 // Windows takes the zone from its settings, not from a TZ rule

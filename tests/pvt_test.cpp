@@ -81,4 +81,95 @@ TEST_F(PvtPacket, AReportRewindsNoTransfer)
     EXPECT_EQ(session->step, 0);
 }
 
+// A receiver's 64-byte report as it leaves the receiver: 3-D fix, below sea
+// level (the Dead Sea shore), climbing; then the same with no fix.
+std::vector<unsigned char> Report(int16_t fix)
+{
+    const double rad = 3.14159265358979323846 / 180;
+    std::vector<unsigned char> packed(64, 0);
+    Put(packed, 0, -440.5f); // above the ellipsoid
+    Put(packed, 8, 4.5f);    // eph
+    Put(packed, 12, 7.25f);  // epv
+    Put<int16_t>(packed, 16, fix);
+    Put(packed, 18, 86399.5 + 18); // the last half second of the day, UTC
+    Put(packed, 26, 31.5 * rad);
+    Put(packed, 34, 35.5 * rad);
+    Put(packed, 42, 3.0f);
+    Put(packed, 46, 4.0f);
+    Put(packed, 50, 0.5f);
+    Put(packed, 54, 17.5f); // mean sea level below the ellipsoid
+    Put<int16_t>(packed, 58, 18);
+    Put<int32_t>(packed, 60, 13123); // 2025-12-05
+    return packed;
+}
+
+TEST(PvtFixes, AReportBecomesTheHostsRecord)
+{
+    std::vector<unsigned char> packed = Report(3);
+    HostPosition fix;
+    ASSERT_EQ(PvtFix(packed.data(), 64, &fix), 1);
+    EXPECT_NEAR(fix.time, 32873 + 13123 + 86399.5 / 86400, 1e-9) << "leap seconds taken off";
+    EXPECT_NEAR(fix.latitude, 31.5, 1e-9);
+    EXPECT_NEAR(fix.longitude, 35.5, 1e-9);
+    EXPECT_NEAR(fix.altitude, -423.0, 1e-6);
+    EXPECT_NEAR(fix.speed, 5.0, 1e-12);
+    EXPECT_NEAR(fix.course, 36.86989764584402, 1e-9);
+    EXPECT_NEAR(fix.climb, 0.5, 1e-12);
+    EXPECT_NEAR(fix.eph, 4.5, 1e-12);
+    EXPECT_NEAR(fix.epv, 7.25, 1e-12);
+    EXPECT_EQ(fix.fixMode, HalvexFix3D);
+    EXPECT_EQ(fix.given, HalvexGaveTime | HalvexGavePosition | HalvexGaveAltitude | HalvexGaveSpeed |
+                             HalvexGaveCourse | HalvexGaveClimb | HalvexGaveEph | HalvexGaveEpv | HalvexGaveFixMode);
+    EXPECT_EQ(fix.satellites, 0) << "a report does not count them";
+
+    // Half a second later the seconds run past the day, and a leap second
+    // later the receiver's count says 19: the date follows both.
+    Put(packed, 18, 86400.5 + 19);
+    Put<int16_t>(packed, 58, 19);
+    ASSERT_EQ(PvtFix(packed.data(), 64, &fix), 1);
+    EXPECT_NEAR(fix.time, 32873 + 13124 + 0.5 / 86400, 1e-9);
+}
+
+TEST(PvtFixes, WithoutAFixOnlyTheTimeIsGiven)
+{
+    for (int16_t fix : {0, 1}) {
+        std::vector<unsigned char> packed = Report(fix);
+        HostPosition position;
+        ASSERT_EQ(PvtFix(packed.data(), 64, &position), 1);
+        EXPECT_EQ(position.fixMode, HalvexFixNone);
+        EXPECT_EQ(position.given, HalvexGaveTime | HalvexGaveFixMode);
+        EXPECT_TRUE(std::isnan(position.latitude) && std::isnan(position.altitude) && std::isnan(position.speed));
+    }
+    std::vector<unsigned char> twoD = Report(2);
+    HostPosition position;
+    ASSERT_EQ(PvtFix(twoD.data(), 64, &position), 1);
+    EXPECT_EQ(position.fixMode, HalvexFix2D);
+    EXPECT_TRUE(std::isnan(position.altitude)) << "a 2-D fix's altitude is assumed, not measured";
+    EXPECT_EQ(PvtFix(twoD.data(), 40, &position), 0) << "too short to be a report";
+}
+
+HostPosition delivered;
+int deliveries;
+void HALVEX_CALL TakeFix(int32_t code, HostPosition *position)
+{
+    EXPECT_EQ(code, HalvexPositionFix);
+    delivered = *position;
+    deliveries++;
+}
+
+TEST_F(PvtPacket, AReportReachesAStreamAndIsLoggedAsBefore)
+{
+    std::vector<unsigned char> packed = Report(3);
+    deliveries = 0;
+    PvtHandler(session, 55, packed.data(), 64);
+    EXPECT_EQ(deliveries, 0) << "no stream runs";
+    session->positionCallback = TakeFix;
+    PvtHandler(session, 55, packed.data(), 64);
+    EXPECT_EQ(deliveries, 1);
+    EXPECT_NEAR(delivered.time, 32873 + 13123 + 86399.5 / 86400, 1e-9) << "23:59:59.5 UTC";
+    EXPECT_EQ(Count("01:59:59 - lat=31.500000 lon=35.500000 sog=9.716754 cog=36.869898\n"), 2)
+        << "the log keeps its own clock";
+    EXPECT_EQ(Count("Pvt data received\n"), 2);
+}
+
 } // namespace

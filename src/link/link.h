@@ -28,6 +28,8 @@ enum Command {
     CommandTransferRoutes = 4,
     CommandTransferTracks = 6,
     CommandTransferWaypoints = 7,
+    CommandStartPvt = 49, /* the receiver's position reports, once a second */
+    CommandStopPvt = 50,
 };
 
 /* What an objective handler is told: the first four, or a packet's id + 4. */

@@ -16,6 +16,12 @@ void NmeaLineError(PortSession *session, DWORD errors);
 void NmeaSilenceTimer(void *session);
 void DispatchNmeaSentence(PortSession *session, const char *text);
 
+/* Live position: merges a sentence into the fix epoch under way, handing
+ * the epoch to the host's position callback once it is whole. */
+void NmeaFixSentence(PortSession *session, const char *text);
+/* The epoch under way is dropped: a stream stops or a mode starts. */
+void ForgetFixEpoch(PortSession *session);
+
 /* The talker (one or two characters) and the first field (at most 27) of a
  * sentence, never read past its end. */
 void SplitSentence(const char *text, char talker[3], char firstField[FirstFieldLimit + 1]);

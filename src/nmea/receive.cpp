@@ -95,8 +95,11 @@ void DispatchNmeaSentence(PortSession *session, const char *text)
         CallNmeaCallback(session, HalvexNmeaSentence, 0, &sentence);
         SysFreeString(sentence);
     }
-    if (OperationContinues(session, operation))
-        ArmSilenceTimer(session, session->nmeaTimeout);
+    if (!OperationContinues(session, operation))
+        return;
+    ArmSilenceTimer(session, session->nmeaTimeout);
+    if (session->positionCallback)
+        NmeaFixSentence(session, text);
 }
 
 void NmeaSilenceTimer(void *context)
@@ -135,6 +138,7 @@ int32_t HALVEX_CALL StartNMEA(PortSession *session, SAFEARRAY **table, HalvexNme
         free(session->frameBuffer);
         session->frameBuffer = NULL;
         session->nmeaTable = table;
+        ForgetFixEpoch(session);
         session->parseState = WaitingForDollar;
         session->objective = ObjectiveNmea;
         session->mode = &NmeaMode;

@@ -61,6 +61,7 @@ void ReleaseClosedSessions(void)
         free(session->productData);
         free(session->protocolCaps);
         free(session->pendingFrame);
+        free(session->fixEpoch);
         free(session);
     }
 }

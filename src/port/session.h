@@ -27,6 +27,7 @@ enum Objective {
 };
 
 struct ProtocolCaps;
+struct FixEpoch;
 struct PortSession;
 
 /* What the mode in charge of the line (NMEA or the binary link) does with
@@ -97,6 +98,10 @@ struct PortSession {
      * readBuffer is theirs and an event character only sets readAgain. */
     int readPending;
     int readAgain;
+    /* Live position: the host's callback, null when no stream runs, and the
+     * NMEA fix epoch being merged (plain memory, freed with the session). */
+    HalvexPositionCallback positionCallback;
+    FixEpoch *fixEpoch;
     void *writesInFlight; /* each write with its own bytes and OVERLAPPED */
     PortSession *nextSession; /* in the registry, then in the list to free */
 };

@@ -18,8 +18,7 @@ int SendWord(PortSession *session, int packetId, uint16_t value)
     return SendPacket(session, packetId, data, 2);
 }
 
-/* Why a transfer cannot start on the session now, or ERROR_SUCCESS. */
-static DWORD ReadyForTransfer(const PortSession *session)
+DWORD ReadyForTransfer(const PortSession *session)
 {
     if (!IsLiveSession(session))
         return ERROR_INVALID_HANDLE;

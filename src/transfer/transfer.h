@@ -16,6 +16,8 @@ void TrackDownloadStep(PortSession *session, int code, const unsigned char *data
 /* Sends a packet of one 16-bit word (records, transfer complete, command),
  * acknowledged and retransmitted; 0 when no memory was left. */
 int SendWord(PortSession *session, int packetId, uint16_t value);
+/* Why a transfer cannot start on the session now, or ERROR_SUCCESS. */
+DWORD ReadyForTransfer(const PortSession *session);
 /* Prepares a transfer's working record from the host's data (host, as the
  * export was given it) and sets the word of its first packet; null refuses
  * the transfer. */
