@@ -75,6 +75,22 @@ Public Type HostReceiverInfo
     protocols As String * 512      ' "P000 L001 A010 ...", ended by a zero character
 End Type
 
+Public Type HostPosition               ' a field not given is NaN, its bit of given clear
+    time As Double                 ' OLE Automation date, UTC
+    latitude As Double             ' degrees
+    longitude As Double
+    altitude As Double             ' metres above mean sea level
+    speed As Double                ' metres a second over ground
+    course As Double               ' degrees from true north
+    climb As Double                ' metres a second
+    eph As Double                  ' estimated horizontal error, metres
+    epv As Double                  ' estimated vertical error, metres
+    fixMode As Long                ' 1 no fix, 2 2-D, 3 3-D
+    satellites As Long
+    given As Long                  ' 1 time, 2 position, 4 altitude, 8 speed, 16 course, 32 climb, 64 eph, 128 epv, 256 fix mode, 512 satellites
+    reserved As Long
+End Type
+
 ' ---- Callbacks, as the library calls them (standard call) ----
 ' Line events (OpenCommPortEx):   Sub OnLine(ByVal code As Long, ByVal value As Long)
 ' Identification:                 Sub OnProduct(ByVal code As Long, ByVal value As Long, ByRef info As HostProductInfo)
@@ -83,6 +99,7 @@ End Type
 ' Route download:                 Sub OnRoutes(ByVal status As Long, ByVal value As Long, ByVal routes As LongPtr, ByVal waypoints As LongPtr)
 ' Track download:                 Function OnTrackPoint(ByVal zero As Long, ByVal value As Long, ByRef point As HostTrackPoint) As Integer
 ' NMEA mode:                      Function OnNmea(ByVal code As Long, ByVal value As Long, ByVal sentence As LongPtr) As Integer
+' Live position:                  Sub OnFix(ByVal code As Long, ByRef fix As HostPosition)
 ' The array arguments are addresses of SAFEARRAY pointers that live during the call only.
 
 #If VBA7 Then
@@ -103,6 +120,8 @@ Public Declare PtrSafe Function SendNMEAChk Lib "halvex32.dll" (ByVal session As
 Public Declare PtrSafe Function OpenCommPortEx Lib "halvex32.dll" (ByVal name As String, ByVal baud As Long, ByRef callback As LongPtr) As LongPtr
 Public Declare PtrSafe Function HalvexGetReceiverInfo Lib "halvex32.dll" (ByVal session As LongPtr, ByRef info As HostReceiverInfo) As Long
 Public Declare PtrSafe Function HalvexGetLastError Lib "halvex32.dll" () As Long
+Public Declare PtrSafe Function HalvexStartPosition Lib "halvex32.dll" (ByVal session As LongPtr, ByRef callback As LongPtr) As Long
+Public Declare PtrSafe Function HalvexStopPosition Lib "halvex32.dll" (ByVal session As LongPtr) As Long
 ' The address of an array variable (its SAFEARRAY pointer), without conversion.
 Public Declare PtrSafe Function VarPtrArray Lib "VBE7" Alias "VarPtr" (ByRef Var() As Any) As LongPtr
 #Else
@@ -123,6 +142,8 @@ Public Declare Function SendNMEAChk Lib "halvex32.dll" (ByVal session As Long, B
 Public Declare Function OpenCommPortEx Lib "halvex32.dll" (ByVal name As String, ByVal baud As Long, ByRef callback As Long) As Long
 Public Declare Function HalvexGetReceiverInfo Lib "halvex32.dll" (ByVal session As Long, ByRef info As HostReceiverInfo) As Long
 Public Declare Function HalvexGetLastError Lib "halvex32.dll" () As Long
+Public Declare Function HalvexStartPosition Lib "halvex32.dll" (ByVal session As Long, ByRef callback As Long) As Long
+Public Declare Function HalvexStopPosition Lib "halvex32.dll" (ByVal session As Long) As Long
 ' Visual Basic 6; Office before 2010 names its runtime VBE6.
 Public Declare Function VarPtrArray Lib "msvbvm60.dll" Alias "VarPtr" (ByRef Var() As Any) As Long
 #End If
@@ -259,7 +280,17 @@ Public Function OnNmea(ByVal code As Long, ByVal value As Long, ByVal sentence A
     OnNmea = -1                            ' keep reporting silence (code 3)
 End Function
 
+Public Sub ExamplePosition()
+    callbackSlot = FnPtr(AddressOf OnFix)   ' in binary mode (identified) or in NMEA mode
+    If HalvexStartPosition(session, callbackSlot) = 0 Then Debug.Print "refused: " & HalvexGetLastError()
+End Sub
+
+Public Sub OnFix(ByVal code As Long, ByRef fix As HostPosition)
+    If (fix.given And 2) <> 0 Then Debug.Print fix.time, fix.latitude, fix.longitude, fix.fixMode
+End Sub
+
 Public Sub ExampleClose()
+    HalvexStopPosition session
     StopNMEA session
     CloseCommPort session
     session = 0
