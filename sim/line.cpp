@@ -5,6 +5,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
+
+#include "path.h"
 
 namespace halvexsim {
 
@@ -22,6 +25,20 @@ void Receiver::Talk(long long now)
     const NmeaConfig &n = config_.nmea;
     if (!n.enabled || fd_ < 0 || now < silentUntil_)
         return;
+    if (n.live) {
+        // One epoch at each whole second of UTC, stamped with it.
+        if (now < nextSentenceAt_)
+            return;
+        double utc = UtcNow(), second = std::round(utc);
+        for (const std::string &sentence :
+             EpochSentences(second, PathAt(second, config_.pvt.latitude, config_.pvt.longitude))) {
+            output_.insert(output_.end(), sentence.begin(), sentence.end());
+            std::lock_guard<std::mutex> hold(lock_);
+            sentences_++;
+        }
+        nextSentenceAt_ = now + static_cast<long long>((second + 1 - utc) * 1000);
+        return;
+    }
     // Unpaced, keep the line busy; paced, one sentence at each period.
     while (output_.size() < kTalkAhead && now >= nextSentenceAt_) {
         std::uint64_t i;

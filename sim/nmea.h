@@ -26,6 +26,7 @@ struct NmeaConfig {
     std::uint64_t count = 0;   // stop after this many; 0: never
     std::vector<std::string> replay; // when not empty, sent in a loop instead
     bool held = false;         // silent from the start, until FallSilent(0)
+    bool live = false;         // fix epochs along the path at the current time, once a second
 };
 
 } // namespace halvexsim

@@ -96,6 +96,13 @@ void AddOptions(CLI::App &app, Config &config)
             config.nmea.enabled = true;
         },
         "replay the sentences of this file, one a line, in a loop");
+    nmea->add_flag_callback(
+        "--nmea-live",
+        [&config] {
+            config.nmea.live = true;
+            config.nmea.enabled = true;
+        },
+        "send one fix epoch (GGA, GSA, RMC, VTG) a second along the simulator's path, at the current UTC time");
 
     auto *faults = app.add_option_group("Faults");
     Faults &f = config.faults;

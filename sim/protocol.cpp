@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "path.h"
+
 namespace halvexsim {
 
 namespace {
@@ -113,6 +115,9 @@ void Receiver::Handle(const Packet &packet)
             awaitingAck_ = false;
             std::lock_guard<std::mutex> hold(lock_);
             stats_.aborts++;
+        } else if (command == kStartReports || command == kStopReports) {
+            liveReports_ = command == kStartReports;
+            nextLiveAt_ = NowMs();
         } else {
             ServeDownload(command);
         }
@@ -271,16 +276,36 @@ void Receiver::SendNow(const Packet &packet)
 }
 
 
-Bytes Receiver::PvtRecord() const
+Bytes Receiver::PvtRecord() const { return EncodePvt(config_.pvt); }
+
+// Where the path has the receiver at that (whole) second, on its clock: the
+// days since 1989-12-31 and the seconds into the last, each running the leap
+// seconds ahead of UTC.
+Bytes Receiver::LiveRecord(double unixSeconds) const
 {
-    const PvtConfig &p = config_.pvt;
+    PvtConfig p = config_.pvt;
+    PathFix fix = PathAt(unixSeconds, p.latitude, p.longitude);
+    p.latitude = fix.latitude;
+    p.longitude = fix.longitude;
+    p.altitude = static_cast<float>(fix.altitude - p.heightAboveSea);
+    p.east = static_cast<float>(fix.east);
+    p.north = static_cast<float>(fix.north);
+    p.up = static_cast<float>(fix.up);
+    double receiverSeconds = unixSeconds - 631065600.0 + p.leapSeconds;
+    p.days = static_cast<std::int32_t>(std::floor(receiverSeconds / 86400));
+    p.seconds = receiverSeconds - p.days * 86400.0;
+    return EncodePvt(p);
+}
+
+Bytes EncodePvt(const PvtConfig &p)
+{
     const double radiansPerDegree = M_PI / 180.0;
     Bytes record(64, 0);
     Put<float>(record, 0, p.altitude);
     Put<float>(record, 4, 3.0f);  // estimated position error
     Put<float>(record, 8, 2.0f);  // horizontal
     Put<float>(record, 12, 2.5f); // vertical
-    Put<std::int16_t>(record, 16, 4); // a 3-D fix
+    Put<std::int16_t>(record, 16, 3); // a 3-D fix
     Put<double>(record, 18, p.seconds);
     Put<double>(record, 26, p.latitude * radiansPerDegree);
     Put<double>(record, 34, p.longitude * radiansPerDegree);

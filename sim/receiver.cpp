@@ -11,6 +11,8 @@
 #include <cmath>
 #include <limits>
 
+#include "path.h"
+
 namespace halvexsim {
 
 namespace {
@@ -170,6 +172,15 @@ void Receiver::RunTimers(long long now)
             awaitingAck_ = false;
         }
     }
+    if (liveReports_ && now >= nextLiveAt_ && fd_ >= 0) {
+        // At each whole second of UTC, stamped with it.
+        double utc = UtcNow();
+        double second = std::round(utc);
+        SendNow(Packet{kPvt, LiveRecord(second)});
+        nextLiveAt_ = now + static_cast<long long>((second + 1 - utc) * 1000);
+        std::lock_guard<std::mutex> hold(lock_);
+        stats_.pvtSent++;
+    }
     if (config_.pvt.periodMs > 0 && now >= nextPvtAt_ && fd_ >= 0) {
         SendNow(Packet{kPvt, PvtRecord()});
         std::lock_guard<std::mutex> hold(lock_);
@@ -195,6 +206,8 @@ long long Receiver::NextWakeUs(long long now) const
         earliest(resendAt_);
     if (config_.pvt.periodMs > 0 && fd_ >= 0)
         earliest(nextPvtAt_);
+    if (liveReports_ && fd_ >= 0)
+        earliest(nextLiveAt_);
     if (!output_.empty() && nextWriteAt_ > now)
         earliest(nextWriteAt_);
     for (const PacedLine *direction : {&sending_, &taking_})

@@ -30,6 +30,9 @@ struct PvtConfig {
     std::int32_t days = 12784; // whole days since the receiver's epoch
 };
 
+// A position report's 64 bytes as a receiver sends them.
+Bytes EncodePvt(const PvtConfig &p);
+
 struct Faults {
     int dropNth = 0;          // ignore the n-th frame received (1-based), 0: none
     double dropFraction = 0;  // ignore this share of received frames, seeded
@@ -131,6 +134,7 @@ private:
     void TakeUploadRecord(const Packet &packet);
     bool RepeatsLast(const Packet &packet) const;
     Bytes PvtRecord() const;
+    Bytes LiveRecord(double unixSeconds) const;
     void Flush();
     void Take(const std::uint8_t *bytes, std::size_t count);
     void CountSent(ssize_t bytes);
@@ -170,6 +174,8 @@ private:
     Bytes arrivedOut_;           // carried across, not yet taken by the pty
     bool sendWaited_ = false, takeWaited_ = false; // bytes held back for room
     long long nextPvtAt_ = 0;
+    bool liveReports_ = false; // once a second from the path, as the host asked
+    long long nextLiveAt_ = 0;
     long long nextSentenceAt_ = 0;
     std::vector<std::pair<long long, Packet>> delayed_; // answered once the ACK delay is over
     int sentFrames_ = 0;
