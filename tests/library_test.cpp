@@ -94,25 +94,30 @@ constexpr const char *missingPort = "/dev/halvex-no-such-port";
 // 200 loads and unloads, each with the dispatch thread started (by a port
 // open that fails) or not: quick, no thread left behind, none ended by force
 // (which the log, on for the purpose, would say).
+void LoadAndUnload(bool startTheThread)
+{
+    Library library = Load();
+    ASSERT_NE(library, nullptr);
+    auto open = reinterpret_cast<decltype(&OpenCommPort)>(Symbol(library, "OpenCommPort"));
+    ASSERT_NE(open, nullptr);
+    if (startTheThread) {
+        EXPECT_EQ(open(missingPort, 9600), nullptr);
+    }
+    ASSERT_TRUE(Unload(library));
+}
+
 void LoadAndUnload200Times(bool startTheThread)
 {
-    // One round first: a sanitizer runtime may start a thread of its own on the first load.
-    Unload(Load());
-    ASSERT_TRUE(ThreadsSettleAt(ThreadCount()));
+    // One round first: a sanitizer runtime may start a thread of its own
+    // the first time a library, or a thread, is started.
+    LoadAndUnload(startTheThread);
+    SleepMs(50);
     int threadsBefore = ThreadCount();
     std::string directory = MakeTestDirectory("cycles");
     SetEnv("HALVEX32_LOG", directory + "/cycles.log");
     auto start = std::chrono::steady_clock::now();
-    for (int i = 0; i < 200; i++) {
-        Library library = Load();
-        ASSERT_NE(library, nullptr);
-        auto open = reinterpret_cast<decltype(&OpenCommPort)>(Symbol(library, "OpenCommPort"));
-        ASSERT_NE(open, nullptr);
-        if (startTheThread) {
-            EXPECT_EQ(open(missingPort, 9600), nullptr);
-        }
-        ASSERT_TRUE(Unload(library));
-    }
+    for (int i = 0; i < 200; i++)
+        ASSERT_NO_FATAL_FAILURE(LoadAndUnload(startTheThread));
     auto spent = std::chrono::steady_clock::now() - start;
     UnsetEnv("HALVEX32_LOG");
     std::printf("200 loads and unloads%s in %.3f s\n", startTheThread ? " with a port open" : "",
