@@ -324,6 +324,24 @@ void Connection::StopNmea()
     rendezvous.onSentence = nullptr;
 }
 
+void Connection::StartPosition(std::function<void(const HostPosition &)> onFix)
+{
+    {
+        std::lock_guard<std::mutex> hold(rendezvous.lock);
+        rendezvous.onFix = std::move(onFix);
+    }
+    HalvexPositionCallback callback = OnFix;
+    if (!HalvexStartPosition(session_, &callback))
+        Refused("position stream");
+}
+
+void Connection::StopPosition()
+{
+    HalvexStopPosition(session_);
+    std::lock_guard<std::mutex> hold(rendezvous.lock);
+    rendezvous.onFix = nullptr;
+}
+
 void Connection::SendSentences(const std::vector<std::string> &sentences)
 {
     SAFEARRAY *array = SafeArrayCreateVector(VT_BSTR, 0, static_cast<ULONG>(sentences.size()));

@@ -70,6 +70,11 @@ public:
     // NMEA mode: every sentence to onSentence, until StopNmea.
     void StartNmea(std::function<void(const std::string &)> onSentence);
     void StopNmea();
+    // Live position, in the mode the connection is in (binary: identified
+    // first): every fix to onFix, until StopPosition.
+    void StartPosition(std::function<void(const HostPosition &)> onFix);
+    void StopPosition();
+
     // Each completed with "*hh" and CR LF.
     void SendSentences(const std::vector<std::string> &sentences);
     // Text that carries its checksum already: as it is, with CR LF.

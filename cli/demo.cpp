@@ -3,14 +3,17 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <mutex>
 #include <thread>
 
 #include "errors.h"
 #include "nmeawatch.h"
 #include "output.h"
+#include "position.h"
 #include "terminal.h"
 
 namespace halvex {
@@ -105,7 +108,25 @@ int RunDemo(Options options, const std::string &folder)
     WriteGpx(folder, "routes.gpx", routes);
     WriteGpx(folder, "track.gpx", track);
 
-    Say("5. NMEA mode for 3 seconds:");
+    Say("5. Live position, three fixes a second apart:");
+    {
+        std::mutex lock;
+        std::condition_variable arrived;
+        int fixes = 0;
+        connection.StartPosition([&](const HostPosition &fix) {
+            std::lock_guard<std::mutex> hold(lock);
+            if (fixes < 3)
+                Say("  " + FixText(fix));
+            fixes++;
+            arrived.notify_all();
+        });
+        std::unique_lock<std::mutex> hold(lock);
+        arrived.wait_for(hold, std::chrono::seconds(10), [&] { return fixes >= 3; });
+        hold.unlock();
+        connection.StopPosition();
+    }
+
+    Say("6. NMEA mode for 3 seconds:");
     int sentences = 0;
     connection.StartNmea([&](const std::string &sentence) {
         ++sentences;

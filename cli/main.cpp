@@ -22,6 +22,7 @@
 #include "nmeawatch.h"
 #include "output.h"
 #include "ports.h"
+#include "position.h"
 #include "options.h"
 #include "terminal.h"
 #include "usage.h"
@@ -50,7 +51,8 @@ struct Command {
     std::string output, input, folder;
     double seconds = 0;
     std::vector<std::string> kinds, sentences;
-    CLI::App *identify, *demo, *watch, *send, *ports;
+    PositionOptions position;
+    CLI::App *identify, *demo, *watch, *send, *ports, *position_;
     std::vector<std::string> devices;
     CLI::App *waypointsGet, *waypointsPut, *routesGet, *routesPut, *tracksGet, *tracksPut;
 };
@@ -134,6 +136,14 @@ void AddCommands(CLI::App &app, Command &command)
     command.send = nmea->add_subcommand("send", "send sentences, each completed with its checksum and CR LF");
     command.send->add_option("sentence", command.sentences, "sentence to send, e.g. '$PHLVX,RESET'")->required();
 
+    command.position_ = app.add_subcommand("position", "show where the receiver is, fix by fix");
+    command.position_->add_flag("--nmea", command.position.nmea,
+                                "from NMEA sentences at --baud (default: the receiver's position reports)");
+    command.position_->add_option("--count", command.position.count, "stop after this many fixes")
+        ->check(Takes("a whole number of fixes above 0", WholeAboveZero));
+    command.position_->add_option("--seconds", command.position.seconds, "stop after this long (default: until Ctrl-C)")
+        ->check(Takes("a number of seconds above 0", NumberAboveZero));
+    command.position_->add_flag("--json", command.position.json, "one TPV object a line, as gpsd's clients read them");
     command.ports = app.add_subcommand("ports", "list the serial ports of this machine, and whether they can be opened");
     command.ports->add_option("device", command.devices, "devices to look at besides the usual ones");
     command.demo = app.add_subcommand("demo", "a tour against the simulator: identify, upload, download to GPX, NMEA");
@@ -229,6 +239,8 @@ int Run(const Options &options, const Command &command)
         return RunDemo(options, command.folder.empty() ? DefaultDemoFolder() : command.folder);
     if (command.watch->parsed() || command.send->parsed())
         return Nmea(options, command);
+    if (command.position_->parsed())
+        return Position(options, command.position);
     if (command.waypointsPut->parsed() || command.routesPut->parsed() || command.tracksPut->parsed())
         return Upload(options, command);
     return Download(options, command);

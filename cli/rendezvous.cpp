@@ -93,6 +93,17 @@ int16_t HALVEX_CALL OnNmea(int32_t code, int32_t, BSTR *text)
     return -1; // keep reporting silence
 }
 
+void HALVEX_CALL OnFix(int32_t, HostPosition *fix)
+{
+    std::function<void(const HostPosition &)> deliver;
+    {
+        std::lock_guard<std::mutex> hold(rendezvous.lock);
+        deliver = rendezvous.onFix;
+    }
+    if (deliver)
+        deliver(*fix);
+}
+
 void HALVEX_CALL OnLine(int32_t code, int32_t)
 {
     if (code != HalvexPortLost)

@@ -28,6 +28,7 @@ struct Rendezvous {
     std::vector<GpxTrackPoint> track;
     ProgressFn progress;
     std::function<void(const std::string &)> onSentence;
+    std::function<void(const HostPosition &)> onFix;
 };
 extern Rendezvous rendezvous;
 
@@ -44,6 +45,7 @@ void HALVEX_CALL OnWaypoints(int32_t, int32_t, SAFEARRAY **array);
 void HALVEX_CALL OnRoutes(int32_t status, int32_t, SAFEARRAY **routes, SAFEARRAY **waypoints);
 int16_t HALVEX_CALL OnTrackPoint(int32_t, int32_t value, HostTrackPoint *point);
 int16_t HALVEX_CALL OnNmea(int32_t code, int32_t, BSTR *text);
+void HALVEX_CALL OnFix(int32_t code, HostPosition *fix);
 void HALVEX_CALL OnLine(int32_t code, int32_t);
 
 } // namespace halvex

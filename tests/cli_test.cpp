@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -658,6 +659,51 @@ TEST_F(Tool, APacedRoundTripKeepsTracksRoutesAndNamesOrSaysWhatItLost)
         starts.push_back(point.startsSegment);
     EXPECT_EQ(starts, (std::vector<bool>{true, false, true, true, true})) << "every segment kept";
     EXPECT_EQ(halvex::IsoTime(t.trackPoints[4].time), "2024-05-02T12:00:01Z");
+}
+
+// Ten fixes in the terms would take ten seconds a mode; three show
+// the same: TPV objects a second apart, in true UTC, moving.
+TEST_F(Tool, PositionShowsAMovingFixEachSecondInBothModes)
+{
+    for (const char *mode : {"", "--nmea "}) {
+        SCOPED_TRACE(mode);
+        Outcome run = Halvex(std::string("position ") + mode + "--json --count 3");
+        ASSERT_EQ(run.exit, 0) << run.err;
+        std::istringstream lines(run.out);
+        std::vector<nlohmann::json> fixes;
+        for (std::string line; std::getline(lines, line);)
+            fixes.push_back(nlohmann::json::parse(line));
+        ASSERT_EQ(fixes.size(), 3u) << run.out;
+        std::time_t now = std::time(nullptr);
+        for (size_t i = 0; i < fixes.size(); i++) {
+            EXPECT_EQ(fixes[i]["class"], "TPV");
+            EXPECT_EQ(fixes[i]["mode"], 3);
+            std::string time = fixes[i]["time"];
+            ASSERT_EQ(time.size(), 24u) << time; // 2026-12-08T10:15:30.000Z
+            std::tm utc{};
+            strptime(time.c_str(), "%Y-%m-%dT%H:%M:%S", &utc);
+            std::time_t at = timegm(&utc);
+            EXPECT_LE(std::labs(static_cast<long>(now - at)), 3L) << time << " is not now, UTC";
+            if (i > 0) {
+                std::tm before{};
+                strptime(fixes[i - 1]["time"].get<std::string>().c_str(), "%Y-%m-%dT%H:%M:%S", &before);
+                EXPECT_EQ(at - timegm(&before), 1);
+                EXPECT_NE(fixes[i]["lat"], fixes[i - 1]["lat"]) << "the simulator moves";
+            }
+            EXPECT_NEAR(fixes[i]["speed"].get<double>(), 10.0, 0.1);
+        }
+        EXPECT_EQ(fixes[0].contains("climb"), std::string(mode).empty()) << "NMEA gives no climb";
+    }
+    EXPECT_EQ(Halvex("position --count 0").exit, 2);
+}
+
+TEST_F(Tool, PositionWithoutFixesEndsAfterTwelveSeconds)
+{
+    Write("satellites.nmea", "$GPGSV,2,1,08,01,40,083,46,02,17,308,41,12,07,344,39,14,22,228,45*75\n");
+    std::string port = StartSimulator("--nmea-file " + Path("satellites.nmea"));
+    Outcome run = Halvex("--port " + port + " position --nmea");
+    EXPECT_EQ(run.exit, 4);
+    EXPECT_EQ(run.err, "halvex: no fix came from " + port + " for 12 s\n");
 }
 
 TEST_F(Tool, NmeaSendAddsTheChecksum)

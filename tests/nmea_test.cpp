@@ -218,6 +218,13 @@ TEST_F(Epochs, AVoidFixGivesNoPositionAndABadSentenceIsIgnored)
     Feed(Sentence("$GPRMC,123520.00,A,4807.040,N,01131.000,E,022.4,084.4,081226,003.1,W"));
     ASSERT_EQ(fixes.size(), 1u);
     EXPECT_TRUE(std::isnan(fixes[0].altitude)) << "nothing of the damaged GGA";
+
+    // Lines whose ends were lost run into one: not taken for the first of them.
+    fixes.clear();
+    std::string runTogether = gga.substr(0, gga.size() - 2) + "\n" + rmc;
+    Feed(runTogether);
+    Feed(Sentence("$GPRMC,123600.00,A,4807.040,N,01131.000,E,022.4,084.4,081226,003.1,W"));
+    EXPECT_TRUE(fixes.empty()) << "nothing of either";
 }
 
 TEST_F(Epochs, AnEpochSplitAcrossReadsAndAStreamStoppedFromTheCallback)

@@ -38,7 +38,9 @@ static int SplitFields(const char *text, char *copy, size_t size, char *fields[F
             sum ^= (unsigned char)*c;
         char *end;
         unsigned long given = strtoul(star + 1, &end, 16);
-        if (end != star + 3 || given != sum)
+        /* Two digits end the sentence: lines run together (their ends lost
+         * on the way) are not one sentence. */
+        if (end != star + 3 || *end != '\0' || given != sum)
             return 0;
         *star = '\0';
     }

@@ -1,0 +1,155 @@
+#include "position.h"
+
+#include <signal.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdio>
+#include <ctime>
+#include <mutex>
+#include <nlohmann/json.hpp>
+
+#include "errors.h"
+#include "gpx.h"
+#include "terminal.h"
+
+namespace halvex {
+
+namespace {
+
+// A receiver that sends no fix for this long is taken to have none to give.
+constexpr double kFixSilenceSeconds = 12;
+
+std::atomic<bool> interrupted{false};
+
+void OnInterrupt(int) { interrupted = true; }
+
+bool Gave(const HostPosition &fix, int bit) { return (fix.given & bit) != 0; }
+
+// An OLE Automation date as ISO 8601 UTC, always to the millisecond, as
+// TPV readers expect.
+std::string FixTime(double oleDate)
+{
+    std::string text = IsoTime((oleDate - 25569) * 86400);
+    if (text.find('.') == std::string::npos)
+        text.insert(text.size() - 1, ".000");
+    return text;
+}
+
+const char *ModeName(int mode) { return mode == HalvexFix3D ? "3D" : mode == HalvexFix2D ? "2D" : "no fix"; }
+
+} // namespace
+
+std::string FixText(const HostPosition &fix)
+{
+    std::string line = Gave(fix, HalvexGaveTime) ? FixTime(fix.time) : "(no time)";
+    char part[96];
+    if (Gave(fix, HalvexGavePosition)) {
+        std::snprintf(part, sizeof part, "  %.6f %c  %.6f %c", std::fabs(fix.latitude), fix.latitude < 0 ? 'S' : 'N',
+                      std::fabs(fix.longitude), fix.longitude < 0 ? 'W' : 'E');
+        line += part;
+    }
+    if (Gave(fix, HalvexGaveAltitude)) {
+        std::snprintf(part, sizeof part, "  %.1f m", fix.altitude);
+        line += part;
+    }
+    if (Gave(fix, HalvexGaveSpeed)) {
+        std::snprintf(part, sizeof part, "  %.1f m/s", fix.speed);
+        line += part;
+    }
+    if (Gave(fix, HalvexGaveCourse)) {
+        std::snprintf(part, sizeof part, "  %.1f deg", fix.course);
+        line += part;
+    }
+    return line + "  " + ModeName(fix.fixMode);
+}
+
+std::string FixJson(const HostPosition &fix, const std::string &device)
+{
+    nlohmann::ordered_json tpv;
+    tpv["class"] = "TPV";
+    tpv["device"] = device;
+    tpv["mode"] = Gave(fix, HalvexGaveFixMode) ? fix.fixMode : 0;
+    if (Gave(fix, HalvexGaveTime))
+        tpv["time"] = FixTime(fix.time);
+    struct Field {
+        const char *name;
+        int bit;
+        double value;
+    };
+    for (const Field &field : {Field{"lat", HalvexGavePosition, fix.latitude},
+                               Field{"lon", HalvexGavePosition, fix.longitude},
+                               Field{"altMSL", HalvexGaveAltitude, fix.altitude},
+                               Field{"speed", HalvexGaveSpeed, fix.speed}, Field{"track", HalvexGaveCourse, fix.course},
+                               Field{"climb", HalvexGaveClimb, fix.climb}, Field{"eph", HalvexGaveEph, fix.eph},
+                               Field{"epv", HalvexGaveEpv, fix.epv}})
+        if (Gave(fix, field.bit))
+            tpv[field.name] = field.value;
+    if (Gave(fix, HalvexGaveSatellites))
+        tpv["satellites_used"] = fix.satellites;
+    return tpv.dump();
+}
+
+int Position(Options options, const PositionOptions &position)
+{
+    if (position.nmea) {
+        options.simulator.nmea.enabled = true;
+        options.simulator.nmea.live = true;
+        options.simulator.nmea.held = true; // until NMEA mode starts, as a receiver switched to it
+    }
+    Connection connection(options);
+    if (position.nmea)
+        connection.StartNmea([](const std::string &) {}); // the sentences are the library's to merge
+    else
+        connection.Identify();
+
+    std::mutex lock;
+    std::condition_variable arrived;
+    int shown = 0;
+    bool inPlace = StdoutIsTerminal() && !position.json;
+    auto lastFix = std::chrono::steady_clock::now();
+    signal(SIGINT, OnInterrupt);
+    signal(SIGTERM, OnInterrupt);
+    connection.StartPosition([&](const HostPosition &fix) {
+        std::lock_guard<std::mutex> hold(lock);
+        if (position.count && shown >= position.count)
+            return;
+        std::string line = position.json ? FixJson(fix, connection.Device()) : FixText(fix);
+        // On a terminal the line refreshes in place; elsewhere one a fix.
+        std::printf(inPlace ? "\r\033[K%s" : "%s\n", line.c_str());
+        std::fflush(stdout);
+        shown++;
+        lastFix = std::chrono::steady_clock::now();
+        arrived.notify_all();
+    });
+
+    using Clock = std::chrono::steady_clock;
+    auto end = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(position.seconds));
+    bool silent = false;
+    {
+        std::unique_lock<std::mutex> hold(lock);
+        while (!interrupted && !(position.count && shown >= position.count) &&
+               !(position.seconds > 0 && Clock::now() >= end)) {
+            arrived.wait_for(hold, std::chrono::milliseconds(200));
+            if (std::chrono::duration<double>(Clock::now() - lastFix).count() >= kFixSilenceSeconds) {
+                silent = true;
+                break;
+            }
+        }
+    }
+    connection.StopPosition();
+    if (position.nmea)
+        connection.StopNmea();
+    signal(SIGINT, SIG_DFL);
+    signal(SIGTERM, SIG_DFL);
+    if (inPlace && shown)
+        std::printf("\n");
+    if (silent)
+        throw Failure(ExitNoAnswer, "no fix came from " + connection.Device() + " for " +
+                                        std::to_string(static_cast<int>(kFixSilenceSeconds)) + " s");
+    return 0;
+}
+
+} // namespace halvex
