@@ -224,7 +224,8 @@ TEST_F(Epochs, AVoidFixGivesNoPositionAndABadSentenceIsIgnored)
     std::string runTogether = gga.substr(0, gga.size() - 2) + "\n" + rmc;
     Feed(runTogether);
     Feed(Sentence("$GPRMC,123600.00,A,4807.040,N,01131.000,E,022.4,084.4,081226,003.1,W"));
-    EXPECT_TRUE(fixes.empty()) << "nothing of either";
+    ASSERT_EQ(fixes.size(), 1u) << "the epoch before them, and nothing of either";
+    EXPECT_NEAR(fixes[0].time, at + 1 / 86400.0, 1e-9);
 }
 
 TEST_F(Epochs, AnEpochSplitAcrossReadsAndAStreamStoppedFromTheCallback)
