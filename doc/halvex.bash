@@ -27,7 +27,7 @@ _halvex()
     local command="" action="" i
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
-        identify | waypoints | routes | tracks | nmea | ports | demo) [[ -z $command ]] && command=${words[i]} ;;
+        identify | waypoints | routes | tracks | nmea | position | ports | demo) [[ -z $command ]] && command=${words[i]} ;;
         get | put | watch | send) [[ -n $command ]] && action=${words[i]} ;;
         esac
     done
@@ -37,13 +37,14 @@ _halvex()
         identify/) options+=" --json" ;;
         */get) options+=" -o --output" ;;
         nmea/watch) options+=" --seconds --table --raw" ;;
+        position/) options+=" --nmea --count --seconds --json" ;;
         demo/) options+=" --out" ;;
         esac
         COMPREPLY=($(compgen -W "$options" -- "$cur"))
         return
     fi
     case $command/$action in
-    /) COMPREPLY=($(compgen -W "identify waypoints routes tracks nmea ports demo" -- "$cur")) ;;
+    /) COMPREPLY=($(compgen -W "identify waypoints routes tracks nmea position ports demo" -- "$cur")) ;;
     waypoints/ | routes/ | tracks/) COMPREPLY=($(compgen -W "get put" -- "$cur")) ;;
     nmea/) COMPREPLY=($(compgen -W "watch send" -- "$cur")) ;;
     */put) _filedir gpx ;;
