@@ -6,7 +6,7 @@ set -euo pipefail
 build=(cmake g++ make libcli11-dev libpugixml-dev nlohmann-json3-dev libicu-dev)
 test=(googletest g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   python3-gpxpy clang libclang-rt-14-dev g++-multilib
-  qemu-user pkg-config man-db wine64)
+  qemu-user pkg-config man-db wine wine64)
 case "${1:-build}" in
 build) packages=("${build[@]}") ;;
 test) packages=("${build[@]}" "${test[@]}") ;;
