@@ -83,7 +83,7 @@ cmake -S . -B build-mingw-tests -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -D
   -DHALVEX_TESTS=ON >/dev/null
 cmake --build build-mingw-tests -j "$jobs" --target unit_tests engine_tests
 echo "== wine ($(date +%T))"
-scripts/wine-test.sh build-mingw64 build-mingw-tests build/halvex-sim
+scripts/wine-test.sh build-mingw64 build-mingw-tests build-mingw build/halvex-sim
 # What VBA hosts copy declares what the DLLs export.
 python3 scripts/check-vba.py
 echo "all tests passed ($(date +%T))"

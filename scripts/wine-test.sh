@@ -7,14 +7,20 @@
 # status on a pseudo-terminal), so the port check asks only that the open
 # ends cleanly: a refused port or an open one, never a hang or a crash.
 #
-#   wine-test.sh BUILD64 BUILD32 SIMULATOR
+#   wine-test.sh BUILD64 BUILD32 SHIPPED32 SIMULATOR
+#
+# BUILD32 holds the 32-bit tests (built with the -posix compilers, as
+# std::thread needs); SHIPPED32 the 32-bit DLL as it ships, which the
+# loading tests load too.
 #
 # Wine's background services keep any pipe open, so its output goes to files,
 # and the prefix's wineserver is ended on the way out.
 set -euo pipefail
-build64=${1:?usage: wine-test.sh BUILD64 BUILD32 SIMULATOR}
-build32=${2:?usage: wine-test.sh BUILD64 BUILD32 SIMULATOR}
-simulator=${3:?usage: wine-test.sh BUILD64 BUILD32 SIMULATOR}
+usage="usage: wine-test.sh BUILD64 BUILD32 SHIPPED32 SIMULATOR"
+build64=${1:?$usage}
+build32=${2:?$usage}
+shipped32=${3:?$usage}
+simulator=${4:?$usage}
 
 work=$(mktemp -d)
 export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -58,6 +64,10 @@ if run probe32 "$probe" >/dev/null 2>&1 && grep -q 32-bit "$work/probe32.out"; t
     run "x86-$suite" "$build32/tests/$suite.exe" --gtest_brief=1
     echo "32-bit Windows, $suite: $(count "x86-$suite") tests passed under Wine"
   done
+  mkdir "$work/shipped"
+  cp "$build32/tests/engine_tests.exe" "$shipped32/halvex32.dll" "$work/shipped/"
+  run shipped-library "$work/shipped/engine_tests.exe" --gtest_brief=1 --gtest_filter='Library.*'
+  echo "the 32-bit DLL as it ships: $(count shipped-library) loading tests passed under Wine"
 else
   echo "no 32-bit Wine here: the 32-bit Windows tests are built, not run"
 fi

@@ -11,7 +11,8 @@
 static std::atomic<HANDLE> commandEvent{NULL};
 static std::atomic<int> stopDispatch{0};
 static std::atomic<int> dispatcherFailed{0};
-static thread_local int onDispatchThread;
+/* Thread ids, not thread_local: see PlatformInitThreadSlot. */
+static std::atomic<DWORD> dispatchThreadId{0};
 static const DispatchHooks *dispatchHooks; /* engine lock */
 
 void SetDispatchHooks(const DispatchHooks *hooks) { dispatchHooks = hooks; }
@@ -82,7 +83,7 @@ static void RunExpiredTimers(void)
 static DWORD WINAPI DispatchThreadMain(LPVOID parameter)
 {
     (void)parameter;
-    onDispatchThread = 1;
+    dispatchThreadId.store(GetCurrentThreadId());
     HANDLE event = CreateEventA(NULL, FALSE, FALSE, NULL);
     if (!event || !RegisterWaitHandle(event, event, CommandEventHandler)) {
         /* Without its event the thread could neither be woken nor wait:
@@ -91,6 +92,7 @@ static DWORD WINAPI DispatchThreadMain(LPVOID parameter)
         if (event)
             CloseHandle(event);
         dispatcherFailed.store(1);
+        dispatchThreadId.store(0);
         return 1;
     }
     commandEvent.store(event);
@@ -118,6 +120,7 @@ static DWORD WINAPI DispatchThreadMain(LPVOID parameter)
     UnlockEngine();
     UnregisterWaitHandle(event);
     CloseHandle(event);
+    dispatchThreadId.store(0); /* Windows gives an ended thread's id to new ones */
     return 0;
 }
 
@@ -141,7 +144,7 @@ int DispatcherReady(void) { return commandEvent.load() != NULL; }
 
 int DispatcherFailed(void) { return dispatcherFailed.load(); }
 
-int OnDispatchThread(void) { return onDispatchThread; }
+int OnDispatchThread(void) { return dispatchThreadId.load() == GetCurrentThreadId(); }
 
 void AbandonDispatcher(void)
 {

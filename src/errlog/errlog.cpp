@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "../platform/platform.h"
+#include "lasterror.h"
 
 #ifdef HALVEX_LOG
 static std::atomic<int> logEnabled{1};
@@ -43,10 +44,15 @@ static void ReadLogVariable(void)
 void InitErrorLog(void)
 {
     InitializeCriticalSection(&logLock);
+    InitLastError();
     ReadLogVariable();
 }
 
-void DeleteErrorLog(void) { DeleteCriticalSection(&logLock); }
+void DeleteErrorLog(void)
+{
+    DeleteLastError();
+    DeleteCriticalSection(&logLock);
+}
 
 void SetLogEnabled(int enabled) { logEnabled.store(enabled ? 1 : 0); }
 

@@ -1,11 +1,13 @@
 #include "lasterror.h"
 
-static thread_local DWORD lastError;
+void InitLastError(void) { PlatformInitThreadSlot(); }
+
+void DeleteLastError(void) { PlatformDeleteThreadSlot(); }
 
 void SetHalvexError(DWORD error)
 {
-    lastError = error;
+    PlatformSetThreadSlot(error);
     SetLastError(error);
 }
 
-int32_t HALVEX_CALL HalvexGetLastError(void) { return (int32_t)lastError; }
+int32_t HALVEX_CALL HalvexGetLastError(void) { return (int32_t)PlatformThreadSlot(); }

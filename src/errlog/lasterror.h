@@ -7,6 +7,9 @@
 
 #include "../platform/platform.h"
 
+/* At load and unload: the threads' slot for it. */
+void InitLastError(void);
+void DeleteLastError(void);
 void SetHalvexError(DWORD error);
 
 /* The end of an export: its error (ERROR_SUCCESS when it did what was asked)

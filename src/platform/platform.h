@@ -42,6 +42,16 @@ FILE *PlatformOpenLog(const char *path, const char *mode);
 int PlatformFileModeOf(FILE *file);
 int PlatformSetFileModeOf(FILE *file, int mode);
 
+/* A value of the calling thread's own for the library: its last error. The
+ * Windows toolchain emulates thread_local with storage that outlives an
+ * unload of the DLL, so a later load could read a value of the last one;
+ * there a TLS slot is taken at load and given back at unload. A thread
+ * that never set it reads 0. */
+void PlatformInitThreadSlot(void);
+void PlatformDeleteThreadSlot(void);
+void PlatformSetThreadSlot(DWORD value);
+DWORD PlatformThreadSlot(void);
+
 /* Starts a thread that runs start(NULL) and then sets left as its very last
  * act in the library's code: on Windows SetEvent returns straight into the
  * system's thread start, so that an unload that waits for left under the

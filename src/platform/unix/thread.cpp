@@ -1,3 +1,4 @@
+#include <atomic>
 #include <errno.h>
 #include <stdlib.h>
 #include <time.h>
@@ -17,10 +18,29 @@ struct ThreadObject {
 
 static thread_local ThreadObject *currentThread;
 static thread_local DWORD lastError;
+static thread_local DWORD threadSlot;
+static thread_local DWORD currentThreadId;
 
 DWORD GetLastError(void) { return lastError; }
 
 void SetLastError(DWORD error) { lastError = error; }
+
+DWORD GetCurrentThreadId(void)
+{
+    static std::atomic<DWORD> lastId{0};
+    if (!currentThreadId)
+        currentThreadId = ++lastId;
+    return currentThreadId;
+}
+
+/* Native thread-local storage: nothing to take or give back. */
+void PlatformInitThreadSlot(void) {}
+
+void PlatformDeleteThreadSlot(void) {}
+
+void PlatformSetThreadSlot(DWORD value) { threadSlot = value; }
+
+DWORD PlatformThreadSlot(void) { return threadSlot; }
 
 /* Whoever comes second, the finishing thread or the closing handle, frees the
  * record: a closed handle's thread runs on detached. */

@@ -74,6 +74,8 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES security, size_t stackSize, LPTHREAD_S
                     LPVOID parameter, DWORD flags, LPDWORD threadId);
 void ExitThread(DWORD exitCode) __attribute__((noreturn));
 void Sleep(DWORD milliseconds);
+/* A number of the calling thread's own, never 0, never reused. */
+DWORD GetCurrentThreadId(void);
 DWORD GetTickCount(void);
 
 /* Recursive, like the Windows one. */

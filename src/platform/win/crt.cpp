@@ -70,6 +70,39 @@ int PlatformSetFileModeOf(FILE *file, int mode)
     return 0;
 }
 
+static DWORD threadSlot = TLS_OUT_OF_INDEXES;
+/* Where no slot could be taken, one value for all threads beats none. */
+static volatile DWORD sharedValue;
+
+void PlatformInitThreadSlot(void) { threadSlot = TlsAlloc(); }
+
+void PlatformDeleteThreadSlot(void)
+{
+    if (threadSlot != TLS_OUT_OF_INDEXES)
+        TlsFree(threadSlot);
+    threadSlot = TLS_OUT_OF_INDEXES;
+}
+
+void PlatformSetThreadSlot(DWORD value)
+{
+    if (threadSlot == TLS_OUT_OF_INDEXES)
+        sharedValue = value;
+    else
+        TlsSetValue(threadSlot, (LPVOID)(uintptr_t)value);
+}
+
+DWORD PlatformThreadSlot(void)
+{
+    if (threadSlot == TLS_OUT_OF_INDEXES)
+        return sharedValue;
+    /* TlsGetValue clears the system's last error, which the host may still
+     * want to read. */
+    DWORD system = GetLastError();
+    DWORD value = (DWORD)(uintptr_t)TlsGetValue(threadSlot);
+    SetLastError(system);
+    return value;
+}
+
 /* The thread's start, written out so that its last act is a jump, not a
  * call: SetEvent(left) then returns to our caller, the system's thread
  * start, which ends the thread. A call would return into this code, which
