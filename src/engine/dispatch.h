@@ -15,9 +15,8 @@ struct DispatchHooks {
 /* Registers the hooks (engine lock held); the last registration holds. */
 void SetDispatchHooks(const DispatchHooks *hooks);
 
-/* Starts the dispatch thread, which starts the diagnostics log, creates
- * commandEvent and serves the wait table and the timers until stopped, and
- * sets left as its last act. The thread's handle, or null when it could not
+/* Starts the dispatch thread, which creates commandEvent and serves the wait
+ * table and the timers until stopped, and sets left as its last act. The thread's handle, or null when it could not
  * be created. */
 HANDLE StartDispatcher(HANDLE left);
 

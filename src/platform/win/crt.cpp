@@ -118,18 +118,24 @@ static Launch launch;
 
 extern "C" DWORD WINAPI LaunchAndSignal(LPVOID record);
 #if defined(__x86_64__)
+/* With its unwind data, so that debuggers and crash dumps can walk past it. */
 asm(".text\n"
     ".globl LaunchAndSignal\n"
+    ".seh_proc LaunchAndSignal\n"
     "LaunchAndSignal:\n"
     "    pushq %rbx\n"
+    "    .seh_pushreg %rbx\n"
     "    subq $32, %rsp\n" /* the callee's shadow space; rsp stays 16-byte aligned */
+    "    .seh_stackalloc 32\n"
+    "    .seh_endprologue\n"
     "    movq %rcx, %rbx\n"
     "    movq 8(%rbx), %rcx\n"
     "    callq *(%rbx)\n"
     "    movq 16(%rbx), %rcx\n"
     "    addq $32, %rsp\n"
     "    popq %rbx\n"
-    "    jmpq *__imp_SetEvent(%rip)\n");
+    "    jmpq *__imp_SetEvent(%rip)\n"
+    ".seh_endproc\n");
 #elif defined(__i386__)
 asm(".text\n"
     ".globl _LaunchAndSignal@4\n"
