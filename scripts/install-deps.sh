@@ -15,14 +15,34 @@ test) packages=("${build[@]}" "${test[@]}") ;;
   exit 2
   ;;
 esac
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "installing: ${missing[*]}"
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo=sudo
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo=sudo
+install_missing() { # packages...
+  local missing=() p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  if [ ${#missing[@]} -gt 0 ]; then
+    echo "installing: ${missing[*]}"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+  fi
+}
+install_missing "${packages[@]}"
+
+# 32-bit Wine runs the 32-bit Windows tests, where the kernel runs 32-bit
+# code at all (some have no IA-32 emulation); it comes with the i386
+# architecture.
+runs_32bit() {
+  local probe
+  probe=$(mktemp -d)
+  echo 'int main(void) { return 0; }' >"$probe/probe.c"
+  gcc -m32 "$probe/probe.c" -o "$probe/probe" 2>/dev/null && "$probe/probe" 2>/dev/null
+  local status=$?
+  rm -rf "$probe"
+  return $status
+}
+if [ "${1:-build}" = test ] && runs_32bit; then
+  dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
+  install_missing wine32:i386 || echo "32-bit Wine could not be installed: the 32-bit Windows tests are built, not run"
 fi
