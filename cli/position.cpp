@@ -19,7 +19,8 @@ namespace halvex {
 
 namespace {
 
-// A receiver that sends no fix for this long is taken to have none to give.
+// A receiver that sends no fix for this long (or for --timeout) is taken to
+// have none to give.
 constexpr double kFixSilenceSeconds = 12;
 
 std::atomic<bool> interrupted{false};
@@ -35,6 +36,14 @@ std::string FixTime(double oleDate)
     std::string text = IsoTime((oleDate - 25569) * 86400);
     if (text.find('.') == std::string::npos)
         text.insert(text.size() - 1, ".000");
+    return text;
+}
+
+// 12, or 2.5: as few digits as the number needs.
+std::string Seconds(double seconds)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", seconds);
     return text;
 }
 
@@ -128,12 +137,13 @@ int Position(Options options, const PositionOptions &position)
     using Clock = std::chrono::steady_clock;
     auto end = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(position.seconds));
     bool silent = false;
+    double silence = options.timeout > 0 ? options.timeout : kFixSilenceSeconds;
     {
         std::unique_lock<std::mutex> hold(lock);
         while (!interrupted && !(position.count && shown >= position.count) &&
                !(position.seconds > 0 && Clock::now() >= end)) {
             arrived.wait_for(hold, std::chrono::milliseconds(200));
-            if (std::chrono::duration<double>(Clock::now() - lastFix).count() >= kFixSilenceSeconds) {
+            if (std::chrono::duration<double>(Clock::now() - lastFix).count() >= silence) {
                 silent = true;
                 break;
             }
@@ -147,8 +157,7 @@ int Position(Options options, const PositionOptions &position)
     if (inPlace && shown)
         std::printf("\n");
     if (silent)
-        throw Failure(ExitNoAnswer, "no fix came from " + connection.Device() + " for " +
-                                        std::to_string(static_cast<int>(kFixSilenceSeconds)) + " s");
+        throw Failure(ExitNoAnswer, "no fix came from " + connection.Device() + " for " + Seconds(silence) + " s");
     return 0;
 }
 

@@ -704,6 +704,9 @@ TEST_F(Tool, PositionWithoutFixesEndsAfterTwelveSeconds)
     Outcome run = Halvex("--port " + port + " position --nmea");
     EXPECT_EQ(run.exit, 4);
     EXPECT_EQ(run.err, "halvex: no fix came from " + port + " for 12 s\n");
+    Outcome bounded = Halvex("--port " + port + " --timeout 1.5 position --nmea");
+    EXPECT_EQ(bounded.exit, 4);
+    EXPECT_EQ(bounded.err, "halvex: no fix came from " + port + " for 1.5 s\n");
 }
 
 TEST_F(Tool, NmeaSendAddsTheChecksum)
