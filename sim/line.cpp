@@ -27,16 +27,19 @@ void Receiver::Talk(long long now)
         return;
     if (n.live) {
         // One epoch at each whole second of UTC, stamped with it.
-        if (now < nextSentenceAt_)
+        if (!nmeaClock_.Started())
+            nmeaClock_.Start(now);
+        nextSentenceAt_ = nmeaClock_.DueAtMs();
+        if (!nmeaClock_.Due(now))
             return;
-        double utc = UtcNow(), second = std::round(utc);
+        double second = nmeaClock_.Take(now);
         for (const std::string &sentence :
              EpochSentences(second, PathAt(second, config_.pvt.latitude, config_.pvt.longitude))) {
             output_.insert(output_.end(), sentence.begin(), sentence.end());
             std::lock_guard<std::mutex> hold(lock_);
             sentences_++;
         }
-        nextSentenceAt_ = now + static_cast<long long>((second + 1 - utc) * 1000);
+        nextSentenceAt_ = nmeaClock_.DueAtMs();
         return;
     }
     // Unpaced, keep the line busy; paced, one sentence at each period.

@@ -55,6 +55,22 @@ double UtcNow()
     return std::chrono::duration<double>(since).count();
 }
 
+void EpochClock::Start(long long nowMs)
+{
+    double utc = UtcNow();
+    second_ = std::ceil(utc);
+    dueAtMs_ = nowMs + static_cast<long long>((second_ - utc) * 1000);
+    started_ = true;
+}
+
+double EpochClock::Take(long long nowMs)
+{
+    double second = second_;
+    second_ += 1;
+    dueAtMs_ = nowMs + static_cast<long long>((second_ - UtcNow()) * 1000);
+    return second;
+}
+
 std::vector<std::string> EpochSentences(double unixSeconds, const PathFix &fix)
 {
     std::time_t whole = static_cast<std::time_t>(unixSeconds);

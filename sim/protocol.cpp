@@ -117,7 +117,7 @@ void Receiver::Handle(const Packet &packet)
             stats_.aborts++;
         } else if (command == kStartReports || command == kStopReports) {
             liveReports_ = command == kStartReports;
-            nextLiveAt_ = NowMs();
+            liveClock_.Start(NowMs());
         } else {
             ServeDownload(command);
         }

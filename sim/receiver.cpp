@@ -172,12 +172,8 @@ void Receiver::RunTimers(long long now)
             awaitingAck_ = false;
         }
     }
-    if (liveReports_ && now >= nextLiveAt_ && fd_ >= 0) {
-        // At each whole second of UTC, stamped with it.
-        double utc = UtcNow();
-        double second = std::round(utc);
-        SendNow(Packet{kPvt, LiveRecord(second)});
-        nextLiveAt_ = now + static_cast<long long>((second + 1 - utc) * 1000);
+    if (liveReports_ && liveClock_.Due(now) && fd_ >= 0) {
+        SendNow(Packet{kPvt, LiveRecord(liveClock_.Take(now))});
         std::lock_guard<std::mutex> hold(lock_);
         stats_.pvtSent++;
     }
@@ -207,7 +203,7 @@ long long Receiver::NextWakeUs(long long now) const
     if (config_.pvt.periodMs > 0 && fd_ >= 0)
         earliest(nextPvtAt_);
     if (liveReports_ && fd_ >= 0)
-        earliest(nextLiveAt_);
+        earliest(liveClock_.DueAtMs());
     if (!output_.empty() && nextWriteAt_ > now)
         earliest(nextWriteAt_);
     for (const PacedLine *direction : {&sending_, &taking_})

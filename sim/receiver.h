@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "nmea.h"
+#include "path.h"
 #include "pace.h"
 #include "records.h"
 #include "wire.h"
@@ -175,7 +176,7 @@ private:
     bool sendWaited_ = false, takeWaited_ = false; // bytes held back for room
     long long nextPvtAt_ = 0;
     bool liveReports_ = false; // once a second from the path, as the host asked
-    long long nextLiveAt_ = 0;
+    EpochClock liveClock_, nmeaClock_;
     long long nextSentenceAt_ = 0;
     std::vector<std::pair<long long, Packet>> delayed_; // answered once the ACK delay is over
     int sentFrames_ = 0;
