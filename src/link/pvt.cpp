@@ -40,6 +40,12 @@ static const PvtLayout *LayoutOf(int length)
     return length == 64 ? &Packed64 : length >= 72 ? &Wide72 : NULL;
 }
 
+static int32_t LeapSeconds(const PvtLayout *layout, const unsigned char *data, int length)
+{
+    return layout->leapWidth == 2 ? ReadField<int16_t>(data, length, layout->leapSeconds)
+                                  : ReadField<int32_t>(data, length, layout->leapSeconds);
+}
+
 int64_t PvtTime(double seconds, int32_t leapSeconds, int32_t days)
 {
     double unix = trunc(seconds - leapSeconds + days * 86400.0) + (double)UnixSecondsAt1989;
@@ -74,10 +80,9 @@ int PvtFix(const unsigned char *data, int length, HostPosition *fix)
     if (!layout)
         return 0;
     ClearPosition(fix);
-    int32_t leap = layout->leapWidth == 2 ? ReadField<int16_t>(data, length, layout->leapSeconds)
-                                          : ReadField<int32_t>(data, length, layout->leapSeconds);
     double seconds = ReadField<double>(data, length, layout->seconds);
-    double sinceEpoch = ReadField<int32_t>(data, length, layout->days) * 86400.0 + seconds - leap;
+    double sinceEpoch =
+        ReadField<int32_t>(data, length, layout->days) * 86400.0 + seconds - LeapSeconds(layout, data, length);
     fix->time = OleDateAt1989 + sinceEpoch / 86400;
     fix->fixMode = FixMode(ReadField<int16_t>(data, length, FixAt));
     fix->given = HalvexGaveTime | HalvexGaveFixMode;
@@ -87,7 +92,7 @@ int PvtFix(const unsigned char *data, int length, HostPosition *fix)
     fix->longitude = ReadField<double>(data, length, layout->longitude) * DegreesPerRadian;
     float east = ReadField<float>(data, length, layout->east);
     float north = ReadField<float>(data, length, layout->north);
-    fix->speed = GroundSpeed(east, north) / KnotsPerMetreSecond;
+    fix->speed = hypot((double)east, (double)north);
     fix->eph = ReadField<float>(data, length, EphAt);
     fix->given |= HalvexGavePosition | HalvexGaveSpeed | HalvexGaveEph;
     /* At rest the course says nothing. */
@@ -118,10 +123,8 @@ void PvtHandler(PortSession *session, int code, const unsigned char *data, int l
     double longitude = ReadField<double>(data, length, layout->longitude) * DegreesPerRadian;
     float east = ReadField<float>(data, length, layout->east);
     float north = ReadField<float>(data, length, layout->north);
-    int32_t leap = layout->leapWidth == 2 ? ReadField<int16_t>(data, length, layout->leapSeconds)
-                                          : ReadField<int32_t>(data, length, layout->leapSeconds);
     double seconds = ReadField<double>(data, length, layout->seconds);
-    int64_t t = PvtTime(seconds, leap, ReadField<int32_t>(data, length, layout->days));
+    int64_t t = PvtTime(seconds, LeapSeconds(layout, data, length), ReadField<int32_t>(data, length, layout->days));
     char clock[16] = "--:--:--";
     if (t >= 0) {
         struct tm utc;

@@ -33,9 +33,7 @@ static int SplitFields(const char *text, char *copy, size_t size, char *fields[F
     memcpy(copy, text, length + 1);
     char *star = strchr(copy, '*');
     if (star) {
-        unsigned sum = 0;
-        for (const char *c = copy + 1; c < star; c++)
-            sum ^= (unsigned char)*c;
+        unsigned sum = NmeaChecksum(copy, star);
         char *end;
         unsigned long given = strtoul(star + 1, &end, 16);
         /* Two digits end the sentence: lines run together (their ends lost
@@ -222,9 +220,7 @@ static void Deliver(PortSession *session, FixEpoch *epoch)
     }
     int positionBits = HalvexGavePosition | HalvexGaveAltitude | HalvexGaveSpeed | HalvexGaveCourse;
     if (epoch->noFix || !(fix.given & HalvexGavePosition)) {
-        HostPosition none;
-        ClearPosition(&none);
-        fix.latitude = fix.longitude = fix.altitude = fix.speed = fix.course = none.latitude;
+        fix.latitude = fix.longitude = fix.altitude = fix.speed = fix.course = NAN;
         fix.given &= ~positionBits;
         fix.fixMode = HalvexFixNone;
         fix.given |= HalvexGaveFixMode;

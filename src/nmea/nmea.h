@@ -22,6 +22,10 @@ void NmeaFixSentence(PortSession *session, const char *text);
 /* The epoch under way is dropped: a stream stops or a mode starts. */
 void ForgetFixEpoch(PortSession *session);
 
+/* The sentence checksum: the exclusive or of the bytes from after the "$"
+ * (or "!") up to end. */
+unsigned char NmeaChecksum(const char *sentence, const char *end);
+
 /* The talker (one or two characters) and the first field (at most 27) of a
  * sentence, never read past its end. */
 void SplitSentence(const char *text, char talker[3], char firstField[FirstFieldLimit + 1]);

@@ -10,6 +10,7 @@
 #include "../port/port.h"
 #include "../port/registry.h"
 #include "../host/strings.h"
+#include "nmea.h"
 
 enum { HostTrue = -1, HostFalse = 0 };
 
@@ -42,13 +43,8 @@ static char *CompleteSentence(const char *bytes, int length)
     char *line = (char *)malloc((size_t)length + 6);
     if (!line)
         return NULL;
-    unsigned char checksum = 0;
-    line[0] = bytes[0];
-    for (int i = 1; i < length; i++) {
-        line[i] = bytes[i];
-        checksum ^= (unsigned char)bytes[i];
-    }
-    snprintf(line + length, 6, "*%02X\r\n", checksum);
+    memcpy(line, bytes, (size_t)length);
+    snprintf(line + length, 6, "*%02X\r\n", NmeaChecksum(bytes, bytes + length));
     return line;
 }
 

@@ -55,6 +55,14 @@ NmeaTableEntry *FindNmeaTableEntry(PortSession *session, const char *firstField)
     return NULL;
 }
 
+unsigned char NmeaChecksum(const char *sentence, const char *end)
+{
+    unsigned char checksum = 0;
+    for (const char *c = sentence + 1; c < end; c++)
+        checksum ^= (unsigned char)*c;
+    return checksum;
+}
+
 double OleDateAt(time_t t)
 {
     long minutesWest;
