@@ -110,6 +110,17 @@ Connection::~Connection()
         simulator_->Stop();
 }
 
+bool Connection::Lost() const
+{
+    std::lock_guard<std::mutex> hold(rendezvous.lock);
+    return rendezvous.lineLost;
+}
+
+void Connection::Disconnected() const
+{
+    throw Failure(ExitDevice, "the receiver on " + device_ + " was disconnected");
+}
+
 void Connection::NoAnswer(const std::string &what)
 {
     // When the device went away the library reports the operation's failure
@@ -117,7 +128,7 @@ void Connection::NoAnswer(const std::string &what)
     std::unique_lock<std::mutex> hold(rendezvous.lock);
     rendezvous.changed.wait_for(hold, std::chrono::milliseconds(250), [] { return rendezvous.lineLost; });
     if (rendezvous.lineLost)
-        throw Failure(ExitDevice, "the receiver on " + device_ + " was disconnected");
+        Disconnected();
     throw Failure(ExitNoAnswer, "the receiver on " + device_ + " " + what);
 }
 
@@ -126,7 +137,7 @@ void Connection::Refused(const std::string &what)
     int32_t why = HalvexGetLastError();
     // Only the library closes a session under us: when the device went away.
     if (why == HalvexErrorBadSession)
-        throw Failure(ExitDevice, "the receiver on " + device_ + " was disconnected");
+        Disconnected();
     throw Failure(ExitFailure, "the library refused the " + what + ": " + RefusalReason(why));
 }
 

@@ -74,6 +74,9 @@ public:
     // first): every fix to onFix, until StopPosition.
     void StartPosition(std::function<void(const HostPosition &)> onFix);
     void StopPosition();
+    // Whether the device went away (the library closed the session).
+    bool Lost() const;
+    [[noreturn]] void Disconnected() const;
 
     // Each completed with "*hh" and CR LF.
     void SendSentences(const std::vector<std::string> &sentences);

@@ -6,7 +6,9 @@
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -117,6 +119,7 @@ int Position(Options options, const PositionOptions &position)
     std::mutex lock;
     std::condition_variable arrived;
     int shown = 0;
+    int writeError = 0; // the first write that failed, kept as errno said it
     bool inPlace = StdoutIsTerminal() && !position.json;
     auto lastFix = std::chrono::steady_clock::now();
     signal(SIGINT, OnInterrupt);
@@ -128,7 +131,8 @@ int Position(Options options, const PositionOptions &position)
         std::string line = position.json ? FixJson(fix, connection.Device()) : FixText(fix);
         // On a terminal the line refreshes in place; elsewhere one a fix.
         std::printf(inPlace ? "\r\033[K%s" : "%s\n", line.c_str());
-        std::fflush(stdout);
+        if (std::fflush(stdout) != 0 && !writeError)
+            writeError = errno;
         shown++;
         lastFix = std::chrono::steady_clock::now();
         arrived.notify_all();
@@ -136,26 +140,40 @@ int Position(Options options, const PositionOptions &position)
 
     using Clock = std::chrono::steady_clock;
     auto end = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(position.seconds));
-    bool silent = false;
+    bool silent = false, lost = false;
     double silence = options.timeout > 0 ? options.timeout : kFixSilenceSeconds;
     {
         std::unique_lock<std::mutex> hold(lock);
         while (!interrupted && !(position.count && shown >= position.count) &&
                !(position.seconds > 0 && Clock::now() >= end)) {
             arrived.wait_for(hold, std::chrono::milliseconds(200));
+            if ((lost = connection.Lost()))
+                break;
             if (std::chrono::duration<double>(Clock::now() - lastFix).count() >= silence) {
                 silent = true;
                 break;
             }
         }
     }
-    connection.StopPosition();
-    if (position.nmea)
-        connection.StopNmea();
+    if (!lost) {
+        connection.StopPosition();
+        if (position.nmea)
+            connection.StopNmea();
+    }
     signal(SIGINT, SIG_DFL);
     signal(SIGTERM, SIG_DFL);
     if (inPlace && shown)
         std::printf("\n");
+    // Fixes that never reached their reader are no success.
+    {
+        std::lock_guard<std::mutex> hold(lock); // a lost session's last call may still run
+        if (std::fflush(stdout) != 0 && !writeError)
+            writeError = errno;
+    }
+    if (writeError)
+        throw Failure(ExitFailure, std::string("cannot write standard output: ") + std::strerror(writeError));
+    if (lost)
+        connection.Disconnected();
     if (silent)
         throw Failure(ExitNoAnswer, "no fix came from " + connection.Device() + " for " + Seconds(silence) + " s");
     return 0;

@@ -697,6 +697,21 @@ TEST_F(Tool, PositionShowsAMovingFixEachSecondInBothModes)
     EXPECT_EQ(Halvex("position --count 0").exit, 2);
 }
 
+// Neither a receiver that goes away nor fixes that cannot be written end as
+// a success, nor as a receiver with no fix.
+TEST_F(Tool, PositionSaysALostReceiverAndLostOutput)
+{
+    auto start = std::chrono::steady_clock::now();
+    Outcome gone = Halvex("--hang-up-after 10 position");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_EQ(gone.exit, 3);
+    EXPECT_NE(gone.err.find("was disconnected"), std::string::npos) << gone.err;
+
+    Outcome full = Halvex("position --json --count 2 >/dev/full");
+    EXPECT_EQ(full.exit, 1);
+    EXPECT_EQ(full.err, "halvex: cannot write standard output: No space left on device\n");
+}
+
 TEST_F(Tool, PositionWithoutFixesEndsAfterTwelveSeconds)
 {
     Write("satellites.nmea", "$GPGSV,2,1,08,01,40,083,46,02,17,308,41,12,07,344,39,14,22,228,45*75\n");

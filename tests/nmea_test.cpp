@@ -199,7 +199,8 @@ TEST_F(Epochs, ReceiversThatSendOnlyOneKindGiveAFixAnEpoch)
     ASSERT_EQ(fixes.size(), 1u);
     EXPECT_NEAR(fixes[0].latitude, -48.1173, 1e-9);
     EXPECT_NEAR(fixes[0].altitude, -12.5, 1e-9);
-    EXPECT_NEAR(fixes[0].time, 46364 + 1 / 86400.0, 1e-9) << "the date of the last RMC, the time of this epoch";
+    EXPECT_NEAR(fixes[0].time, 46365 + 1 / 86400.0, 1e-9)
+        << "the date of the last RMC (12:35:20 on 2026-12-08), past midnight, with the time of this epoch";
 }
 
 TEST_F(Epochs, AVoidFixGivesNoPositionAndABadSentenceIsIgnored)

@@ -20,7 +20,8 @@ struct FixEpoch {
     HostPosition fix;
     char time[TimeSize]; /* the epoch's time field as sent; empty: none yet */
     int haveGga, haveRmc, delivered, noFix;
-    double day; /* the last RMC date as an OLE Automation date; NaN: none yet */
+    double day;     /* the last RMC date as an OLE Automation date; NaN: none yet */
+    double dayTime; /* and that RMC's time of day, in seconds */
 };
 
 /* The sentence's fields, split in place in copy; a checksum that does not
@@ -156,9 +157,11 @@ static void TakeRmc(FixEpoch *epoch, char **fields, int count)
     if (count < 10)
         return;
     HostPosition *fix = &epoch->fix;
-    double day, speed, course;
-    if (Day(fields[9], &day))
+    double day, dayTime, speed, course;
+    if (Day(fields[9], &day) && TimeOfDay(fields[1], &dayTime)) {
         epoch->day = day;
+        epoch->dayTime = dayTime;
+    }
     epoch->haveRmc = 1;
     if (strcmp(fields[2], "A") != 0) {
         epoch->noFix = 1; /* void: what follows is no position */
@@ -200,10 +203,11 @@ static void TakeVtg(FixEpoch *epoch, char **fields, int count)
 
 static void StartEpoch(FixEpoch *epoch, const char *time)
 {
-    double day = epoch->day;
+    double day = epoch->day, dayTime = epoch->dayTime;
     memset(epoch, 0, sizeof *epoch);
     ClearPosition(&epoch->fix);
     epoch->day = day;
+    epoch->dayTime = dayTime;
     snprintf(epoch->time, sizeof epoch->time, "%s", time);
 }
 
@@ -215,7 +219,11 @@ static void Deliver(PortSession *session, FixEpoch *epoch)
     HostPosition fix = epoch->fix;
     double seconds;
     if (!isnan(epoch->day) && TimeOfDay(epoch->time, &seconds)) {
-        fix.time = epoch->day + seconds / 86400;
+        /* An epoch without an RMC of its own takes the last one's date; time
+         * runs forward, so one more than 12 h before that RMC's time of day
+         * is past midnight. */
+        double day = seconds + 43200 < epoch->dayTime ? epoch->day + 1 : epoch->day;
+        fix.time = day + seconds / 86400;
         fix.given |= HalvexGaveTime;
     }
     int positionBits = HalvexGavePosition | HalvexGaveAltitude | HalvexGaveSpeed | HalvexGaveCourse;
