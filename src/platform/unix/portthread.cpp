@@ -212,6 +212,14 @@ static void *PortThreadMain(void *parameter)
          * otherwise wake us for ever while the queue is full. */
         nfds_t count = watched[1].events ? 2 : 1;
         int timeout = ExpireReads(port);
+        if (port->modemRecheck) {
+            uint64_t now = MonotonicMilliseconds();
+            if (port->modemRecheck <= now)
+                RecheckModemLines(port);
+            int recheck = (int)(port->modemRecheck - now);
+            if (timeout < 0 || recheck < timeout)
+                timeout = recheck;
+        }
         pthread_mutex_unlock(&port->lock);
         int ready = poll(watched, count, timeout);
         pthread_mutex_lock(&port->lock);

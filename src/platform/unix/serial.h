@@ -50,7 +50,9 @@ struct CommPort {
     int frameErrors, parityErrors, overruns, breaks;
     int restoreLatency; /* we set the driver's low-latency flag, which was off */
     int haveModem; /* the driver reports modem lines */
-    int modemLines;
+    int modemLines; /* the modem thread's own, as it last looked */
+    int ctsChanges, dsrChanges, ringChanges, carrierChanges; /* the driver's counts */
+    uint64_t modemRecheck; /* when the port thread next makes the modem thread look; 0: never */
     pthread_t modemThread;
 };
 
@@ -94,6 +96,10 @@ int ReadDcb(CommPort *port, DCB *dcb);
 /* Modem lines, where the driver has them (lock not held). */
 void StartModemWatch(CommPort *port);
 void StopModemWatch(CommPort *port);
+/* Makes the modem thread look at the lines again, for a change that came
+ * while it was not waiting; called by the port thread, with the lock held,
+ * when modemRecheck is due. */
+void RecheckModemLines(CommPort *port);
 /* The modem thread is woken for closing by a signal with a no-op handler of
  * ours, installed on first need unless the host has claimed the signal; 1
  * when it is ours to use. Unloading puts back what was there before. */
