@@ -1,17 +1,20 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that are missing: `build` (the default) for
 # the library, the simulator and the halvex tool; `test` for the whole test
-# suite besides (sanitizers, 32-bit and Windows builds, fuzzing).
+# suite besides (sanitizers, 32-bit and Windows builds, fuzzing, the real
+# serial drivers under qemu); `hw` for the last alone.
 set -euo pipefail
 build=(cmake g++ make libcli11-dev libpugixml-dev nlohmann-json3-dev libicu-dev)
 test=(googletest g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   python3-gpxpy clang libclang-rt-14-dev g++-multilib
   qemu-user pkg-config man-db wine wine64)
+hw=(qemu-system-x86 busybox-static cpio libusbredirparser-dev pkg-config)
 case "${1:-build}" in
 build) packages=("${build[@]}") ;;
-test) packages=("${build[@]}" "${test[@]}") ;;
+test) packages=("${build[@]}" "${test[@]}" "${hw[@]}") ;;
+hw) packages=("${hw[@]}") ;;
 *)
-  echo "usage: $0 [build|test]" >&2
+  echo "usage: $0 [build|test|hw]" >&2
   exit 2
   ;;
 esac
@@ -24,7 +27,8 @@ install_missing() { # packages...
   done
   if [ ${#missing[@]} -gt 0 ]; then
     echo "installing: ${missing[*]}"
-    $sudo apt-get update -qq
+    # A mirror caught syncing one index fails the update, not the install.
+    $sudo apt-get update -qq || echo "apt-get update reported errors; installing from the indexes there are"
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
   fi
 }
