@@ -31,7 +31,16 @@ start=$(date +%s)
 # Debian's current kernel: the image and the modules of the USB stack.
 cache=${HALVEX_CACHE:-/var/cache/halvex32}
 mkdir -p "$cache" 2>/dev/null || cache=${XDG_CACHE_HOME:-$HOME/.cache}/halvex32
-package=$(apt-cache depends linux-image-amd64 | awk '/Depends: linux-image-/ { print $2; exit }')
+current_kernel() { apt-cache depends linux-image-amd64 2>/dev/null | awk '/Depends: linux-image-/ { print $2; exit }'; }
+package=$(current_kernel)
+if [ -z "$package" ]; then
+  apt-get update -qq || true
+  package=$(current_kernel)
+fi
+if [ -z "$package" ]; then
+  echo "hw-test: Debian's package index names no linux-image-amd64 kernel" >&2
+  exit 1
+fi
 kernel=$cache/$package
 modules=(usb-common usbcore xhci-hcd xhci-pci usbserial ftdi_sio) # in the order they load
 if [ ! -f "$kernel/vmlinuz" ]; then
@@ -100,7 +109,8 @@ pids+=($!)
 for _ in $(seq 100); do grep -q ready "$work/host.out" 2>/dev/null && break; sleep 0.05; done
 
 echo "hw-test: booting the guest ($(basename "$package"))"
-timeout 600 qemu-system-x86_64 -accel tcg -m 512 -display none -monitor none -no-reboot \
+# The whole run takes half a minute; a guest that hangs is stopped.
+timeout 300 qemu-system-x86_64 -accel tcg -m 512 -display none -monitor none -no-reboot \
   -kernel "$kernel/vmlinuz" -initrd "$work/initramfs" -append "console=ttyS0 quiet panic=-1" \
   -serial stdio \
   -chardev socket,id=uart,path="$work/uart.sock" -device isa-serial,chardev=uart,index=1 \
@@ -108,7 +118,7 @@ timeout 600 qemu-system-x86_64 -accel tcg -m 512 -display none -monitor none -no
   -device qemu-xhci \
   -chardev serial,id=qemu-adapter,path="$work/qemu-adapter-line" -device usb-serial,chardev=qemu-adapter \
   -chardev socket,id=adapter,path="$work/adapter.sock" -device usb-redir,chardev=adapter \
-  </dev/null | tr -d '\r' | tee "$work/guest.log"
+  </dev/null | tr -d '\r' | tee "$work/guest.log" || true
 status=$(sed -n 's/^halvex-hw: exit \([0-9]*\)$/\1/p' "$work/guest.log")
 if [ -s "$work/host.log" ]; then
   echo "hw-test: the host side said:"

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The whole test suite on a fresh Debian machine: installs what is missing,
-# then builds and runs the tests natively, under ThreadSanitizer, as 32-bit
+# then builds and runs the tests natively (and on real serial drivers under
+# qemu), under ThreadSanitizer, as 32-bit
 # code (where the host records have their exact layouts), under
 # AddressSanitizer with UndefinedBehaviorSanitizer; runs the fuzz targets
 # briefly; installs a build and builds a C host against it; cross-compiles
@@ -27,6 +28,9 @@ run_suite() { # name, extra cmake arguments...
 
 run_suite build
 scripts/check-install.sh build
+# The native build again on the kernel's own serial drivers, in a qemu guest.
+echo "== hw ($(date +%T))"
+scripts/hw-test.sh build
 # The sanitizer builds leave out the tool, which the native suite runs as a
 # user does: its own code is host code, and building it twice more would
 # cost minutes.

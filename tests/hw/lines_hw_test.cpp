@@ -182,7 +182,9 @@ TEST_F(Unplugged, InTheMiddleOfADownloadTheToolExitsThreeWithinASecond)
     ASSERT_NE(gone, Clock::time_point{}) << "the device did not go";
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 3);
-    EXPECT_LT(std::chrono::duration<double>(exited - gone).count(), 1.0);
+    double seconds = std::chrono::duration<double>(exited - gone).count();
+    std::printf("halvex exited %.3f s after the device went\n", seconds);
+    EXPECT_LT(seconds, 1.0);
 }
 
 } // namespace

@@ -75,6 +75,7 @@ TEST_F(RealLine, ASilentReceiverOnTheUartEndsTheDownloadAfterTwelveSeconds)
     bool ended = Download(20000);
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     Control::Ask("mute 0");
+    std::printf("the download ended %.2f s after the receiver went silent\n", seconds);
     ASSERT_TRUE(ended);
     EXPECT_TRUE(heard.nullArray);
     EXPECT_EQ(heard.why, HalvexErrorNoAnswer);
