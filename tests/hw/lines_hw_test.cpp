@@ -101,7 +101,7 @@ TEST_F(RealLine, AHostHearsModemLinesAndLineErrors)
     for (const auto &[requests, event] : lines) {
         for (const char *request : requests)
             ASSERT_EQ(Control::Ask(request), "ok");
-        EXPECT_TRUE(Hears([&] { return !heard.port.empty() && (heard.port.back().second & event); }, 5000))
+        ASSERT_TRUE(Hears([&] { return !heard.port.empty() && (heard.port.back().second & event); }, 5000))
             << requests.back();
         EXPECT_EQ(heard.port.back().first, HalvexPortLinesChanged);
     }
@@ -114,7 +114,7 @@ TEST_F(RealLine, AHostHearsModemLinesAndLineErrors)
         {"error frame", CE_FRAME}, {"error parity", CE_RXPARITY}, {"error overrun", CE_OVERRUN}};
     for (const auto &[request, flag] : errors) {
         ASSERT_EQ(Control::Ask(request), "ok");
-        EXPECT_TRUE(Hears([&] { return !heard.nmea.empty() && (heard.nmea.back().second & flag); }, 5000))
+        ASSERT_TRUE(Hears([&] { return !heard.nmea.empty() && (heard.nmea.back().second & flag); }, 5000))
             << request;
     }
 }
