@@ -17,6 +17,14 @@
 # /var/cache/halvex32, outside the repository) between runs.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
+if [ "${1:-}" = -h ] || [ "${1:-}" = --help ]; then
+  sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'
+  exit 0
+fi
+if [ ! -d "${1:-$top/build}" ]; then
+  echo "hw-test: no build in ${1:-$top/build} (cmake -S . -B build -DHALVEX_TESTS=ON && cmake --build build)" >&2
+  exit 2
+fi
 build=$(cd "${1:-$top/build}" && pwd)
 guest_arguments=("${@:2}")
 "$top/scripts/install-deps.sh" hw
