@@ -54,14 +54,18 @@ modules=(usb-common usbcore xhci-hcd xhci-pci usbserial ftdi_sio) # in the order
 if [ ! -f "$kernel/vmlinuz" ]; then
   echo "hw-test: fetching $package"
   rm -rf "$kernel" && mkdir -p "$kernel"
-  (cd "$kernel" && apt-get download -q "$package" >/dev/null 2>&1)
+  if ! (cd "$kernel" && apt-get download -q "$package" >"$kernel/download.log" 2>&1); then
+    echo "hw-test: cannot download $package:" >&2
+    cat "$kernel/download.log" >&2
+    exit 1
+  fi
   deb=$(ls "$kernel"/*.deb)
   dpkg-deb --fsys-tarfile "$deb" | tar -x -C "$kernel" --wildcards './boot/vmlinuz-*' './lib/modules/*/kernel/drivers/usb/*'
   for m in "${modules[@]}"; do
     find "$kernel/lib/modules" -name "$m.ko" -exec mv {} "$kernel/" \;
   done
   mv "$kernel"/boot/vmlinuz-* "$kernel/vmlinuz"
-  rm -rf "$kernel/boot" "$kernel/lib" "$deb"
+  rm -rf "$kernel/boot" "$kernel/lib" "$deb" "$kernel/download.log"
 fi
 
 work=$(mktemp -d)
