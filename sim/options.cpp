@@ -40,7 +40,7 @@ void ApplyPreset(Config &config, const std::string &name)
     config.protocols = ParseProtocols("P000,L001,A010,A100,D108,A201,D202,D108,D210,A301,D310,D301");
 }
 
-void AddOptions(CLI::App &app, Config &config)
+static void AddReceiverOptions(CLI::App &app, Config &config)
 {
     auto *receiver = app.add_option_group("Receiver", "what the simulated receiver is and speaks");
     // First, so that the options below change what a preset set.
@@ -67,7 +67,10 @@ void AddOptions(CLI::App &app, Config &config)
         ->capture_default_str();
     receiver->add_option("--pace-baud", config.baud, "pace output as a UART at this rate; 0 sends as fast as the line takes")
         ->capture_default_str();
+}
 
+static void AddPositionOptions(CLI::App &app, Config &config)
+{
     auto *pvt = app.add_option_group("Position reports");
     pvt->add_option("--pvt-period", config.pvt.periodMs, "send a position report every N ms (0: never)")
         ->capture_default_str();
@@ -79,7 +82,10 @@ void AddOptions(CLI::App &app, Config &config)
     pvt->add_option("--clock-leap-seconds", config.pvt.leapSeconds, "seconds the receiver's clock runs ahead of UTC")
         ->capture_default_str();
     pvt->add_option("--clock-days", config.pvt.days, "days since 1989-12-31")->capture_default_str();
+}
 
+static void AddNmeaOptions(CLI::App &app, Config &config)
+{
     auto *nmea = app.add_option_group("NMEA talker");
     nmea->add_flag("--nmea", config.nmea.enabled, "send NMEA 0183 sentences (GGA, RMC, GSA, GSV, ZDA, PHLVX)");
     nmea->add_option("--nmea-rate", config.nmea.perSecond, "sentences a second; 0 as fast as the line takes")
@@ -103,7 +109,10 @@ void AddOptions(CLI::App &app, Config &config)
             config.nmea.enabled = true;
         },
         "send one fix epoch (GGA, GSA, RMC, VTG) a second along the simulator's path, at the current UTC time");
+}
 
+static void AddFaultOptions(CLI::App &app, Config &config)
+{
     auto *faults = app.add_option_group("Faults");
     Faults &f = config.faults;
     faults->add_option("--drop-nth", f.dropNth, "ignore the N-th frame received");
@@ -124,6 +133,14 @@ void AddOptions(CLI::App &app, Config &config)
     faults->add_option("--noise", f.noiseBytes, "N bytes of line noise before every frame");
     faults->add_option("--chunk", f.chunkSize, "write in pieces of N bytes");
     faults->add_option("--hang-up-after", f.hangUpAfter, "hang up after the N-th frame received");
+}
+
+void AddOptions(CLI::App &app, Config &config)
+{
+    AddReceiverOptions(app, config);
+    AddPositionOptions(app, config);
+    AddNmeaOptions(app, config);
+    AddFaultOptions(app, config);
 }
 
 } // namespace halvexsim
