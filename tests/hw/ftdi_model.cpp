@@ -150,10 +150,11 @@ FtdiModel::FtdiModel(int guest, int line) : guest_(guest), line_(line), parser_(
     parser_->bulk_packet_func = Callbacks::Bulk;
     parser_->cancel_data_packet_func = Callbacks::Cancel;
     uint32_t caps[USB_REDIR_CAPS_SIZE] = {};
-    usbredirparser_caps_set_cap(caps, usb_redir_cap_connect_device_version);
+    usbredirparser_caps_set_cap(caps, usb_redir_cap_connect_device_version); // the driver reads the chip from it
+    // qemu's xHCI takes no device without these three.
     usbredirparser_caps_set_cap(caps, usb_redir_cap_ep_info_max_packet_size);
     usbredirparser_caps_set_cap(caps, usb_redir_cap_64bits_ids);
-    usbredirparser_caps_set_cap(caps, usb_redir_cap_32bits_bulk_length); // qemu's xHCI asks for these three
+    usbredirparser_caps_set_cap(caps, usb_redir_cap_32bits_bulk_length);
     usbredirparser_caps_set_cap(caps, usb_redir_cap_device_disconnect_ack);
     usbredirparser_init(parser_, "halvex adapter model", caps, USB_REDIR_CAPS_SIZE, usbredirparser_fl_usb_host);
 }

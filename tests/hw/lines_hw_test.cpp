@@ -118,7 +118,7 @@ TEST_F(RealLine, AHostHearsModemLinesAndLineErrors)
         {"error frame", CE_FRAME}, {"error parity", CE_RXPARITY}, {"error overrun", CE_OVERRUN}};
     for (const auto &[request, flag] : errors) {
         ASSERT_EQ(Control::Ask(request), "ok");
-        ASSERT_TRUE(Hears([&] { return !heard.nmea.empty() && (heard.nmea.back().second & flag); }, 5000))
+        ASSERT_TRUE(Hears([&] { return !heard.nmeaErrors.empty() && (heard.nmeaErrors.back() & flag); }, 5000))
             << request;
     }
 }

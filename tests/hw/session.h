@@ -20,11 +20,10 @@ struct Heard {
     std::mutex lock;
     int identified = -1; // the product callback's code
     int uploaded = -1;   // the upload callback's status
-    int downloads = 0;
     bool nullArray = false;
     std::vector<Waypoint> waypoints;
     std::vector<std::pair<int, int>> port; // portCallback (code, value)
-    std::vector<std::pair<int, int>> nmea; // line errors in NMEA mode
+    std::vector<int> nmeaErrors; // the flags of each line error in NMEA mode
     int finals = 0;
     int finalsBeforeLost = -1;
     int32_t why = -1; // HalvexGetLastError() in the last final callback
@@ -54,7 +53,6 @@ inline void HALVEX_CALL OnUpload(int32_t status, int32_t)
 inline void HALVEX_CALL OnWaypoints(int32_t, int32_t, SAFEARRAY **array)
 {
     std::lock_guard<std::mutex> hold(heard.lock);
-    heard.downloads++;
     heard.nullArray = *array == nullptr;
     heard.waypoints = Read(*array);
     Final();
@@ -72,7 +70,7 @@ inline int16_t HALVEX_CALL OnNmea(int32_t code, int32_t value, BSTR *)
 {
     std::lock_guard<std::mutex> hold(heard.lock);
     if (code == HalvexNmeaLineError)
-        heard.nmea.emplace_back(code, value);
+        heard.nmeaErrors.push_back(value);
     return -1;
 }
 
@@ -96,10 +94,10 @@ protected:
         EngineRunning::SetUp();
         std::lock_guard<std::mutex> hold(heard.lock);
         heard.identified = heard.uploaded = -1;
-        heard.downloads = heard.finals = 0;
+        heard.finals = 0;
         heard.finalsBeforeLost = -1;
         heard.port.clear();
-        heard.nmea.clear();
+        heard.nmeaErrors.clear();
         heard.waypoints.clear();
     }
     void TearDown() override
