@@ -166,6 +166,13 @@ int main(int argc, char **argv)
                             {control.fd(), POLLIN, 0}};
         if (poll(watched, 5, -1) < 0)
             continue;
+        // A simulator that went away would otherwise wake us for ever; the
+        // tests in the guest then fail on a line that no longer answers.
+        for (int line : {1, 3})
+            if ((watched[line].revents & (POLLHUP | POLLERR)) && !(watched[line].revents & POLLIN)) {
+                std::fprintf(stderr, "halvex-hw-host: the simulator on %s hung up\n", argv[line == 1 ? 2 : 3]);
+                return 1;
+            }
         if ((watched[0].revents & (POLLIN | POLLHUP)) && !uart.FromGuest())
             return 0; // qemu has gone
         if (watched[1].revents & POLLIN)
