@@ -37,16 +37,7 @@ install_missing "${packages[@]}"
 # 32-bit Wine runs the 32-bit Windows tests, where the kernel runs 32-bit
 # code at all (some have no IA-32 emulation); it comes with the i386
 # architecture.
-runs_32bit() {
-  local probe
-  probe=$(mktemp -d)
-  echo 'int main(void) { return 0; }' >"$probe/probe.c"
-  gcc -m32 "$probe/probe.c" -o "$probe/probe" 2>/dev/null && "$probe/probe" 2>/dev/null
-  local status=$?
-  rm -rf "$probe"
-  return $status
-}
-if [ "${1:-build}" = test ] && runs_32bit; then
+if [ "${1:-build}" = test ] && "$(dirname "$0")/runs-32bit.sh"; then
   dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
   install_missing wine32:i386 || echo "32-bit Wine could not be installed: the 32-bit Windows tests are built, not run"
 fi

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The whole test suite on a fresh Debian machine: installs what is missing,
 # then builds and runs the tests natively (and on real serial drivers under
-# qemu), under ThreadSanitizer, as 32-bit
-# code (where the host records have their exact layouts), under
+# qemu), under ThreadSanitizer, as 32-bit code (where the host records have
+# their exact layouts), under
 # AddressSanitizer with UndefinedBehaviorSanitizer; runs the fuzz targets
 # briefly; installs a build and builds a C host against it; cross-compiles
 # halvex32.dll for both word sizes, checks their export tables, builds the C
@@ -49,16 +49,12 @@ m32=(-DCMAKE_C_FLAGS=-m32 -DCMAKE_CXX_FLAGS=-m32 -DCMAKE_EXE_LINKER_FLAGS=-m32 -
 echo "== build-m32 ($(date +%T))"
 cmake -S . -B build-m32 -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHALVEX_TESTS=ON "${m32[@]}" >/dev/null
 cmake --build build-m32 -j "$jobs" --target unit_tests
-probe=$(mktemp -d)
-echo 'int main(void) { return 0; }' >"$probe/probe.c"
-gcc -m32 "$probe/probe.c" -o "$probe/probe"
-if "$probe/probe" 2>/dev/null; then
+if scripts/runs-32bit.sh; then
   build-m32/tests/unit_tests --gtest_brief=1
 else
   echo "this kernel cannot run 32-bit code: the 32-bit unit tests run under qemu-i386"
   qemu-i386 -L / build-m32/tests/unit_tests --gtest_filter='-Serial.*' --gtest_brief=1
 fi
-rm -rf "$probe"
 run_suite build-asan "${sanitized[@]}" -DCMAKE_CXX_FLAGS="-fsanitize=address,undefined -fno-sanitize-recover=all -g" \
   -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" \
   -DCMAKE_SHARED_LINKER_FLAGS="-fsanitize=address,undefined"
