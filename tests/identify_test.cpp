@@ -5,6 +5,7 @@
 
 #include "e2e.h"
 #include "engine/enginelock.h"
+#include "link/link.h"
 #include "link/product.h"
 #include "port/session.h"
 
@@ -56,7 +57,7 @@ protected:
     int Objective(PortSession *session)
     {
         LockEngine();
-        int objective = session->objective;
+        int objective = LinkObjective(session);
         UnlockEngine();
         return objective;
     }
@@ -88,7 +89,7 @@ TEST_F(Identify, AProductInTheTableIsKnownFromItsProductData)
     std::string log = Log();
     EXPECT_LT(log.find("Product data received\n"), log.find("Protocol array received\n"));
     LockEngine();
-    EXPECT_EQ(session->protocolCaps->protocolSlots[SlotWaypointType], 100 + ProductCapsTable[0].protocolSlots[10]);
+    EXPECT_EQ(ReceiverCaps(session)->protocolSlots[SlotWaypointType], 100 + ProductCapsTable[0].protocolSlots[10]);
     UnlockEngine();
     CloseCommPort(session);
 }
@@ -110,12 +111,12 @@ TEST_F(Identify, AnUnknownProductIsKnownFromItsProtocolArray)
         EXPECT_EQ(heard.description, "Halvex Prototype");
     }
     LockEngine();
-    const int16_t *slots = session->protocolCaps->protocolSlots;
+    const int16_t *slots = ReceiverCaps(session)->protocolSlots;
     EXPECT_EQ(slots[1], 100);
     EXPECT_EQ(slots[2], 200);
     EXPECT_EQ(slots[SlotWaypointType], 108) << "a later entry wins";
     EXPECT_EQ(slots[SlotRouteHeaderType], 201);
-    EXPECT_EQ(session->protocolCaps->linkProtocol, 1);
+    EXPECT_EQ(ReceiverCaps(session)->linkProtocol, 1);
     UnlockEngine();
     CloseCommPort(session);
 }

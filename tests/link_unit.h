@@ -32,7 +32,7 @@ protected:
         session = static_cast<PortSession *>(calloc(1, sizeof(PortSession)));
         session->portHandle = INVALID_HANDLE_VALUE;
         PrepareLinkPort(session); /* binary mode has the line (there is none) */
-        session->objective = ObjectiveReady;
+        Link()->objective = ObjectiveReady;
         AddLiveSession(session);
     }
     void TearDown() override
@@ -46,6 +46,7 @@ protected:
         UnsetEnv(TempVariable);
         RemoveTree(directory);
     }
+    LinkState *Link() { return LinkOf(session); }
     std::string Log() { return ReadLog(directory); }
     int Count(const std::string &line) { return Occurrences(Log(), line); }
     void Feed(const std::vector<unsigned char> &bytes)

@@ -29,7 +29,7 @@ protected:
                                                      GetParam().tracks);
         PortSession *session = Ready(config);
         LockEngine();
-        const ProtocolCaps *caps = session->protocolCaps;
+        const ProtocolCaps *caps = ReceiverCaps(session);
         EXPECT_EQ(caps->protocolSlots[SlotWaypointType], GetParam().waypointType);
         EXPECT_EQ(caps->protocolSlots[SlotRouteHeaderType], 202);
         EXPECT_EQ(caps->routeLinkType, 210);
@@ -178,11 +178,11 @@ TEST_F(Transfers, ATableRowOfALaterReceiverLinksRoutesAndHeadsTracks)
     ASSERT_EQ(HalvexGetProductInfoInit(session, &identified), 1);
     ASSERT_TRUE(WaitUntil([&] { return Objective(session) == ObjectiveReady; }, 3000));
     LockEngine();
-    EXPECT_EQ(session->protocolCaps->protocolSlots[SlotWaypointType], 108);
-    EXPECT_EQ(session->protocolCaps->protocolSlots[SlotRouteHeaderType], 202);
-    EXPECT_EQ(session->protocolCaps->routeLinkType, 210);
-    EXPECT_EQ(session->protocolCaps->trackHeaderType, 310);
-    EXPECT_EQ(session->protocolCaps->protocolSlots[SlotTrackPointType], 301);
+    EXPECT_EQ(ReceiverCaps(session)->protocolSlots[SlotWaypointType], 108);
+    EXPECT_EQ(ReceiverCaps(session)->protocolSlots[SlotRouteHeaderType], 202);
+    EXPECT_EQ(ReceiverCaps(session)->routeLinkType, 210);
+    EXPECT_EQ(ReceiverCaps(session)->trackHeaderType, 310);
+    EXPECT_EQ(ReceiverCaps(session)->protocolSlots[SlotTrackPointType], 301);
     UnlockEngine();
 }
 

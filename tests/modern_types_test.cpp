@@ -28,12 +28,10 @@ Bytes Text(const std::string &s) { return Bytes(s.begin(), s.end()) + Bytes{0}; 
 
 WaypointRecord Decoded(int type, const Bytes &data, int length = -1)
 {
-    PortSession session{};
     ProtocolCaps caps{};
     caps.protocolSlots[SlotWaypointType] = static_cast<int16_t>(type);
-    session.protocolCaps = &caps;
     WaypointRecord record{};
-    DecodeWaypoint(&session, data.data(), length < 0 ? static_cast<int>(data.size()) : length, &record);
+    DecodeWaypoint(&caps, data.data(), length < 0 ? static_cast<int>(data.size()) : length, &record);
     return record;
 }
 

@@ -6,6 +6,7 @@
 #include "e2e.h"
 #include "engine/enginelock.h"
 #include "host.h"
+#include "link/link.h"
 #include "nmea/nmea.h"
 #include "port/session.h"
 
@@ -131,7 +132,7 @@ TEST_F(Nmea, LeavingBinaryModeRestoresTheHostsBaudAndLineFeed)
     HalvexGetProductInfoInit(session, &identified);
     ASSERT_TRUE(WaitUntil([&] {
         LockEngine();
-        bool ready = session->objective == ObjectiveReady;
+        bool ready = LinkObjective(session) == ObjectiveReady;
         UnlockEngine();
         return ready;
     }, 3000));
@@ -144,7 +145,7 @@ TEST_F(Nmea, LeavingBinaryModeRestoresTheHostsBaudAndLineFeed)
     ASSERT_EQ(StartNMEA(session, nullptr, &callback), 1);
     LockEngine();
     GetCommState(session->portHandle, &dcb);
-    EXPECT_EQ(session->modeTimer != nullptr, true);
+    EXPECT_EQ(NmeaOf(session)->silenceTimer != nullptr, true);
     UnlockEngine();
     EXPECT_EQ(dcb.BaudRate, 4800u);
     EXPECT_EQ(dcb.EvtChar, '\n');

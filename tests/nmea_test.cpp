@@ -27,10 +27,10 @@ protected:
     {
         LinkUnit::SetUp();
         calls.clear();
-        session->objective = ObjectiveNmea;
-        session->nmeaTimeout = SilenceMs;
-        session->hostCallback = reinterpret_cast<void *>(Record);
+        EnterNmeaMode(session, nullptr, Record);
+        DisarmTimer(&Nmea()->silenceTimer); /* each test arms it as it needs */
     }
+    NmeaState *Nmea() { return NmeaOf(session); }
     void Feed(const std::string &bytes)
     {
         NmeaReceive(session, reinterpret_cast<const unsigned char *>(bytes.data()), static_cast<int>(bytes.size()));
@@ -53,7 +53,7 @@ TEST_F(Assembler, ASentenceInPiecesIsDispatchedOnceAtItsLineFeed)
     Feed("\n");
     EXPECT_EQ(Sentences(), std::vector<std::string>{"$GPGGA,1"});
     EXPECT_EQ(Count(": $GPGGA,1\n"), 1);
-    EXPECT_NE(session->modeTimer, nullptr) << "the silence timer is armed again";
+    EXPECT_NE(Nmea()->silenceTimer, nullptr) << "the silence timer is armed again";
 }
 
 TEST_F(Assembler, CrWithoutLineFeedDropsTheSentenceAndTheNextDollar)
@@ -99,7 +99,7 @@ TEST_F(Assembler, TableModeFillsTheFirstMatchingEntryOnly)
     table[2].sentenceId = Bstr("GGA");
     table[3].sentenceId = Bstr("");
     SAFEARRAY *handle = table.array;
-    session->nmeaTable = &handle;
+    Nmea()->table = &handle;
     Feed("$GPGGA,1\r\n$GPZDA\r\n$GPXXX,9\r\n");
     EXPECT_TRUE(calls.empty()) << "table mode calls no callback";
     EXPECT_EQ(Text(table[1].sentence), "$GPGGA,1");
@@ -117,10 +117,10 @@ TEST_F(Assembler, SilenceIsReportedWhileTheHostAsks)
     silenceAnswer = -1;
     NmeaSilenceTimer(session);
     EXPECT_EQ(calls.back(), std::make_pair(3, std::string("0")));
-    EXPECT_NE(session->modeTimer, nullptr);
+    EXPECT_NE(Nmea()->silenceTimer, nullptr);
     silenceAnswer = 0;
     NmeaSilenceTimer(session);
-    EXPECT_EQ(session->modeTimer, nullptr) << "no further report until a sentence comes";
+    EXPECT_EQ(Nmea()->silenceTimer, nullptr) << "no further report until a sentence comes";
     NmeaLineError(session, 0x08);
     EXPECT_EQ(calls.back(), std::make_pair(1, std::string("8")));
 }
@@ -243,7 +243,7 @@ TEST_F(Epochs, AnEpochSplitAcrossReadsAndAStreamStoppedFromTheCallback)
     Feed(Sentence("$GPRMC,123520.00,A,4807.038,N,01131.000,E,022.4,084.4,081226,003.1,W"));
     ASSERT_EQ(fixes.size(), 2u);
     EXPECT_EQ(session->positionCallback, nullptr);
-    EXPECT_EQ(session->fixEpoch, nullptr);
+    EXPECT_EQ(Nmea()->fixEpoch, nullptr);
     Feed(Sentence("$GPGGA,123600.00,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,"));
     Feed(Sentence("$GPRMC,123600.00,A,4807.038,N,01131.000,E,022.4,084.4,081226,003.1,W"));
     EXPECT_EQ(fixes.size(), 2u);

@@ -56,6 +56,7 @@ void LinkStandIn(PortSession *, const unsigned char *bytes, int count)
 
 const ModeHooks nmeaMode = {NmeaStandIn, nullptr, nullptr, nullptr};
 const ModeHooks linkMode = {LinkStandIn, nullptr, nullptr, nullptr};
+ModeState nmeaStandIn = {&nmeaMode}, linkStandIn = {&linkMode};
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr bool sanitized = true;
@@ -94,12 +95,11 @@ protected:
         routed.arrivals.clear();
         portCode = portValue = -1;
     }
-    // The mode of that objective takes the line: NMEA, the link, or none.
-    void SetObjective(PortSession *session, int objective)
+    // A stand-in takes the line: 1 NMEA's, 2 or more the link's, 0 none.
+    void SetMode(PortSession *session, int which)
     {
         LockEngine();
-        session->objective = objective;
-        session->mode = objective == ObjectiveNmea ? &nmeaMode : objective > ObjectiveNmea ? &linkMode : nullptr;
+        session->mode = which == 1 ? &nmeaStandIn : which > 1 ? &linkStandIn : nullptr;
         UnlockEngine();
     }
     std::string Nmea(size_t expected, int milliseconds = 2000) { return Wait(&Routed::nmea, expected, milliseconds); }
@@ -189,7 +189,7 @@ TEST_F(PortSessionTest, ASentenceIsReadWholeAfterItsLineFeed)
 {
     PortSession *session = OpenCommPort(pty.path(), 9600);
     ASSERT_NE(session, nullptr);
-    SetObjective(session, 1);
+    SetMode(session, 1);
     pty.Send("$GPGLL,1*4D\r\n");
     EXPECT_EQ(Nmea(13), "$GPGLL,1*4D\r\n");
     {
@@ -207,7 +207,7 @@ TEST_F(PortSessionTest, BytesAreDroppedWhileIdleAndGoToTheLinkInBinaryMode)
     ASSERT_NE(session, nullptr);
     pty.Send("$GPGGA,dropped\r\n");
     EXPECT_TRUE(LogShows("ReadCompletedEvent object 16\n"));
-    SetObjective(session, 3);
+    SetMode(session, 3);
     pty.Send("binary\n");
     EXPECT_EQ(Wait(&Routed::link, 7), "binary\n");
     std::lock_guard<std::mutex> hold(routed.lock);
@@ -218,7 +218,7 @@ TEST_F(PortSessionTest, BurstsOfSentencesArriveWholeAndInOrder)
 {
     PortSession *session = OpenCommPort(pty.path(), 9600);
     ASSERT_NE(session, nullptr);
-    SetObjective(session, 1);
+    SetMode(session, 1);
     std::string three = "$A,1\r\n$B,2\r\n$C,3\r\n";
     pty.Send(three);
     EXPECT_EQ(Nmea(three.size()), three);
@@ -270,7 +270,7 @@ TEST_F(PortSessionTest, OpenAndCloseWhileTheOtherEndStreams)
     for (int i = 0; i < cycles; i++) {
         PortSession *session = OpenCommPort(pty.path(), 9600);
         ASSERT_NE(session, nullptr) << "cycle " << i;
-        SetObjective(session, i % 3);
+        SetMode(session, i % 3);
         if (i % 2)
             std::this_thread::sleep_for(std::chrono::microseconds(100));
         CloseCommPort(session);
@@ -314,7 +314,7 @@ TEST_F(PortSessionTest, LineFeedReachesTheReceiverQuickly)
     SetLogEnabled(0); // as a host runs it
     PortSession *session = OpenCommPort(pty.path(), 115200);
     ASSERT_NE(session, nullptr);
-    SetObjective(session, 1);
+    SetMode(session, 1);
     std::vector<double> micros;
     for (int i = 0; i < 300; i++) {
         std::string line = "$GPGGA," + std::to_string(i) + "\r\n";

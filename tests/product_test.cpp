@@ -149,9 +149,9 @@ protected:
     {
         LinkUnit::SetUp();
         calls.clear();
-        session->objective = ObjectiveProduct;
-        session->step = 1; // a request under way
-        session->hostCallback = reinterpret_cast<void *>(Record);
+        Link()->objective = ObjectiveProduct;
+        Link()->step = 1; // a request under way
+        Link()->productCallback = Record;
     }
 };
 
@@ -168,12 +168,12 @@ TEST_F(Identification, ATableRowSynthesizesTheArrayInFamilyOrder)
     EXPECT_EQ(calls[0].version, 300);
     EXPECT_EQ(calls[0].description.size(), 12u);
     EXPECT_EQ(static_cast<unsigned char>(calls[0].description[7]), 0xE9) << "widened and back";
-    EXPECT_EQ(session->objective, ObjectiveReady);
+    EXPECT_EQ(LinkObjective(session), ObjectiveReady);
     for (int family = 1; family <= 8; family++) {
         int16_t slot = row.protocolSlots[9 + family];
-        EXPECT_EQ(session->protocolCaps->protocolSlots[9 + family], slot == -1 ? -1 : family * 100 + slot);
+        EXPECT_EQ(ReceiverCaps(session)->protocolSlots[9 + family], slot == -1 ? -1 : family * 100 + slot);
     }
-    EXPECT_EQ(session->modeTimer, nullptr);
+    EXPECT_EQ(Link()->productTimer, nullptr);
 }
 
 TEST_F(Identification, AnArrayBeforeAnyProductDataIsAFailure)
@@ -182,8 +182,8 @@ TEST_F(Identification, AnArrayBeforeAnyProductDataIsAFailure)
     ProductHandler(session, 253 + 4, array.data(), static_cast<int>(array.size()));
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0].code, 2);
-    EXPECT_EQ(session->protocolCaps, nullptr);
-    EXPECT_EQ(session->objective, ObjectiveProduct);
+    EXPECT_EQ(ReceiverCaps(session), nullptr);
+    EXPECT_EQ(LinkObjective(session), ObjectiveProduct);
     EXPECT_EQ(Count("Product data request failed\n"), 1);
 }
 
@@ -191,7 +191,7 @@ TEST_F(Identification, ShortProductDataReadsAsZeros)
 {
     Bytes data = {0x39};
     ProductHandler(session, 255 + 4, data.data(), 1);
-    EXPECT_NE(session->modeTimer, nullptr) << "no row: the receiver's array is awaited";
+    EXPECT_NE(Link()->productTimer, nullptr) << "no row: the receiver's array is awaited";
     Bytes array = Array({{'A', 100}});
     ProductHandler(session, 253 + 4, array.data(), 3);
     ASSERT_EQ(calls.size(), 1u);
@@ -206,16 +206,16 @@ TEST_F(Identification, AStrayNakEndsTheRequestWithExactlyOneReport)
     HalvexProductCallback callback = Record;
     ASSERT_EQ(HalvexGetProductInfoInit(session, &callback), 1);
     Feed(halvexsim::EncodePacket(6, {254, 0}));
-    ASSERT_NE(session->modeTimer, nullptr);
+    ASSERT_NE(Link()->productTimer, nullptr);
     Feed(halvexsim::EncodePacket(21, {254, 0}));
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0].code, 2);
-    EXPECT_EQ(session->modeTimer, nullptr) << "no time-out left to report again";
+    EXPECT_EQ(Link()->productTimer, nullptr) << "no time-out left to report again";
     const ProtocolCaps &row = ProductCapsTable[0];
     Feed(halvexsim::EncodePacket(255, {static_cast<uint8_t>(row.productId), static_cast<uint8_t>(row.productId >> 8),
                                        1, 0, 'X', 0}));
     EXPECT_EQ(calls.size(), 1u) << "product data that comes late reports nothing";
-    EXPECT_EQ(session->objective, ObjectiveProduct);
+    EXPECT_EQ(LinkObjective(session), ObjectiveProduct);
 }
 
 TEST_F(Identification, LineErrorsReachOnlyIdentificationCallbacks)
@@ -224,9 +224,9 @@ TEST_F(Identification, LineErrorsReachOnlyIdentificationCallbacks)
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0].code, 1);
     EXPECT_EQ(calls[0].value, 0x08);
-    session->objective = ObjectiveWaypointUpload;
+    Link()->objective = ObjectiveWaypointUpload;
     HalvexErrorProc(session, 0x08);
-    session->objective = ObjectiveReady;
+    Link()->objective = ObjectiveReady;
     HalvexErrorProc(session, 0x08);
     EXPECT_EQ(calls.size(), 1u);
     EXPECT_EQ(Count("HalvexErrorProc(): Unknown objective\n"), 1);

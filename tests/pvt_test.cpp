@@ -72,13 +72,13 @@ TEST_F(PvtPacket, OddLengthsAndBadTimesAreNotReadThrough)
 TEST_F(PvtPacket, AReportRewindsNoTransfer)
 {
     std::vector<unsigned char> record(64, 0);
-    session->objective = ObjectiveWaypointUpload;
-    session->step = 5;
+    Link()->objective = ObjectiveWaypointUpload;
+    Link()->step = 5;
     PvtHandler(session, 55, record.data(), 64);
-    EXPECT_EQ(session->step, 5);
-    session->objective = ObjectiveReady;
+    EXPECT_EQ(Link()->step, 5);
+    Link()->objective = ObjectiveReady;
     PvtHandler(session, 55, record.data(), 64);
-    EXPECT_EQ(session->step, 0);
+    EXPECT_EQ(Link()->step, 0);
 }
 
 // A receiver's 64-byte report as it leaves the receiver: 3-D fix, below sea

@@ -82,11 +82,11 @@ class Decoding : public LinkUnit {
 protected:
     void UseType(int type)
     {
-        session->protocolCaps = static_cast<ProtocolCaps *>(calloc(1, sizeof(ProtocolCaps)));
-        for (int16_t &slot : session->protocolCaps->protocolSlots)
+        Link()->product.caps = static_cast<ProtocolCaps *>(calloc(1, sizeof(ProtocolCaps)));
+        for (int16_t &slot : Link()->product.caps->protocolSlots)
             slot = -1;
-        session->protocolCaps->protocolSlots[SlotWaypointType] = static_cast<int16_t>(type);
-        session->protocolCaps->protocolSlots[SlotRouteHeaderType] = static_cast<int16_t>(routeType);
+        Link()->product.caps->protocolSlots[SlotWaypointType] = static_cast<int16_t>(type);
+        Link()->product.caps->protocolSlots[SlotRouteHeaderType] = static_cast<int16_t>(routeType);
     }
     int routeType = 201;
 };
@@ -98,13 +98,13 @@ TEST_F(Decoding, EachLayoutIsReadFromItsOwnOffsets)
         UseType(type);
         Bytes data = Encoded(type, sent);
         WaypointRecord got{};
-        DecodeWaypoint(session, data.data(), static_cast<int>(data.size()), &got);
+        DecodeWaypoint(ReceiverCaps(session), data.data(), static_cast<int>(data.size()), &got);
         EXPECT_STREQ(got.ident, "ABC   ") << type;
         EXPECT_EQ(got.latitude, 45.0);
         EXPECT_EQ(got.longitude, -90.0);
         EXPECT_EQ(std::string(got.comment), "NORTH GATE" + std::string(30, ' '));
-        free(session->protocolCaps);
-        session->protocolCaps = nullptr;
+        free(Link()->product.caps);
+        Link()->product.caps = nullptr;
     }
 }
 
@@ -113,20 +113,20 @@ TEST_F(Decoding, ShortOrUnknownPacketsAreNeverReadPast)
     UseType(103);
     Bytes data = Encoded(103, Record("abc", 45.0, -90.0, "x"));
     WaypointRecord got{};
-    DecodeWaypoint(session, data.data(), 8, &got); // the sanitizer watches the rest
+    DecodeWaypoint(ReceiverCaps(session), data.data(), 8, &got); // the sanitizer watches the rest
     EXPECT_STREQ(got.ident, "ABC   ");
     EXPECT_EQ(got.longitude, 0.0);
     EXPECT_STREQ(got.comment, "");
-    free(session->protocolCaps);
+    free(Link()->product.caps);
     UseType(106);
     Bytes longName(26, 0);
     longName.insert(longName.end(), 60, 'n'); // no NUL before the end
-    DecodeWaypoint(session, longName.data(), static_cast<int>(longName.size()), &got);
+    DecodeWaypoint(ReceiverCaps(session), longName.data(), static_cast<int>(longName.size()), &got);
     EXPECT_EQ(std::strlen(got.ident), 51u);
-    free(session->protocolCaps);
+    free(Link()->product.caps);
     UseType(101);
     WaypointRecord untouched{};
-    DecodeWaypoint(session, data.data(), static_cast<int>(data.size()), &untouched);
+    DecodeWaypoint(ReceiverCaps(session), data.data(), static_cast<int>(data.size()), &untouched);
     EXPECT_STREQ(untouched.ident, "");
 }
 
@@ -134,8 +134,9 @@ TEST_F(Decoding, ShortOrUnknownPacketsAreNeverReadPast)
 Bytes SentData(const PortSession *session)
 {
     Bytes out;
-    const unsigned char *f = session->pendingFrame;
-    for (int i = 1; i < session->pendingLength - 2; i++) {
+    const PendingFrame &sent = LinkOf(session)->pending;
+    const unsigned char *f = sent.frame;
+    for (int i = 1; i < sent.length - 2; i++) {
         out.push_back(f[i]);
         if (f[i] == 0x10)
             i++;
@@ -160,7 +161,7 @@ TEST_F(Decoding, RouteHeadersInEachType)
     simRoute.comment = "north loop";
     EXPECT_EQ(halvexsim::RouteHeaderToWire(201, simRoute), expected);
 
-    free(session->protocolCaps);
+    free(Link()->product.caps);
     routeType = 202;
     UseType(103);
     route = RouteRecord{};
@@ -174,19 +175,19 @@ TEST_F(Decoding, RouteHeadersInEachType)
     EXPECT_EQ(SentData(session).size(), 255u) << "254 characters and the NUL";
     RouteRecord back;
     Bytes sent = SentData(session);
-    DecodeRouteHeader(session, sent.data(), static_cast<int>(sent.size()), &back);
+    DecodeRouteHeader(ReceiverCaps(session), sent.data(), static_cast<int>(sent.size()), &back);
     EXPECT_EQ(std::strlen(back.ident), 254u);
     EXPECT_EQ(back.number, 0);
 
-    free(session->protocolCaps);
+    free(Link()->product.caps);
     routeType = 200;
     UseType(103);
     Bytes one = {7};
-    DecodeRouteHeader(session, one.data(), 1, &back);
+    DecodeRouteHeader(ReceiverCaps(session), one.data(), 1, &back);
     EXPECT_EQ(back.number, 7);
     EXPECT_STREQ(back.comment, "");
     routeType = 299;
-    free(session->protocolCaps);
+    free(Link()->product.caps);
     UseType(103);
     EXPECT_EQ(EncodeRouteHeader(session, &route), 0) << "an unknown header type sends nothing";
 }
@@ -194,9 +195,12 @@ TEST_F(Decoding, RouteHeadersInEachType)
 TEST_F(Decoding, ARouteWaypointBeforeAnyHeaderIsIgnored)
 {
     UseType(103);
-    session->objective = ObjectiveRouteDownload;
     auto *list = static_cast<RouteList *>(calloc(1, sizeof(RouteList)));
-    session->transferData = list;
+    TransferState work{};
+    work.records.routes = list;
+    work.recordsAnnounced = -1;
+    Link()->objective = ObjectiveRouteDownload;
+    Link()->transfer = &work;
     Bytes waypoint = Encoded(103, Record("abc", 1, 2, ""));
     RouteDownloadStep(session, 30 + 4, waypoint.data(), static_cast<int>(waypoint.size()));
     EXPECT_EQ(list->routeCount, 0);
@@ -208,8 +212,10 @@ TEST_F(Decoding, ARouteWaypointBeforeAnyHeaderIsIgnored)
     EXPECT_EQ(list->routes[0].number, 9);
     EXPECT_EQ(list->routes[0].waypointCount, 1);
     EXPECT_EQ(list->totalWaypoints, 1);
-    FreeRouteList(list); /* the download was never started, so no release is registered */
-    session->transferData = nullptr;
+    /* The download was never started, so the record is the test's to free. */
+    Link()->transfer = nullptr;
+    DisarmTimer(&work.stallTimer);
+    FreeRouteList(list);
 }
 
 TEST(TrackPoints, TimesFromTheEpochOfTheTrackLog)

@@ -64,10 +64,10 @@ TEST_F(Reentry, NmeaStartedFromTheIdentificationCallbackRuns)
     current = Connect(config);
     HalvexProductCallback callback = IdentifiedThenNmea;
     ASSERT_EQ(HalvexGetProductInfoInit(current, &callback), 1);
-    ASSERT_TRUE(WaitUntil([&] { return Objective(current) == ObjectiveNmea; }, 3000));
+    ASSERT_TRUE(WaitUntil([&] { return InNmea(current); }, 3000));
     receiver->FallSilent(0);
     EXPECT_TRUE(WaitUntil([] { return sentences.load() >= 20; }, 3000)) << sentences.load();
-    EXPECT_EQ(Objective(current), ObjectiveNmea) << "not set back to ready after the callback";
+    EXPECT_TRUE(InNmea(current)) << "not set back to ready after the callback";
     HalvexWaypointCallback download = OnWaypoints;
     EXPECT_EQ(HalvexDownloadWayPtInit(current, &download), 0) << "no transfer on a line in NMEA mode";
 }
@@ -93,7 +93,7 @@ TEST_F(Reentry, ATrackPointCallbackThatStartsNmeaSendsNoAbort)
     current = Ready(config);
     HalvexTrackCallback download = PointThenNmea;
     ASSERT_EQ(HalvexDownloadTrackInit(current, &download), 1);
-    ASSERT_TRUE(WaitUntil([&] { return Objective(current) == ObjectiveNmea; }, 3000));
+    ASSERT_TRUE(WaitUntil([&] { return InNmea(current); }, 3000));
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_EQ(receiver->Statistics().aborts, 0);
     EXPECT_EQ(CountInLog("Aborting Track download\n"), 0);

@@ -51,11 +51,11 @@ protected:
         idents.clear();
         runs.clear();
         latitudes.clear();
-        session->protocolCaps = static_cast<ProtocolCaps *>(calloc(1, sizeof(ProtocolCaps)));
-        for (int16_t &slot : session->protocolCaps->protocolSlots)
+        Link()->product.caps = static_cast<ProtocolCaps *>(calloc(1, sizeof(ProtocolCaps)));
+        for (int16_t &slot : Link()->product.caps->protocolSlots)
             slot = -1;
-        session->protocolCaps->protocolSlots[SlotWaypointType] = 105; // the identifier alone
-        session->protocolCaps->protocolSlots[SlotRouteHeaderType] = 200;
+        Link()->product.caps->protocolSlots[SlotWaypointType] = 105; // the identifier alone
+        Link()->product.caps->protocolSlots[SlotRouteHeaderType] = 200;
     }
     void Send(int id, const Bytes &data) { Feed(halvexsim::EncodePacket(static_cast<uint8_t>(id), data)); }
     void Records(int count) { Send(27, {static_cast<unsigned char>(count), 0}); }
@@ -77,7 +77,7 @@ protected:
         ASSERT_EQ(start(session, &slot), 1);
         Send(6, {10, 0});
     }
-    uint8_t Pending() { return session->pendingFrame ? session->pendingFrame[1] : 0; }
+    uint8_t Pending() { return Link()->pending.frame ? Link()->pending.frame[1] : 0; }
 };
 
 TEST_F(Repeats, AWaypointSentAgainIsTakenOnceUnlessTheCountSaysOtherwise)
@@ -138,7 +138,7 @@ TEST_F(Repeats, ATransferCompleteLeftOverFromTheLastDownloadEndsNothing)
 // one sent again is taken once.
 TEST_F(Repeats, LinksAndTrackHeadersSentAgainAreCountedOnce)
 {
-    session->protocolCaps->routeLinkType = 210;
+    Link()->product.caps->routeLinkType = 210;
     StartDownload(HalvexDownloadRouteInit, &OnRoutes);
     Records(4);
     Send(29, {7});
@@ -150,7 +150,7 @@ TEST_F(Repeats, LinksAndTrackHeadersSentAgainAreCountedOnce)
     EXPECT_EQ(runs, (std::vector<std::pair<int, int>>{{0, 2}}));
     EXPECT_EQ(Count("Records announced"), 0);
 
-    session->protocolCaps->trackHeaderType = 310;
+    Link()->product.caps->trackHeaderType = 310;
     StartDownload(HalvexDownloadTrackInit, &OnPoint);
     Records(3);
     Send(99, {1, 0xFF, 'T', 0});
@@ -230,15 +230,15 @@ TEST_F(Repeats, AnAckSettlesOnlyTheFrameThatWaitsForIt)
     ASSERT_EQ(Pending(), 27);
     Send(6, {35, 0}); // names another packet
     EXPECT_EQ(Pending(), 27) << "the records packet still waits";
-    EXPECT_EQ(session->step, 1);
+    EXPECT_EQ(TransferOf(session)->step, 1);
     Send(6, {}); // names none: taken as the waiting frame's
     EXPECT_EQ(Pending(), 35);
     Send(6, {27, 0}); // the earlier packet's, late
     EXPECT_EQ(Pending(), 35);
-    EXPECT_EQ(session->step, 2);
+    EXPECT_EQ(TransferOf(session)->step, 2);
     EXPECT_EQ(Count("Ack of packet 27 ignored: packet 35 awaits one\n"), 1);
     Send(6, {35, 0});
-    EXPECT_EQ(session->step, 3);
+    EXPECT_EQ(TransferOf(session)->step, 3);
 }
 
 } // namespace

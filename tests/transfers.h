@@ -11,6 +11,8 @@
 #include "e2e.h"
 #include "engine/enginelock.h"
 #include "host.h"
+#include "link/link.h"
+#include "nmea/nmea.h"
 #include "port/session.h"
 #include "transfer/waypointtypes.h"
 
@@ -168,9 +170,16 @@ protected:
     int Objective(PortSession *session)
     {
         LockEngine();
-        int objective = session->objective;
+        int objective = LinkObjective(session);
         UnlockEngine();
         return objective;
+    }
+    bool InNmea(PortSession *session)
+    {
+        LockEngine();
+        bool nmea = NmeaOf(session) != nullptr;
+        UnlockEngine();
+        return nmea;
     }
     size_t Uploads()
     {

@@ -1,7 +1,10 @@
-/* Entering and leaving binary mode, and line errors while it runs. */
+/* Entering and leaving binary mode, the link's state while it has the line,
+ * and line errors meanwhile. */
 #include <stdlib.h>
 
+#include "../engine/timerqueue.h"
 #include "../errlog/errlog.h"
+#include "../port/port.h"
 #include "link.h"
 #include "product.h"
 
@@ -12,19 +15,34 @@ static void PurgePort(PortSession *session)
     PurgeComm(session->portHandle, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
 }
 
+static void StopHalvex(PortSession *session);
+
 static const ModeHooks LinkMode = {LinkReceive, HalvexErrorProc, AbortExchange, StopHalvex};
+
+LinkState *LinkOf(const PortSession *session)
+{
+    ModeState *mode = session->mode;
+    return mode && mode->hooks == &LinkMode ? static_cast<LinkState *>(mode) : NULL;
+}
+
+int LinkObjective(const PortSession *session)
+{
+    LinkState *link = LinkOf(session);
+    return link ? link->objective : ObjectiveNone;
+}
 
 int PrepareLinkPort(PortSession *session)
 {
-    session->mode = &LinkMode;
-    free(session->frameBuffer); /* a partial frame or sentence is discarded */
-    session->frameBuffer = NULL;
-    session->parseState = 0;
-    session->parseCount = 0;
+    /* A partial sentence of NMEA mode goes with its state. */
+    LinkState *link = (LinkState *)calloc(1, sizeof *link);
+    if (!link)
+        return 0;
+    link->hooks = &LinkMode; /* no objective until identification starts */
+    EnterMode(session, link);
     DCB dcb;
     dcb.DCBlength = sizeof dcb;
     GetCommState(session->portHandle, &dcb);
-    session->savedBaud = dcb.BaudRate;
+    link->savedBaud = dcb.BaudRate;
     /* ETX ends every frame, so each frame brings its own read. */
     dcb.BaudRate = LinkBaud;
     dcb.EvtChar = ETX;
@@ -33,21 +51,25 @@ int PrepareLinkPort(PortSession *session)
     return 1;
 }
 
-void StopHalvex(PortSession *session)
+/* Leaves binary mode: restores the line, cuts off the objective under way,
+ * and frees the link's state. */
+static void StopHalvex(PortSession *session)
 {
+    LinkState *link = LinkOf(session);
     SettlePendingFrame(session);
     DCB dcb;
     dcb.DCBlength = sizeof dcb;
     GetCommState(session->portHandle, &dcb);
     dcb.fOutX = 0;
-    dcb.BaudRate = session->savedBaud;
+    dcb.BaudRate = link->savedBaud;
     dcb.EvtChar = '\n';
     SetCommState(session->portHandle, &dcb);
     PurgePort(session);
     ReleaseProductRecords(session);
     ReleaseObjectiveRecord(session); /* a transfer under way is cut off here */
-    session->mode = NULL;
     ErrorLog("StopHalvex()\n");
+    free(link->parser.buffer);
+    free(link);
 }
 
 void HalvexErrorProc(PortSession *session, DWORD errors)
@@ -55,14 +77,14 @@ void HalvexErrorProc(PortSession *session, DWORD errors)
     /* Only identification has a callback code for a line error. The other
      * operations' callbacks would take any call for their end (an upload's
      * status 1 is its abort), so there the error is only logged. */
-    if (session->objective == ObjectiveProduct) {
-        HalvexProductCallback callback = (HalvexProductCallback)session->hostCallback;
+    LinkState *link = LinkOf(session);
+    if (link->objective == ObjectiveProduct) {
         HostProductInfo zero = {0, 0, NULL};
-        if (callback)
-            callback(HalvexProductLineError, (int32_t)errors, &zero);
+        if (link->productCallback)
+            link->productCallback(HalvexProductLineError, (int32_t)errors, &zero);
         return;
     }
-    if (session->objective > ObjectiveProduct && session->objective <= ObjectiveTrackDownload) {
+    if (link->objective > ObjectiveProduct && link->objective <= ObjectiveTrackDownload) {
         ErrorLog("Line error during transfer: %lx\n", (unsigned long)errors);
         return;
     }

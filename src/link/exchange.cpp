@@ -15,22 +15,23 @@
 
 enum { DumpBytesPerLine = 340 };
 
-static void ReleasePendingFrame(PortSession *session)
+static void ReleasePendingFrame(PendingFrame *pending)
 {
-    free(session->pendingFrame);
-    session->pendingFrame = NULL;
-    session->pendingLength = 0;
+    free(pending->frame);
+    pending->frame = NULL;
+    pending->length = 0;
 }
 
 void SendFrame(PortSession *session, unsigned char *frame, int length)
 {
+    PendingFrame *pending = &LinkOf(session)->pending;
     /* A new exchange replaces one still waiting for its ACK. */
-    ReleasePendingFrame(session);
-    ArmTimer(&session->ackTimer, session, AckTimeoutMs, AckTimeout);
-    session->pendingFrame = frame;
-    session->retriesLeft = Retransmissions;
-    session->pendingLength = length;
-    session->awaitingAck = 1;
+    ReleasePendingFrame(pending);
+    ArmTimer(&pending->ackTimer, session, AckTimeoutMs, AckTimeout);
+    pending->frame = frame;
+    pending->retriesLeft = Retransmissions;
+    pending->length = length;
+    pending->awaitingAck = 1;
     WritePort(session, frame, length);
 }
 
@@ -48,55 +49,86 @@ int SendPacket(PortSession *session, int id, const unsigned char *data, int leng
 
 void RetryOrAbort(PortSession *session, DWORD why)
 {
-    if (session->retriesLeft == 0 || !session->awaitingAck) {
-        session->awaitingAck = 0;
+    PendingFrame *pending = &LinkOf(session)->pending;
+    if (pending->retriesLeft == 0 || !pending->awaitingAck) {
+        pending->awaitingAck = 0;
         ErrorLog("Halvex Transfer Aborted\n");
         SetHalvexError(why);
         DispatchByObjective(session, DispatchAborted, NULL, 0);
         return;
     }
-    session->retriesLeft--;
+    pending->retriesLeft--;
     ErrorLog("Halvex retry\n");
-    WritePort(session, session->pendingFrame, session->pendingLength);
-    ArmTimer(&session->ackTimer, session, AckTimeoutMs, AckTimeout);
+    WritePort(session, pending->frame, pending->length);
+    ArmTimer(&pending->ackTimer, session, AckTimeoutMs, AckTimeout);
 }
 
 void AckTimeout(void *context)
 {
     PortSession *session = (PortSession *)context;
-    session->ackTimer = NULL;
-    ErrorLog("Communications Timeout retry count=%d\n", session->retriesLeft);
+    PendingFrame *pending = &LinkOf(session)->pending;
+    pending->ackTimer = NULL;
+    ErrorLog("Communications Timeout retry count=%d\n", pending->retriesLeft);
+    uint32_t operation = session->operation;
     DispatchByObjective(session, DispatchTimedOut, NULL, 0);
-    if (IsLiveSession(session))
+    if (OperationContinues(session, operation))
         RetryOrAbort(session, ERROR_TIMEOUT);
 }
 
-enum { ObjectiveCount = ObjectiveTrackDownload + 1 };
-static const ObjectiveEntry *objectiveEntries[ObjectiveCount]; /* engine lock */
-
-void SetObjectiveEntry(int objective, const ObjectiveEntry *entry) { objectiveEntries[objective] = entry; }
-
-static const ObjectiveEntry *RunningEntry(const PortSession *session)
+TransferState *RunningTransfer(const PortSession *session)
 {
-    int objective = session->objective;
-    return objective > ObjectiveNone && objective < ObjectiveCount ? objectiveEntries[objective] : NULL;
+    LinkState *link = LinkOf(session);
+    return link ? link->transfer : NULL;
+}
+
+int PacketRepeated(const PortSession *session) { return LinkOf(session)->repeats.packetRepeated; }
+
+int AwaitingAck(const PortSession *session) { return LinkOf(session)->pending.awaitingAck; }
+
+/* A new operation starts: no packet before it can be repeated into it. */
+static void ForgetLastPacket(RepeatWatch *repeats)
+{
+    repeats->lastPacketLength = 0;
+    repeats->packetRepeated = 0;
+}
+
+void EnterObjective(PortSession *session, int objective, const ObjectiveEntry *entry, TransferState *work)
+{
+    ReleaseObjectiveRecord(session);
+    BeginOperation(session);
+    LinkState *link = LinkOf(session);
+    ForgetLastPacket(&link->repeats);
+    link->objective = objective;
+    link->entry = entry;
+    link->transfer = work;
+}
+
+void ReturnToReady(PortSession *session)
+{
+    ReleaseObjectiveRecord(session);
+    LinkState *link = LinkOf(session);
+    link->entry = NULL;
+    link->step = 0;
+    link->objective = ObjectiveReady;
 }
 
 void DispatchByObjective(PortSession *session, int code, const unsigned char *data, int length)
 {
-    const ObjectiveEntry *entry = RunningEntry(session);
+    LinkState *link = LinkOf(session);
+    const ObjectiveEntry *entry = link ? link->entry : NULL;
     if (entry && entry->step)
         entry->step(session, code, data, length);
-    else if (session->objective != ObjectiveNone)
+    else if (session->mode && !(link && link->objective == ObjectiveNone))
         ErrorLog("Unknown objective\n");
 }
 
 void ReleaseObjectiveRecord(PortSession *session)
 {
-    const ObjectiveEntry *entry = RunningEntry(session);
-    if (entry && entry->release)
-        entry->release(session);
-    session->transferData = NULL;
+    LinkState *link = LinkOf(session);
+    TransferState *work = link->transfer;
+    link->transfer = NULL;
+    if (work && link->entry && link->entry->release)
+        link->entry->release(work);
 }
 
 static int ChecksumHolds(const unsigned char *frame, int count)
@@ -128,51 +160,46 @@ static void LogBadFrame(const unsigned char *frame, int count)
  * data packet received just before it. ACKs, NAKs and position reports are
  * not part of the stream of records: one may come between a record and the
  * same record sent again. */
-static int RepeatsLastPacket(PortSession *session, const unsigned char *frame)
+static int RepeatsLastPacket(RepeatWatch *repeats, const unsigned char *frame)
 {
     if (frame[1] == PacketAck || frame[1] == PacketNak || frame[1] == PacketPvt)
         return 0;
     int length = 1 + frame[2];
-    int same = session->lastPacketLength == length && memcmp(session->lastPacket, frame + 1, 1) == 0 &&
-               memcmp(session->lastPacket + 1, frame + 3, (size_t)length - 1) == 0;
-    session->lastPacket[0] = frame[1];
-    memcpy(session->lastPacket + 1, frame + 3, (size_t)length - 1);
-    session->lastPacketLength = length;
+    int same = repeats->lastPacketLength == length && memcmp(repeats->lastPacket, frame + 1, 1) == 0 &&
+               memcmp(repeats->lastPacket + 1, frame + 3, (size_t)length - 1) == 0;
+    repeats->lastPacket[0] = frame[1];
+    memcpy(repeats->lastPacket + 1, frame + 3, (size_t)length - 1);
+    repeats->lastPacketLength = length;
     return same;
 }
 
 /* An ACK settles the frame that waits for it only if it names that frame's
  * id, or names none, as some receivers send them. Anything else would move
  * an upload past a record the receiver never took. */
-static int AcknowledgesPending(const PortSession *session, const unsigned char *data, int size)
+static int AcknowledgesPending(const PendingFrame *pending, const unsigned char *data, int size)
 {
-    if (!session->awaitingAck || !session->pendingFrame) {
+    if (!pending->awaitingAck || !pending->frame) {
         ErrorLog("Ack ignored: no frame awaits one\n");
         return 0;
     }
-    if (size >= 1 && data[0] != session->pendingFrame[1]) {
-        ErrorLog("Ack of packet %d ignored: packet %d awaits one\n", data[0], session->pendingFrame[1]);
+    if (size >= 1 && data[0] != pending->frame[1]) {
+        ErrorLog("Ack of packet %d ignored: packet %d awaits one\n", data[0], pending->frame[1]);
         return 0;
     }
     return 1;
 }
 
-void ForgetLastPacket(PortSession *session)
-{
-    session->lastPacketLength = 0;
-    session->packetRepeated = 0;
-}
-
 void SettlePendingFrame(PortSession *session)
 {
-    DisarmTimer(&session->ackTimer);
-    session->awaitingAck = 0;
-    ReleasePendingFrame(session);
+    PendingFrame *pending = &LinkOf(session)->pending;
+    DisarmTimer(&pending->ackTimer);
+    pending->awaitingAck = 0;
+    ReleasePendingFrame(pending);
 }
 
 void AbortExchange(PortSession *session)
 {
-    if (session->objective < ObjectiveProduct)
+    if (LinkObjective(session) < ObjectiveProduct)
         return;
     SettlePendingFrame(session);
     ErrorLog("Halvex Transfer Aborted\n");
@@ -188,15 +215,16 @@ void HandleFrame(PortSession *session, const unsigned char *frame, int count)
     int id = frame[1];
     int size = frame[2];
     const unsigned char *data = frame + 3;
-    int repeated = RepeatsLastPacket(session, frame);
+    LinkState *link = LinkOf(session);
+    int repeated = RepeatsLastPacket(&link->repeats, frame);
     if (id == PacketAck) {
         ErrorLog("Ack received\n");
-        if (!AcknowledgesPending(session, data, size))
+        if (!AcknowledgesPending(&link->pending, data, size))
             return;
         SettlePendingFrame(session);
         DispatchByObjective(session, DispatchAcked, data, size);
     } else if (id == PacketNak) {
-        DisarmTimer(&session->ackTimer);
+        DisarmTimer(&link->pending.ackTimer);
         RetryOrAbort(session, ERROR_CRC);
         ErrorLog("Nak received\n");
         if (IsLiveSession(session))
@@ -213,9 +241,10 @@ void HandleFrame(PortSession *session, const unsigned char *frame, int count)
             PvtHandler(session, PacketPvt + DispatchPacket, data, size);
             return;
         }
-        session->packetRepeated = repeated;
+        link->repeats.packetRepeated = repeated;
+        uint32_t operation = session->operation;
         DispatchByObjective(session, id + DispatchPacket, data, size);
-        if (IsLiveSession(session))
-            session->packetRepeated = 0;
+        if (OperationContinues(session, operation))
+            link->repeats.packetRepeated = 0;
     }
 }

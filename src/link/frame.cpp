@@ -39,70 +39,80 @@ unsigned char *EncodeFrame(int id, const unsigned char *data, int length, int *f
     return frame;
 }
 
-static void StartFrame(PortSession *session)
+static void StartFrame(FrameParser *parser)
 {
-    if (!session->frameBuffer)
-        session->frameBuffer = (unsigned char *)malloc(FrameLimit);
-    session->parseCount = 0;
-    session->parseState = session->frameBuffer ? Collecting : Hunting;
+    if (!parser->buffer)
+        parser->buffer = (unsigned char *)malloc(FrameLimit);
+    parser->count = 0;
+    parser->state = parser->buffer ? Collecting : Hunting;
 }
 
-static void DropFrame(PortSession *session)
+static void DropFrame(FrameParser *parser)
 {
-    free(session->frameBuffer);
-    session->frameBuffer = NULL;
-    session->parseState = Hunting;
+    free(parser->buffer);
+    parser->buffer = NULL;
+    parser->state = Hunting;
+}
+
+/* Takes one byte; a complete frame is handed over, the caller's from then on. */
+static unsigned char *TakeByte(FrameParser *parser, unsigned char byte)
+{
+    switch (parser->state) {
+    case Hunting:
+        if (byte == DLE) {
+            StartFrame(parser);
+            if (parser->buffer)
+                parser->buffer[parser->count++] = DLE;
+        }
+        break;
+    case Collecting:
+        if (parser->count >= FrameLimit) {
+            DropFrame(parser); /* too long for any packet: hunt again */
+            break;
+        }
+        parser->buffer[parser->count++] = byte;
+        if (byte == DLE)
+            parser->state = AfterDle;
+        break;
+    case AfterDle:
+        if (byte == DLE) {
+            parser->state = Collecting; /* an escaped DLE, stored once */
+        } else if (byte == ETX) {
+            if (parser->count >= FrameLimit) {
+                DropFrame(parser);
+                break;
+            }
+            parser->buffer[parser->count++] = ETX;
+            unsigned char *frame = parser->buffer;
+            parser->buffer = NULL;
+            parser->state = Hunting;
+            return frame;
+        } else {
+            /* A lone DLE: it starts a new frame with this byte as its id. */
+            parser->buffer[0] = DLE;
+            parser->buffer[1] = byte;
+            parser->count = 2;
+            parser->state = Collecting;
+            ErrorLog("It happened\n");
+        }
+        break;
+    }
+    return NULL;
 }
 
 void LinkReceive(PortSession *session, const unsigned char *bytes, int count)
 {
     for (int i = 0; i < count; i++) {
-        unsigned char byte = bytes[i];
-        switch (session->parseState) {
-        case Hunting:
-            if (byte == DLE) {
-                StartFrame(session);
-                if (session->frameBuffer)
-                    session->frameBuffer[session->parseCount++] = DLE;
-            }
-            break;
-        case Collecting:
-            if (session->parseCount >= FrameLimit) {
-                DropFrame(session); /* too long for any packet: hunt again */
-                break;
-            }
-            session->frameBuffer[session->parseCount++] = byte;
-            if (byte == DLE)
-                session->parseState = AfterDle;
-            break;
-        case AfterDle:
-            if (byte == DLE) {
-                session->parseState = Collecting; /* an escaped DLE, stored once */
-            } else if (byte == ETX) {
-                if (session->parseCount >= FrameLimit) {
-                    DropFrame(session);
-                    break;
-                }
-                session->frameBuffer[session->parseCount++] = ETX;
-                /* The frame is ours from here on: whatever the handler does to
-                 * the session (leave binary mode, close the port) cannot free
-                 * it under us. */
-                unsigned char *frame = session->frameBuffer;
-                session->frameBuffer = NULL;
-                session->parseState = Hunting;
-                HandleFrame(session, frame, session->parseCount);
-                free(frame);
-                if (!IsLiveSession(session) || session->objective < ObjectiveReady)
-                    return;
-            } else {
-                /* A lone DLE: it starts a new frame with this byte as its id. */
-                session->frameBuffer[0] = DLE;
-                session->frameBuffer[1] = byte;
-                session->parseCount = 2;
-                session->parseState = Collecting;
-                ErrorLog("It happened\n");
-            }
-            break;
-        }
+        FrameParser *parser = &LinkOf(session)->parser;
+        unsigned char *frame = TakeByte(parser, bytes[i]);
+        if (!frame)
+            continue;
+        /* The frame is ours: whatever the handler does to the session (leave
+         * binary mode, close the port) cannot free it under us. What is left
+         * of the bytes goes on only to a link that still has the line. */
+        HandleFrame(session, frame, parser->count);
+        free(frame);
+        if (!IsLiveSession(session) || LinkObjective(session) < ObjectiveReady)
+            return;
     }
 }

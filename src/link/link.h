@@ -1,9 +1,12 @@
 /* The receiver's binary link protocol: frames, acknowledgement and
- * retransmission, and the routing of packets to the running objective. */
+ * retransmission, and the routing of packets to the running objective. Its
+ * state is a record of its own, made as binary mode takes the line and freed
+ * as it leaves; the layers above reach it only through the functions here. */
 #ifndef HALVEX_LINK_H
 #define HALVEX_LINK_H
 
 #include "../port/session.h"
+#include "product.h"
 
 enum PacketId {
     PacketAck = 6,
@@ -33,6 +36,20 @@ enum Command {
 };
 
 /* What an objective handler is told: the first four, or a packet's id + 4. */
+/* What the link is doing; ObjectiveNone when binary mode does not have the
+ * line. */
+enum Objective {
+    ObjectiveNone = 0,
+    ObjectiveReady = 2,
+    ObjectiveProduct = 3,
+    ObjectiveRouteUpload = 4,
+    ObjectiveRouteDownload = 5,
+    ObjectiveWaypointUpload = 6,
+    ObjectiveWaypointDownload = 7,
+    ObjectiveTrackUpload = 8,
+    ObjectiveTrackDownload = 9,
+};
+
 enum DispatchCode {
     DispatchAcked = 0,
     DispatchNaked = 1,
@@ -43,9 +60,69 @@ enum DispatchCode {
 
 enum { FrameLimit = 522, AckTimeoutMs = 3000, Retransmissions = 3 };
 
+struct TransferState; /* a transfer's working record, the transfer layer's */
+
+/* What an objective does with the codes the link hands it, and how its
+ * working record is freed when the objective ends or is cut off (null: it
+ * has none). */
+struct ObjectiveEntry {
+    void (*step)(PortSession *session, int code, const unsigned char *data, int length);
+    void (*release)(TransferState *work);
+};
+
+/* A frame being assembled from the bytes read. */
+struct FrameParser {
+    int32_t state;
+    int32_t count;
+    unsigned char *buffer; /* null between frames */
+};
+
+/* The frame sent last, kept for retransmission until its ACK. */
+struct PendingFrame {
+    unsigned char *frame;
+    int32_t length;
+    int32_t retriesLeft;
+    int32_t awaitingAck;
+    void *ackTimer;
+};
+
+/* The last data packet received, its id first: one equal to it is most
+ * often the receiver sending it again because our ACK was lost, and
+ * packetRepeated says so while that packet is dispatched. */
+struct RepeatWatch {
+    unsigned char lastPacket[256];
+    int32_t lastPacketLength; /* 0: none since the operation started */
+    int32_t packetRepeated;
+};
+
+struct LinkState : ModeState {
+    FrameParser parser;
+    PendingFrame pending;
+    RepeatWatch repeats;
+    int32_t objective;
+    int32_t step; /* identification: 1 while its request is under way */
+    const ObjectiveEntry *entry;
+    TransferState *transfer; /* the running objective's working record */
+    HalvexProductCallback productCallback;
+    void *productTimer; /* identification's wait for the receiver's data */
+    uint32_t savedBaud; /* the speed the line had before binary mode */
+    ProductRecords product;
+};
+
+/* The link's state, or null when binary mode does not have the line. */
+LinkState *LinkOf(const PortSession *session);
+/* The running objective; ObjectiveNone when binary mode does not have the line. */
+int LinkObjective(const PortSession *session);
+/* The running objective's working record, or null. */
+TransferState *RunningTransfer(const PortSession *session);
+/* Whether the packet being dispatched repeats the one before it. */
+int PacketRepeated(const PortSession *session);
+/* Whether the frame sent last still waits for its ACK. */
+int AwaitingAck(const PortSession *session);
+
 /* A new frame for the packet and its length in bytes; null when no memory. */
 unsigned char *EncodeFrame(int id, const unsigned char *data, int length, int *frameLength);
-/* Feeds bytes read in a binary objective to the frame decoder. */
+/* Feeds bytes read in binary mode to the frame decoder. */
 void LinkReceive(PortSession *session, const unsigned char *bytes, int count);
 /* A complete frame from the decoder, DLE to ETX with doubled DLEs stored once. */
 void HandleFrame(PortSession *session, const unsigned char *frame, int count);
@@ -59,16 +136,12 @@ void AckTimeout(void *session);
  * operation with its failure report, why (a Windows error code) saying what
  * made it fail: no answer, or the receiver refusing the frame. */
 void RetryOrAbort(PortSession *session, DWORD why);
-/* What an objective does with the codes the link hands it, and how its
- * working record is freed when the objective is cut off (null: it has
- * none). The layers that own objectives register their entries, each as it
- * enters its objective. */
-struct ObjectiveEntry {
-    void (*step)(PortSession *session, int code, const unsigned char *data, int length);
-    void (*release)(PortSession *session);
-};
-/* Registers the entry of an objective (engine lock held). */
-void SetObjectiveEntry(int objective, const ObjectiveEntry *entry);
+/* Starts an objective on the link: whatever ran is cut off (its record
+ * released), no packet before it can be repeated into it, and the running
+ * entry and working record become these. */
+void EnterObjective(PortSession *session, int objective, const ObjectiveEntry *entry, TransferState *work);
+/* The objective ends: its record released, the link ready again. */
+void ReturnToReady(PortSession *session);
 /* Hands a dispatch code to the running objective's step. */
 void DispatchByObjective(PortSession *session, int code, const unsigned char *data, int length);
 /* Frees the working record of the running objective, if any: an objective
@@ -79,14 +152,10 @@ void SettlePendingFrame(PortSession *session);
 /* Gives up the exchange under way as running out of retries would: the
  * running operation ends with its failure report. */
 void AbortExchange(PortSession *session);
-/* A new operation starts: no packet before it can be repeated into it. */
-void ForgetLastPacket(PortSession *session);
 
-/* Takes the line for binary mode: its speed and event character, and the
- * session's mode hooks. */
+/* Binary mode takes the line: its speed and event character, and a new
+ * state of the link, ready for identification. 0 when no memory was left. */
 int PrepareLinkPort(PortSession *session);
-/* Leaves binary mode: restores the line, releases the product records. */
-void StopHalvex(PortSession *session);
 /* Reports line errors to the running operation's host callback. */
 void HalvexErrorProc(PortSession *session, DWORD errors);
 

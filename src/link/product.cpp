@@ -15,40 +15,50 @@
 
 enum { ModeTimeoutMs = 3000, SynthesizedEntries = 21 };
 
-static void ArmModeTimer(PortSession *session)
+static void ArmProductTimer(PortSession *session)
 {
-    ArmTimer(&session->modeTimer, session, ModeTimeoutMs, ProductTimeout);
+    ArmTimer(&LinkOf(session)->productTimer, session, ModeTimeoutMs, ProductTimeout);
     ErrorLog("Product timer started\n");
+}
+
+const ProductRecords *ReceiverProduct(const PortSession *session)
+{
+    LinkState *link = LinkOf(session);
+    return link ? &link->product : NULL;
+}
+
+const ProtocolCaps *ReceiverCaps(const PortSession *session)
+{
+    LinkState *link = LinkOf(session);
+    return link ? link->product.caps : NULL;
 }
 
 void ReleaseProductRecords(PortSession *session)
 {
-    DisarmTimer(&session->modeTimer);
-    free(session->protocolCaps);
-    free(session->productData);
-    free(session->protocolArray);
-    session->protocolCaps = NULL;
-    session->productData = NULL;
-    session->protocolArray = NULL;
-    session->protocolArrayLength = 0;
-    session->typesFromTable = 0;
+    LinkState *link = LinkOf(session);
+    DisarmTimer(&link->productTimer);
+    ProductRecords *product = &link->product;
+    free(product->caps);
+    free(product->productData);
+    free(product->protocolArray);
+    memset(product, 0, sizeof *product);
 }
 
 /* The protocol array as the receiver sent it, or as its table row gives it,
  * for hosts that show it; 0 when no memory was left. */
-static int KeepProtocolArray(PortSession *session, const unsigned char *data, int length)
+static int KeepProtocolArray(ProductRecords *product, const unsigned char *data, int length)
 {
-    free(session->protocolArray);
-    session->protocolArray = (unsigned char *)malloc(length > 0 ? (size_t)length : 1);
-    session->protocolArrayLength = session->protocolArray ? length : 0;
-    if (session->protocolArray && length > 0)
-        memcpy(session->protocolArray, data, (size_t)length);
-    return session->protocolArray != NULL;
+    free(product->protocolArray);
+    product->protocolArray = (unsigned char *)malloc(length > 0 ? (size_t)length : 1);
+    product->protocolArrayLength = product->protocolArray ? length : 0;
+    if (product->protocolArray && length > 0)
+        memcpy(product->protocolArray, data, (size_t)length);
+    return product->protocolArray != NULL;
 }
 
 static void CallProductCallback(PortSession *session, int32_t code, HostProductInfo *info)
 {
-    HalvexProductCallback callback = (HalvexProductCallback)session->hostCallback;
+    HalvexProductCallback callback = LinkOf(session)->productCallback;
     if (callback)
         callback(code, 0, info);
 }
@@ -57,80 +67,84 @@ static void CallProductCallback(PortSession *session, int32_t code, HostProductI
  * timer still armed nor product data that comes late reports again. */
 static void ReportProductFailure(PortSession *session)
 {
-    DisarmTimer(&session->modeTimer);
-    session->step = 0;
+    LinkState *link = LinkOf(session);
+    DisarmTimer(&link->productTimer);
+    link->step = 0;
     PurgeComm(session->portHandle, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
     HostProductInfo nothing = {0, 0, NULL};
     CallProductCallback(session, HalvexProductFailed, &nothing);
     ErrorLog("Product data request failed\n");
 }
 
-static void KeepProductData(PortSession *session, const unsigned char *data, int length)
+static void KeepProductData(ProductRecords *product, const unsigned char *data, int length)
 {
-    free(session->productData);
+    free(product->productData);
     /* Room for the id and version however short the packet, and a NUL after
      * it, so the description never runs past the data. */
     size_t size = (size_t)(length > 4 ? length : 4) + 1;
-    session->productData = (unsigned char *)calloc(1, size);
-    if (session->productData)
-        memcpy(session->productData, data, (size_t)length);
+    product->productData = (unsigned char *)calloc(1, size);
+    if (product->productData)
+        memcpy(product->productData, data, (size_t)length);
 }
 
 static void CompleteIdentification(PortSession *session, const unsigned char *data, int length)
 {
-    DisarmTimer(&session->modeTimer);
-    ProtocolCaps *caps = session->productData ? ParseProtocolArray(data, length) : NULL;
-    if (caps && !KeepProtocolArray(session, data, length)) {
+    LinkState *link = LinkOf(session);
+    ProductRecords *product = &link->product;
+    DisarmTimer(&link->productTimer);
+    ProtocolCaps *caps = product->productData ? ParseProtocolArray(data, length) : NULL;
+    if (caps && !KeepProtocolArray(product, data, length)) {
         free(caps);
         caps = NULL;
     }
     if (!caps) {
         /* A protocol array before any product data has nobody to describe. */
-        SetHalvexError(session->productData ? ERROR_NOT_ENOUGH_MEMORY : ERROR_INVALID_DATA);
+        SetHalvexError(product->productData ? ERROR_NOT_ENOUGH_MEMORY : ERROR_INVALID_DATA);
         ReportProductFailure(session);
         return;
     }
-    free(session->protocolCaps);
-    session->protocolCaps = caps;
-    HostProductInfo info = {ReadField<int16_t>(session->productData, 4, 0),
-                            ReadField<int16_t>(session->productData, 4, 2), NULL};
-    BstrFromText(&info.description, (const char *)session->productData + 4);
+    free(product->caps);
+    product->caps = caps;
+    HostProductInfo info = {ReadField<int16_t>(product->productData, 4, 0),
+                            ReadField<int16_t>(product->productData, 4, 2), NULL};
+    BstrFromText(&info.description, (const char *)product->productData + 4);
     uint32_t operation = session->operation;
     CallProductCallback(session, HalvexProductIdentified, &info);
     SysFreeString(info.description);
     if (!OperationContinues(session, operation))
         return;
-    session->step = 0;
-    session->objective = ObjectiveReady;
+    ReturnToReady(session);
     ErrorLog("Protocol array received\n");
 }
 
 void ProductHandler(PortSession *session, int code, const unsigned char *data, int length)
 {
-    if (session->step == 0)
+    LinkState *link = LinkOf(session);
+    ProductRecords *product = &link->product;
+    if (link->step == 0)
         return; /* reported as failed already: what comes late is ignored */
     switch (code) {
     case DispatchAcked:
-        ArmModeTimer(session);
+        ArmProductTimer(session);
         break;
     case DispatchAborted:
         ReportProductFailure(session);
         break;
     case PacketProductData + DispatchPacket: {
-        DisarmTimer(&session->modeTimer);
-        KeepProductData(session, data, length);
-        if (!session->productData) {
+        DisarmTimer(&link->productTimer);
+        KeepProductData(product, data, length);
+        if (!product->productData) {
             SetHalvexError(ERROR_NOT_ENOUGH_MEMORY);
             ReportProductFailure(session);
             break;
         }
         ErrorLog("Product data received\n");
-        const ProtocolCaps *row = FindProductCaps(ReadField<uint16_t>(session->productData, 4, 0),
-                                                  ReadField<uint16_t>(session->productData, 4, 2));
+        const ProtocolCaps *row = FindProductCaps(ReadField<uint16_t>(product->productData, 4, 0),
+                                                  ReadField<uint16_t>(product->productData, 4, 2));
         if (row)
             SynthesizeProtocolArray(session, row);
         else
-            ArmModeTimer(session); /* the receiver's own protocol array must say */
+            ArmProductTimer(session); /* the receiver's own protocol array must say */
         break;
     }
     case PacketProtocolArray + DispatchPacket:
@@ -144,7 +158,7 @@ void ProductHandler(PortSession *session, int code, const unsigned char *data, i
 void ProductTimeout(void *context)
 {
     PortSession *session = (PortSession *)context;
-    session->modeTimer = NULL;
+    LinkOf(session)->productTimer = NULL;
     SetHalvexError(ERROR_TIMEOUT);
     ProductHandler(session, DispatchAborted, NULL, 0);
 }
@@ -180,7 +194,7 @@ void SynthesizeProtocolArray(PortSession *session, const ProtocolCaps *row)
         if (family == 2 && row->routeLinkType != -1)
             entries = PutEntry(array, entries, 'D', 200 + row->routeLinkType);
     }
-    session->typesFromTable = 1;
+    LinkOf(session)->product.typesFromTable = 1;
     ProductHandler(session, PacketProtocolArray + DispatchPacket, array, 3 * entries);
 }
 
@@ -240,19 +254,20 @@ int32_t HALVEX_CALL HalvexGetProductInfoInit(PortSession *session, HalvexProduct
     DWORD why = started ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
     if (started) {
         ErrorLog("Product ID requested\n");
-        if (session->objective < ObjectiveReady)
-            PrepareLinkPort(session);
-        ReleaseObjectiveRecord(session); /* a transfer under way ends here, unreported */
-        BeginOperation(session);
+        started = LinkOf(session) || PrepareLinkPort(session);
+    }
+    if (started) {
+        /* A transfer under way ends here, unreported. */
         static const ObjectiveEntry identification = {ProductHandler, NULL};
-        SetObjectiveEntry(ObjectiveProduct, &identification);
-        session->objective = ObjectiveProduct;
-        session->step = 1;
-        session->hostCallback = callback ? (void *)*callback : NULL;
+        EnterObjective(session, ObjectiveProduct, &identification, NULL);
+        LinkState *link = LinkOf(session);
+        link->step = 1;
+        link->productCallback = callback ? *callback : NULL;
         ReleaseProductRecords(session);
         started = SendPacket(session, PacketProductRequest, NULL, 0);
-        why = started ? ERROR_SUCCESS : ERROR_NOT_ENOUGH_MEMORY;
     }
+    if (why == ERROR_SUCCESS && !started)
+        why = ERROR_NOT_ENOUGH_MEMORY;
     UnlockEngine();
     if (started)
         WakeDispatcher();

@@ -24,6 +24,22 @@ struct ProtocolCaps {
     int16_t trackHeaderType;              /* D31x, -1 when tracks have no headers */
 };
 
+/* What identification learned of the receiver, kept while binary mode has
+ * the line. */
+struct ProductRecords {
+    unsigned char *productData; /* as received, with room for id and version and a NUL after */
+    ProtocolCaps *caps;
+    unsigned char *protocolArray; /* as received, or made from the table row */
+    int32_t protocolArrayLength;
+    int32_t typesFromTable; /* the types came from the table, not the receiver */
+};
+
+/* The identified receiver's records, or null when binary mode does not
+ * have the line; their pointers are null until identification. */
+const ProductRecords *ReceiverProduct(const PortSession *session);
+/* The identified receiver's capabilities, or null. */
+const ProtocolCaps *ReceiverCaps(const PortSession *session);
+
 enum { ProductCapsRows = 50 };
 extern const ProtocolCaps ProductCapsTable[ProductCapsRows];
 

@@ -8,6 +8,7 @@
 #include "../platform/platform.h"
 #include "../port/position.h"
 #include "fields.h"
+#include "link.h"
 
 static const double DegreesPerRadian = 57.29577951307855;
 static const double KnotsPerMetreSecond = 1.9433507549523483;
@@ -134,10 +135,11 @@ void PvtHandler(PortSession *session, int code, const unsigned char *data, int l
     ErrorLog("%s - lat=%f lon=%f sog=%f cog=%f\n", clock, latitude, longitude, GroundSpeed(east, north),
              GroundCourse(east, north));
     ErrorLog("Pvt data received\n");
-    /* A transfer counts its records in step: a position report must not
-     * rewind it. */
-    if (session->objective < ObjectiveRouteUpload)
-        session->step = 0;
+    /* Outside a transfer a position report starts the link's step again;
+     * a transfer's own count is not the link's to touch. */
+    LinkState *link = LinkOf(session);
+    if (link->objective < ObjectiveRouteUpload)
+        link->step = 0;
     HostPosition fix;
     if (session->positionCallback && PvtFix(data, length, &fix))
         DeliverPosition(session, &fix);

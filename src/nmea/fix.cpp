@@ -241,19 +241,20 @@ static void Deliver(PortSession *session, FixEpoch *epoch)
 
 void NmeaFixSentence(PortSession *session, const char *text)
 {
-    if (!session->fixEpoch) {
-        session->fixEpoch = (FixEpoch *)calloc(1, sizeof *session->fixEpoch);
-        if (!session->fixEpoch)
+    NmeaState *nmea = NmeaOf(session);
+    if (!nmea->fixEpoch) {
+        nmea->fixEpoch = (FixEpoch *)calloc(1, sizeof *nmea->fixEpoch);
+        if (!nmea->fixEpoch)
             return;
-        session->fixEpoch->day = NAN;
-        StartEpoch(session->fixEpoch, "");
+        nmea->fixEpoch->day = NAN;
+        StartEpoch(nmea->fixEpoch, "");
     }
     char copy[SentenceLimit + 1], *fields[FieldLimit];
     int count = SplitFields(text, copy, sizeof copy, fields);
     if (count < 1 || strlen(fields[0]) != 5)
         return;
     const char *kind = fields[0] + 2; /* after the talker: GP, GN, GL ... */
-    FixEpoch *epoch = session->fixEpoch;
+    FixEpoch *epoch = nmea->fixEpoch;
     int timed = strcmp(kind, "GGA") == 0 || strcmp(kind, "RMC") == 0;
     if (timed) {
         if (count < 2 || !fields[1][0])
@@ -261,8 +262,9 @@ void NmeaFixSentence(PortSession *session, const char *text)
         if (strcmp(fields[1], epoch->time) != 0) {
             int pending = epoch->time[0] && !epoch->delivered;
             if (pending) {
+                uint32_t operation = session->operation;
                 Deliver(session, epoch);
-                if (!IsLiveSession(session) || session->fixEpoch != epoch || !session->positionCallback)
+                if (!OperationContinues(session, operation) || nmea->fixEpoch != epoch || !session->positionCallback)
                     return;
             }
             StartEpoch(epoch, fields[1]);
@@ -284,6 +286,9 @@ void NmeaFixSentence(PortSession *session, const char *text)
 
 void ForgetFixEpoch(PortSession *session)
 {
-    free(session->fixEpoch);
-    session->fixEpoch = NULL;
+    NmeaState *nmea = NmeaOf(session);
+    if (nmea) {
+        free(nmea->fixEpoch);
+        nmea->fixEpoch = NULL;
+    }
 }

@@ -7,83 +7,105 @@
 #include "../engine/timerqueue.h"
 #include "../errlog/errlog.h"
 #include "../errlog/lasterror.h"
+#include "../port/port.h"
 #include "../port/registry.h"
 #include "../host/strings.h"
 #include "nmea.h"
 
 enum AssemblerState { WaitingForDollar = 0, InSentence = 1, AfterCr = 2 };
 
-static void DropSentence(PortSession *session)
+static void NmeaLeave(PortSession *session);
+
+static const ModeHooks NmeaMode = {NmeaReceive, NmeaLineError, NULL, NmeaLeave};
+
+NmeaState *NmeaOf(const PortSession *session)
 {
-    free(session->frameBuffer);
-    session->frameBuffer = NULL;
-    session->parseState = WaitingForDollar;
+    ModeState *mode = session->mode;
+    return mode && mode->hooks == &NmeaMode ? static_cast<NmeaState *>(mode) : NULL;
+}
+
+static void DropSentence(NmeaState *nmea)
+{
+    free(nmea->sentence);
+    nmea->sentence = NULL;
+    nmea->parseState = WaitingForDollar;
 }
 
 static int16_t CallNmeaCallback(PortSession *session, int32_t code, int32_t value, BSTR *text)
 {
-    HalvexNmeaCallback callback = (HalvexNmeaCallback)session->hostCallback;
+    HalvexNmeaCallback callback = NmeaOf(session)->callback;
     return callback ? callback(code, value, text) : 0;
+}
+
+/* Takes one byte; a complete sentence is handed over, the caller's from then
+ * on, with whether its line feed came (a CR without one drops it). */
+static unsigned char *TakeByte(NmeaState *nmea, unsigned char byte, int *whole)
+{
+    switch (nmea->parseState) {
+    case WaitingForDollar:
+        if (byte != '$')
+            break;
+        if (!nmea->sentence)
+            nmea->sentence = (unsigned char *)malloc(SentenceLimit + 1);
+        if (!nmea->sentence)
+            break;
+        nmea->sentence[0] = '$';
+        nmea->parseCount = 1;
+        nmea->parseState = InSentence;
+        break;
+    case InSentence:
+        if (byte == '\r') {
+            nmea->sentence[nmea->parseCount++] = '\0';
+            nmea->parseState = AfterCr;
+        } else if (nmea->parseCount >= SentenceLimit) {
+            DropSentence(nmea); /* longer than any sentence: wait for the next "$" */
+        } else {
+            nmea->sentence[nmea->parseCount++] = byte;
+        }
+        break;
+    case AfterCr: {
+        unsigned char *sentence = nmea->sentence;
+        nmea->sentence = NULL;
+        nmea->parseState = WaitingForDollar;
+        *whole = byte == '\n';
+        return sentence;
+    }
+    }
+    return NULL;
 }
 
 void NmeaReceive(PortSession *session, const unsigned char *bytes, int count)
 {
     for (int i = 0; i < count; i++) {
-        unsigned char byte = bytes[i];
-        switch (session->parseState) {
-        case WaitingForDollar:
-            if (byte != '$')
-                break;
-            if (!session->frameBuffer)
-                session->frameBuffer = (unsigned char *)malloc(SentenceLimit + 1);
-            if (!session->frameBuffer)
-                break;
-            session->frameBuffer[0] = '$';
-            session->parseCount = 1;
-            session->parseState = InSentence;
-            break;
-        case InSentence:
-            if (byte == '\r') {
-                session->frameBuffer[session->parseCount++] = '\0';
-                session->parseState = AfterCr;
-            } else if (session->parseCount >= SentenceLimit) {
-                DropSentence(session); /* longer than any sentence: wait for the next "$" */
-            } else {
-                session->frameBuffer[session->parseCount++] = byte;
-            }
-            break;
-        case AfterCr: {
-            /* The sentence is ours from here on, whatever the host does
-             * from its callback. */
-            unsigned char *sentence = session->frameBuffer;
-            session->frameBuffer = NULL;
-            session->parseState = WaitingForDollar;
-            uint32_t operation = session->operation;
-            if (byte == '\n')
-                DispatchNmeaSentence(session, (const char *)sentence);
-            free(sentence);
-            if (!OperationContinues(session, operation))
-                return;
-            break;
-        }
-        }
+        int whole = 0;
+        unsigned char *sentence = TakeByte(NmeaOf(session), bytes[i], &whole);
+        if (!sentence)
+            continue;
+        /* The sentence is ours, whatever the host does from its callback. */
+        uint32_t operation = session->operation;
+        if (whole)
+            DispatchNmeaSentence(session, (const char *)sentence);
+        free(sentence);
+        if (!OperationContinues(session, operation))
+            return;
     }
 }
 
-static void ArmSilenceTimer(PortSession *session, int32_t milliseconds)
+static void ArmSilenceTimer(PortSession *session)
 {
-    ArmTimer(&session->modeTimer, session, milliseconds, NmeaSilenceTimer);
+    ArmTimer(&NmeaOf(session)->silenceTimer, session, SilenceMs, NmeaSilenceTimer);
 }
 
 void DispatchNmeaSentence(PortSession *session, const char *text)
 {
     ErrorLog("%s\n", text);
     uint32_t operation = session->operation;
-    DisarmTimer(&session->modeTimer);
+    NmeaState *nmea = NmeaOf(session);
+    DisarmTimer(&nmea->silenceTimer);
     char talker[3], firstField[FirstFieldLimit + 1];
     SplitSentence(text, talker, firstField);
-    if (session->nmeaTable) {
-        NmeaTableEntry *entry = FindNmeaTableEntry(session, firstField);
+    if (nmea->table) {
+        NmeaTableEntry *entry = FindNmeaTableEntry(nmea->table, firstField);
         if (entry) {
             BstrFromText(&entry->sentence, text);
             BstrFromText(&entry->talker, talker);
@@ -97,7 +119,7 @@ void DispatchNmeaSentence(PortSession *session, const char *text)
     }
     if (!OperationContinues(session, operation))
         return;
-    ArmSilenceTimer(session, session->nmeaTimeout);
+    ArmSilenceTimer(session);
     if (session->positionCallback)
         NmeaFixSentence(session, text);
 }
@@ -105,15 +127,16 @@ void DispatchNmeaSentence(PortSession *session, const char *text)
 void NmeaSilenceTimer(void *context)
 {
     PortSession *session = (PortSession *)context;
-    session->modeTimer = NULL;
+    NmeaState *nmea = NmeaOf(session);
+    nmea->silenceTimer = NULL;
     PurgeComm(session->portHandle, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
-    if (!session->hostCallback)
+    if (!nmea->callback)
         return;
     BSTR none = NULL;
     uint32_t operation = session->operation;
     int16_t again = CallNmeaCallback(session, HalvexNmeaSilence, 0, &none);
     if (again && OperationContinues(session, operation))
-        ArmSilenceTimer(session, SilenceMs);
+        ArmSilenceTimer(session);
 }
 
 void NmeaLineError(PortSession *session, DWORD errors)
@@ -122,50 +145,50 @@ void NmeaLineError(PortSession *session, DWORD errors)
     CallNmeaCallback(session, HalvexNmeaLineError, (int32_t)errors, &none);
 }
 
-static const ModeHooks NmeaMode = {NmeaReceive, NmeaLineError, NULL, NULL};
+/* The silence timer must not fire into another mode, or into this one
+ * started again. */
+static void NmeaLeave(PortSession *session)
+{
+    NmeaState *nmea = NmeaOf(session);
+    DisarmTimer(&nmea->silenceTimer);
+    free(nmea->sentence); /* a partial sentence is discarded */
+    free(nmea->fixEpoch);
+    free(nmea);
+}
+
+int EnterNmeaMode(PortSession *session, SAFEARRAY **table, HalvexNmeaCallback callback)
+{
+    NmeaState *nmea = (NmeaState *)calloc(1, sizeof *nmea);
+    if (!nmea)
+        return 0;
+    nmea->hooks = &NmeaMode;
+    nmea->table = table;
+    nmea->callback = callback;
+    EnterMode(session, nmea); /* binary mode hands the line back */
+    ArmSilenceTimer(session);
+    return 1;
+}
 
 int32_t HALVEX_CALL StartNMEA(PortSession *session, SAFEARRAY **table, HalvexNmeaCallback *callback)
 {
     LockEngine();
-    int started = IsLiveSession(session);
-    if (started) {
-        if (session->mode && session->mode->stop)
-            session->mode->stop(session); /* binary mode hands the line back */
-        BeginOperation(session);
-        /* A timer of an earlier mode, or of an earlier start, must not fire
-         * into this one. */
-        DisarmTimer(&session->modeTimer);
-        free(session->frameBuffer);
-        session->frameBuffer = NULL;
-        session->nmeaTable = table;
-        ForgetFixEpoch(session);
-        session->parseState = WaitingForDollar;
-        session->objective = ObjectiveNmea;
-        session->mode = &NmeaMode;
-        session->nmeaTimeout = SilenceMs;
-        session->hostCallback = callback ? (void *)*callback : NULL;
-        ArmSilenceTimer(session, SilenceMs);
-    }
+    DWORD why = IsLiveSession(session) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+    if (why == ERROR_SUCCESS && !EnterNmeaMode(session, table, callback ? *callback : NULL))
+        why = ERROR_NOT_ENOUGH_MEMORY;
+    int started = why == ERROR_SUCCESS;
     UnlockEngine();
     if (started)
         WakeDispatcher();
-    return ExportResult(started, started ? ERROR_SUCCESS : ERROR_INVALID_HANDLE);
+    return ExportResult(started, why);
 }
 
 void HALVEX_CALL StopNMEA(PortSession *session)
 {
     LockEngine();
     int live = IsLiveSession(session);
-    int stopped = live && session->objective == ObjectiveNmea;
-    if (stopped) {
-        BeginOperation(session);
-        session->objective = ObjectiveNone;
-        session->mode = NULL;
-        DisarmTimer(&session->modeTimer);
-        free(session->frameBuffer);
-        session->frameBuffer = NULL;
-        session->parseState = WaitingForDollar;
-    }
+    int stopped = live && NmeaOf(session);
+    if (stopped)
+        LeaveMode(session);
     UnlockEngine();
     if (stopped)
         WakeDispatcher();

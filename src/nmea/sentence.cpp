@@ -36,9 +36,9 @@ static int SameIgnoringAsciiCase(const char *a, const char *b)
     return *a == *b;
 }
 
-NmeaTableEntry *FindNmeaTableEntry(PortSession *session, const char *firstField)
+NmeaTableEntry *FindNmeaTableEntry(SAFEARRAY **handle, const char *firstField)
 {
-    SAFEARRAY *table = session->nmeaTable ? *session->nmeaTable : NULL;
+    SAFEARRAY *table = handle ? *handle : NULL;
     if (!table || !table->pvData)
         return NULL;
     NmeaTableEntry *entries = (NmeaTableEntry *)table->pvData;

@@ -24,8 +24,8 @@ static void LoseSession(PortSession *session)
 {
     HalvexPortCallback callback = session->portCallback;
     SetHalvexError(ERROR_DEVICE_NOT_CONNECTED);
-    if (session->mode && session->mode->lose)
-        session->mode->lose(session);
+    if (session->mode && session->mode->hooks->lose)
+        session->mode->hooks->lose(session);
     if (!IsLiveSession(session))
         return;
     ClosePortSession(session);
@@ -67,8 +67,8 @@ static void HandleCommEvents(PortSession *session, DWORD mask)
         COMSTAT status;
         ClearCommError(session->portHandle, &errors, &status);
         ErrorLog("Comm error: %lx\n", (unsigned long)errors);
-        if (session->mode && session->mode->lineError)
-            session->mode->lineError(session, errors);
+        if (session->mode && session->mode->hooks->lineError)
+            session->mode->hooks->lineError(session, errors);
         if (!IsLiveSession(session))
             return; /* the host closed the port from its callback */
     }
@@ -115,8 +115,8 @@ void IoCompletedHandler(HANDLE handle, void *context)
 
 static void RouteReceived(PortSession *session, unsigned char *bytes, DWORD count)
 {
-    if (session->mode && session->mode->receive)
-        session->mode->receive(session, bytes, (int)count);
+    if (session->mode && session->mode->hooks->receive)
+        session->mode->hooks->receive(session, bytes, (int)count);
 }
 
 void ReadCompletedHandler(HANDLE handle, void *context)

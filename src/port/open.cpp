@@ -4,7 +4,6 @@
 #include "../engine/dispatch.h"
 #include "../engine/enginelock.h"
 #include "../engine/entry.h"
-#include "../engine/timerqueue.h"
 #include "../engine/waittable.h"
 #include "../errlog/errlog.h"
 #include "../errlog/lasterror.h"
@@ -140,11 +139,9 @@ void ClosePortSession(PortSession *session)
 {
     if (!RetireSession(session))
         return;
-    if (session->mode && session->mode->stop)
-        session->mode->stop(session);
-    /* Nothing may fire on a closed session. */
-    DisarmTimer(&session->ackTimer);
-    DisarmTimer(&session->modeTimer);
+    /* The mode ends its timers as it leaves: nothing may fire on a closed
+     * session. */
+    LeaveMode(session);
     if (session->portHandle != INVALID_HANDLE_VALUE) {
         SettlePendingIo(session);
         CloseHandle(session->portHandle);

@@ -12,6 +12,12 @@ PortSession *OpenPortSession(const char *name, DWORD baud, HalvexPortCallback ca
 void ClosePortSession(PortSession *session);
 void ConfigureLineDcb(DCB *dcb, DWORD baud);
 
+/* Hands the line to a mode, whose state the session keeps until the mode
+ * leaves: the mode in charge leaves first. */
+void EnterMode(PortSession *session, ModeState *state);
+/* The mode in charge, if any, leaves: its leave hook frees its state. */
+void LeaveMode(PortSession *session);
+
 /* Writes bytes to the port without waiting; the write keeps its own copy.
  * 1 when the write was started. */
 int WritePort(PortSession *session, const unsigned char *bytes, int length);

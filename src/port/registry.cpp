@@ -57,11 +57,6 @@ void ReleaseClosedSessions(void)
                 CloseHandle(event);
         ReapWrites(session, 1);
         free(session->readBuffer);
-        free(session->frameBuffer);
-        free(session->productData);
-        free(session->protocolCaps);
-        free(session->pendingFrame);
-        free(session->fixEpoch);
         free(session);
     }
 }

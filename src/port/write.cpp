@@ -30,14 +30,14 @@ int WritePort(PortSession *session, const unsigned char *bytes, int length)
         return 0;
     }
     /* Done at once or not, the completion event says when to free it. */
-    write->next = (PortWrite *)session->writesInFlight;
+    write->next = session->writesInFlight;
     session->writesInFlight = write;
     return 1;
 }
 
 void ReapWrites(PortSession *session, int all)
 {
-    PortWrite **link = (PortWrite **)&session->writesInFlight;
+    PortWrite **link = &session->writesInFlight;
     while (PortWrite *write = *link) {
         DWORD sent;
         if (!all && !GetOverlappedResult(session->portHandle, &write->overlapped, &sent, FALSE) &&
@@ -53,6 +53,6 @@ void ReapWrites(PortSession *session, int all)
 void AwaitWrites(PortSession *session)
 {
     DWORD sent;
-    for (PortWrite *write = (PortWrite *)session->writesInFlight; write; write = write->next)
+    for (PortWrite *write = session->writesInFlight; write; write = write->next)
         GetOverlappedResult(session->portHandle, &write->overlapped, &sent, TRUE);
 }

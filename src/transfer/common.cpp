@@ -18,52 +18,92 @@ int SendWord(PortSession *session, int packetId, uint16_t value)
     return SendPacket(session, packetId, data, 2);
 }
 
+TransferCallback CallbackOf(HalvexUploadCallback *callback)
+{
+    TransferCallback call;
+    call.upload = callback ? *callback : NULL;
+    return call;
+}
+
+TransferCallback CallbackOf(HalvexWaypointCallback *callback)
+{
+    TransferCallback call;
+    call.waypoints = callback ? *callback : NULL;
+    return call;
+}
+
+TransferCallback CallbackOf(HalvexRouteCallback *callback)
+{
+    TransferCallback call;
+    call.routes = callback ? *callback : NULL;
+    return call;
+}
+
+TransferCallback CallbackOf(HalvexTrackCallback *callback)
+{
+    TransferCallback call;
+    call.track = callback ? *callback : NULL;
+    return call;
+}
+
+TransferState *TransferOf(const PortSession *session) { return RunningTransfer(session); }
+
 DWORD ReadyForTransfer(const PortSession *session)
 {
     if (!IsLiveSession(session))
         return ERROR_INVALID_HANDLE;
-    if (session->objective < ObjectiveReady)
+    int objective = LinkObjective(session);
+    if (objective < ObjectiveReady)
         return ERROR_NOT_READY; /* not identified, or in NMEA mode */
-    return session->objective == ObjectiveReady ? ERROR_SUCCESS : ERROR_BUSY;
+    return objective == ObjectiveReady ? ERROR_SUCCESS : ERROR_BUSY;
 }
 
-static int StartTransfer(PortSession *session, int objective, const ObjectiveEntry *entry, void *callback,
-                         void *work, int packetId, uint16_t word)
+void ReleaseTransfer(TransferState *work)
 {
-    SetObjectiveEntry(objective, entry);
-    BeginOperation(session);
-    ForgetLastPacket(session);
-    session->recordsAnnounced = -1;
-    session->recordsTaken = 0;
-    session->repeatsHeld = 0;
-    session->transferData = work;
-    session->hostCallback = callback;
-    session->objective = objective;
-    session->step = 1;
-    if (SendWord(session, packetId, word))
-        return 1;
-    ReleaseObjectiveRecord(session);
-    EndTransfer(session, session->operation);
-    return 0;
+    DisarmTimer(&work->stallTimer);
+    work->kind->freeRecords(&work->records);
+    free(work);
 }
 
-int32_t TransferExport(PortSession *session, int objective, const ObjectiveEntry *entry, void *callback,
-                       int packetId, PrepareTransfer prepare, const void *host)
+/* A new working record for the host's request; null refuses the transfer. */
+static TransferState *NewTransfer(PortSession *session, const TransferKind *kind, TransferCallback callback,
+                                  const TransferRequest *request, uint16_t *word)
+{
+    TransferState *work = (TransferState *)calloc(1, sizeof *work);
+    if (!work)
+        return NULL;
+    work->kind = kind;
+    work->callback = callback;
+    work->step = 1;
+    work->recordsAnnounced = -1;
+    if (kind->prepare(session, request, &work->records, word))
+        return work;
+    free(work);
+    return NULL;
+}
+
+int32_t TransferExport(PortSession *session, const TransferKind *kind, TransferCallback callback,
+                       const TransferRequest *request)
 {
     LockEngine();
     int started = 0;
     DWORD why = ReadyForTransfer(session);
     if (why == ERROR_SUCCESS) {
         uint16_t word = 0;
-        void *work = prepare(session, host, &word);
+        TransferState *work = NewTransfer(session, kind, callback, request, &word);
         /* An upload's arrays can be unusable (null, inconsistent, more
          * records than a transfer carries); a download's record only
          * lacks memory. */
-        if (!work)
-            why = host ? ERROR_INVALID_PARAMETER : ERROR_NOT_ENOUGH_MEMORY;
-        started = work && StartTransfer(session, objective, entry, callback, work, packetId, word);
-        if (work && !started)
-            why = ERROR_NOT_ENOUGH_MEMORY;
+        if (!work) {
+            why = request ? ERROR_INVALID_PARAMETER : ERROR_NOT_ENOUGH_MEMORY;
+        } else {
+            EnterObjective(session, kind->objective, &kind->entry, work);
+            started = SendWord(session, kind->packetId, word);
+            if (!started) {
+                ReturnToReady(session);
+                why = ERROR_NOT_ENOUGH_MEMORY;
+            }
+        }
     }
     UnlockEngine();
     if (started)
@@ -78,7 +118,7 @@ enum { DownloadSilenceMs = AckTimeoutMs * (Retransmissions + 1) };
 static void DownloadStalled(void *context)
 {
     PortSession *session = (PortSession *)context;
-    session->modeTimer = NULL;
+    TransferOf(session)->stallTimer = NULL;
     ErrorLog("Nothing received for %d ms: download given up\n", DownloadSilenceMs);
     SetHalvexError(ERROR_TIMEOUT);
     DispatchByObjective(session, DispatchAborted, NULL, 0);
@@ -92,31 +132,32 @@ static void DownloadStalled(void *context)
  * packet or a stale transfer complete and nothing is left to do with it. */
 static int NoteDownloadProgress(PortSession *session, int code, const unsigned char *data, int length)
 {
+    TransferState *work = TransferOf(session);
     /* Every download announces its records first, so a transfer complete
      * before that is left over from the transfer before: the receiver sent
      * it again because our ACK of it was lost. Acknowledged by the link, it
      * neither settles the command nor ends this download. */
-    if (code == PacketXferComplete + DispatchPacket && session->recordsAnnounced < 0) {
+    if (code == PacketXferComplete + DispatchPacket && work->recordsAnnounced < 0) {
         ErrorLog("Xfer complete before the records count ignored\n");
         return 0;
     }
     /* A packet of the download shows that the receiver took the command,
      * even if its ACK was lost: sent again, the command would start the
      * download anew in the middle of this one. */
-    if (code >= DispatchPacket && session->awaitingAck) {
+    if (code >= DispatchPacket && AwaitingAck(session)) {
         ErrorLog("Command taken as acknowledged by the download's first packet\n");
         SettlePendingFrame(session);
     }
     if (code == DispatchAcked || code >= DispatchPacket) {
-        ArmTimer(&session->modeTimer, session, DownloadSilenceMs, DownloadStalled);
+        ArmTimer(&work->stallTimer, session, DownloadSilenceMs, DownloadStalled);
     }
     if (code == PacketXferComplete + DispatchPacket || code == DispatchAborted)
-        DisarmTimer(&session->modeTimer);
+        DisarmTimer(&work->stallTimer);
     if (code != PacketRecords + DispatchPacket)
         return 1;
-    if (!session->packetRepeated) {
-        session->recordsAnnounced = ReadField<uint16_t>(data, length, 0);
-        ErrorLog("Records=%d\n", session->recordsAnnounced);
+    if (!PacketRepeated(session)) {
+        work->recordsAnnounced = ReadField<uint16_t>(data, length, 0);
+        ErrorLog("Records=%d\n", work->recordsAnnounced);
     }
     return 0;
 }
@@ -139,20 +180,20 @@ void DownloadStep(PortSession *session, int code, const unsigned char *data, int
     }
 }
 
-int RepeatsToKeep(const PortSession *session, int received, int repeats)
+int RepeatsToKeep(const TransferState *work, int received, int repeats)
 {
-    if (session->recordsAnnounced < 0)
+    if (work->recordsAnnounced < 0)
         return 0;
-    int keep = session->recordsAnnounced - (received - repeats);
+    int keep = work->recordsAnnounced - (received - repeats);
     return keep < 0 ? 0 : keep > repeats ? repeats : keep;
 }
 
-int RecordsMissing(const PortSession *session, int records)
+int RecordsMissing(const TransferState *work, int records)
 {
-    if (session->recordsAnnounced < 0 || session->recordsAnnounced == records)
+    if (work->recordsAnnounced < 0 || work->recordsAnnounced == records)
         return 0;
-    ErrorLog("Records announced %d, received %d\n", session->recordsAnnounced, records);
-    if (records > session->recordsAnnounced)
+    ErrorLog("Records announced %d, received %d\n", work->recordsAnnounced, records);
+    if (records > work->recordsAnnounced)
         return 0;
     SetHalvexError(ERROR_INVALID_DATA);
     return 1;
@@ -162,16 +203,13 @@ void EndTransfer(PortSession *session, uint32_t operation)
 {
     if (!OperationContinues(session, operation))
         return;
-    DisarmTimer(&session->modeTimer);
-    session->step = 0;
-    session->objective = ObjectiveReady;
+    ReturnToReady(session); /* the working record goes with the objective */
 }
 
 void EndUpload(PortSession *session, int32_t status, const char *failureLine)
 {
-    ReleaseObjectiveRecord(session);
     uint32_t operation = session->operation;
-    HalvexUploadCallback callback = (HalvexUploadCallback)session->hostCallback;
+    HalvexUploadCallback callback = TransferOf(session)->callback.upload;
     if (callback)
         callback(status, 0);
     EndTransfer(session, operation);
@@ -200,14 +238,15 @@ void UploadStep(PortSession *session, int code, void (*onAck)(PortSession *sessi
 void SendNextRecord(PortSession *session, int count, int (*sendRecord)(PortSession *session, int k),
                     uint16_t command, const char *failureLine)
 {
-    int k = session->step - 1;
+    TransferState *work = TransferOf(session);
+    int k = work->step - 1;
     if (k > count) {
         EndUpload(session, HalvexTransferDone, failureLine); /* that was the ACK of the transfer complete */
         return;
     }
     int sent = k < count ? sendRecord(session, k) : SendWord(session, PacketXferComplete, command);
     if (sent)
-        session->step++;
+        work->step++;
     else
         EndUpload(session, HalvexUploadAborted, failureLine);
 }

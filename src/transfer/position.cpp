@@ -27,7 +27,7 @@ int32_t HALVEX_CALL HalvexStartPosition(PortSession *session, HalvexPositionCall
     LockEngine();
     DWORD why = ERROR_INVALID_HANDLE;
     if (IsLiveSession(session)) {
-        why = session->objective == ObjectiveNmea ? ERROR_SUCCESS : CommandReports(session, CommandStartPvt);
+        why = NmeaOf(session) ? ERROR_SUCCESS : CommandReports(session, CommandStartPvt);
         if (why == ERROR_SUCCESS) {
             ForgetFixEpoch(session);
             session->positionCallback = *callback;
@@ -48,7 +48,7 @@ int32_t HALVEX_CALL HalvexStopPosition(PortSession *session)
         why = ERROR_SUCCESS; /* a stream that does not run is stopped already */
         /* An idle receiver is told to stop its reports; during a transfer
          * they go on arriving, and go nowhere. */
-        commanded = session->positionCallback && session->objective == ObjectiveReady &&
+        commanded = session->positionCallback && LinkObjective(session) == ObjectiveReady &&
                     CommandReports(session, CommandStopPvt) == ERROR_SUCCESS;
         session->positionCallback = NULL;
         ForgetFixEpoch(session);

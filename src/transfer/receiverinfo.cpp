@@ -16,14 +16,14 @@
 static int32_t TypeOrZero(int type) { return type < 0 ? 0 : type; }
 
 /* "P000 L001 A010 ...": whole entries only, however long the array. */
-static void ProtocolText(const PortSession *session, char *text, size_t size)
+static void ProtocolText(const ProductRecords *product, char *text, size_t size)
 {
     size_t at = 0;
     text[0] = '\0';
-    for (int entry = 0; entry + 3 <= session->protocolArrayLength; entry += 3) {
+    for (int entry = 0; entry + 3 <= product->protocolArrayLength; entry += 3) {
         char one[16];
-        int length = snprintf(one, sizeof one, "%s%c%03u", at ? " " : "", session->protocolArray[entry],
-                              (unsigned)ReadField<uint16_t>(session->protocolArray, session->protocolArrayLength,
+        int length = snprintf(one, sizeof one, "%s%c%03u", at ? " " : "", product->protocolArray[entry],
+                              (unsigned)ReadField<uint16_t>(product->protocolArray, product->protocolArrayLength,
                                                             entry + 1));
         if (at + (size_t)length >= size)
             break;
@@ -32,35 +32,36 @@ static void ProtocolText(const PortSession *session, char *text, size_t size)
     }
 }
 
-static void FillReceiverInfo(const PortSession *session, HostReceiverInfo *info)
+static void FillReceiverInfo(const ProductRecords *product, HostReceiverInfo *info)
 {
-    const ProtocolCaps *caps = session->protocolCaps;
+    const ProtocolCaps *caps = product->caps;
     memset(info, 0, sizeof *info);
-    info->productId = ReadField<uint16_t>(session->productData, 4, 0);
-    info->softwareVersion = ReadField<int16_t>(session->productData, 4, 2);
-    info->waypointType = TypeOrZero(WaypointDataType(session));
+    info->productId = ReadField<uint16_t>(product->productData, 4, 0);
+    info->softwareVersion = ReadField<int16_t>(product->productData, 4, 2);
+    info->waypointType = TypeOrZero(WaypointDataType(caps));
     info->routeHeaderType = TypeOrZero(caps->protocolSlots[SlotRouteHeaderType]);
     info->routeLinkType = TypeOrZero(caps->routeLinkType);
     info->trackHeaderType = TypeOrZero(caps->trackHeaderType);
     /* Tracks go as D300 unless the receiver names a later point type. */
-    info->trackPointType = caps->protocolSlots[3] == -1 ? 0 : TrackPointType(session);
+    info->trackPointType = caps->protocolSlots[3] == -1 ? 0 : TrackPointType(caps);
     WaypointTextWidths(info->waypointType, &info->identWidth, &info->commentWidth);
-    info->typesSource = session->typesFromTable ? HalvexTypesFromTable : HalvexTypesFromReceiver;
-    ProtocolText(session, info->protocols, sizeof info->protocols);
+    info->typesSource = product->typesFromTable ? HalvexTypesFromTable : HalvexTypesFromReceiver;
+    ProtocolText(product, info->protocols, sizeof info->protocols);
 }
 
 int32_t HALVEX_CALL HalvexGetReceiverInfo(PortSession *session, HostReceiverInfo *info)
 {
     LockEngine();
     DWORD why = ERROR_SUCCESS;
+    const ProductRecords *product = NULL;
     if (!IsLiveSession(session))
         why = ERROR_INVALID_HANDLE;
     else if (!info)
         why = ERROR_INVALID_PARAMETER;
-    else if (!session->protocolCaps || !session->productData)
+    else if (!(product = ReceiverProduct(session)) || !product->caps || !product->productData)
         why = ERROR_NOT_READY;
     else
-        FillReceiverInfo(session, info);
+        FillReceiverInfo(product, info);
     UnlockEngine();
     return ExportResult(why == ERROR_SUCCESS, why);
 }

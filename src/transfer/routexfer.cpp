@@ -16,14 +16,12 @@
 
 enum { D201CommentWidth = 20, D202IdentLimit = 254, D210Size = 21, LinkDirect = 3 };
 
-static int RouteHeaderType(const PortSession *session)
-{
-    return session->protocolCaps ? session->protocolCaps->protocolSlots[SlotRouteHeaderType] : -1;
-}
+static int RouteHeaderType(const ProtocolCaps *caps) { return caps ? caps->protocolSlots[SlotRouteHeaderType] : -1; }
 
 static int RouteLinkType(const PortSession *session)
 {
-    return session->protocolCaps ? session->protocolCaps->routeLinkType : -1;
+    const ProtocolCaps *caps = ReceiverCaps(session);
+    return caps ? caps->routeLinkType : -1;
 }
 
 /* The packets that follow a route's header on the wire. */
@@ -51,7 +49,7 @@ int EncodeRouteHeader(PortSession *session, const RouteRecord *route)
 {
     unsigned char data[D202IdentLimit + 1];
     int length;
-    switch (RouteHeaderType(session)) {
+    switch (RouteHeaderType(ReceiverCaps(session))) {
     case 200:
         data[0] = (unsigned char)route->number;
         length = 1;
@@ -78,15 +76,15 @@ int EncodeRouteHeader(PortSession *session, const RouteRecord *route)
     return SendPacket(session, PacketRouteHeader, data, length);
 }
 
-void DecodeRouteHeader(const PortSession *session, const unsigned char *data, int length, RouteRecord *route)
+void DecodeRouteHeader(const ProtocolCaps *caps, const unsigned char *data, int length, RouteRecord *route)
 {
     memset(route, 0, sizeof *route);
-    switch (RouteHeaderType(session)) {
+    switch (RouteHeaderType(caps)) {
     case 200:
     case 201:
         if (length >= 1)
             route->number = data[0];
-        if (RouteHeaderType(session) == 201 && length > 1) {
+        if (RouteHeaderType(caps) == 201 && length > 1) {
             int n = length - 1 < D201CommentWidth ? length - 1 : D201CommentWidth;
             memcpy(route->comment, data + 1, (size_t)n);
         }
@@ -143,11 +141,6 @@ static RouteList *ReadHostRoutes(SAFEARRAY **routeArray, SAFEARRAY **waypointArr
     return list;
 }
 
-static void ReleaseRouteList(PortSession *session) { FreeRouteList((RouteList *)session->transferData); }
-
-static const ObjectiveEntry RouteUploadEntry = {RouteUploadStep, ReleaseRouteList};
-static const ObjectiveEntry RouteDownloadEntry = {RouteDownloadStep, ReleaseRouteList};
-
 /* Headers, waypoints and links: what the records packet announces. */
 static uint32_t RecordsOnWire(const PortSession *session, const RouteList *list)
 {
@@ -165,27 +158,28 @@ static void FinishUpload(PortSession *session, int32_t status) { EndUpload(sessi
  * the packets after it (waypoints, and links between them) are out. The next packet goes on the ACK of the last one.
  * A route without waypoints is passed on its header's ACK, so the count
  * that packet 27 announced holds. */
-static void SendNextRoutePacket(PortSession *session, RouteList *list)
+static void SendNextRoutePacket(PortSession *session, TransferState *work)
 {
-    if (session->step >= 2) {
+    RouteList *list = work->records.routes;
+    if (work->step >= 2) {
         RouteRecord *route = &list->routes[list->currentRoute];
-        int k = session->step - 2;
+        int k = work->step - 2;
         if (k < PacketsAfterHeader(session, route)) {
             int linked = RouteLinkType(session) != -1;
             int sent = linked && k % 2 ? EncodeRouteLink(session)
                                        : EncodeWaypoint(session, &route->waypoints[linked ? k / 2 : k], PacketRouteWaypoint);
             if (sent)
-                session->step++;
+                work->step++;
             else
                 FinishUpload(session, HalvexUploadAborted); /* a type we cannot send would stall */
             return;
         }
         list->currentRoute++;
-        session->step = 1;
+        work->step = 1;
     }
     if (list->currentRoute < list->routeCount) {
         if (EncodeRouteHeader(session, &list->routes[list->currentRoute]))
-            session->step = 2;
+            work->step = 2;
         else
             FinishUpload(session, HalvexUploadAborted); /* likewise a header type we cannot send */
     } else if (list->currentRoute == list->routeCount) {
@@ -198,10 +192,7 @@ static void SendNextRoutePacket(PortSession *session, RouteList *list)
     }
 }
 
-static void RouteUploadAcked(PortSession *session)
-{
-    SendNextRoutePacket(session, (RouteList *)session->transferData);
-}
+static void RouteUploadAcked(PortSession *session) { SendNextRoutePacket(session, TransferOf(session)); }
 
 void RouteUploadStep(PortSession *session, int code, const unsigned char *data, int length)
 {
@@ -213,15 +204,13 @@ void RouteUploadStep(PortSession *session, int code, const unsigned char *data, 
 static void CallDownloadCallback(PortSession *session, int32_t status, int32_t value, SAFEARRAY **routes,
                                  SAFEARRAY **waypoints)
 {
-    HalvexRouteCallback callback = (HalvexRouteCallback)session->hostCallback;
+    HalvexRouteCallback callback = TransferOf(session)->callback.routes;
     if (callback)
         callback(status, value, routes, waypoints);
 }
 
 static void FailDownload(PortSession *session)
 {
-    FreeRouteList((RouteList *)session->transferData);
-    session->transferData = NULL;
     SAFEARRAY *routes = NULL, *waypoints = NULL;
     uint32_t operation = session->operation;
     CallDownloadCallback(session, HalvexRouteFailed, 0, &routes, &waypoints);
@@ -234,8 +223,8 @@ static int AddRoute(PortSession *session, RouteList *list, const unsigned char *
     RouteRecord *route = AppendRecord(&list->routes, &list->routeCount);
     if (!route)
         return 0;
-    DecodeRouteHeader(session, data, length, route);
-    route->repeated = session->packetRepeated;
+    DecodeRouteHeader(ReceiverCaps(session), data, length, route);
+    route->repeated = PacketRepeated(session);
     ErrorLog("number=%d cmnt=%s ident=%s\n", route->number, route->comment, route->ident);
     return 1;
 }
@@ -248,8 +237,8 @@ static int AddRouteWaypoint(PortSession *session, RouteList *list, const unsigne
     WaypointRecord *record = AppendRecord(&route->waypoints, &route->waypointCount);
     if (!record)
         return 0;
-    DecodeWaypoint(session, data, length, record);
-    record->repeated = session->packetRepeated;
+    DecodeWaypoint(ReceiverCaps(session), data, length, record);
+    record->repeated = PacketRepeated(session);
     list->totalWaypoints++;
     LogWaypoint(record);
     return 1;
@@ -268,7 +257,7 @@ static int SettleRouteRepeats(PortSession *session, RouteList *list)
         for (int k = 0; k < list->routes[r].waypointCount; k++)
             repeats += list->routes[r].waypoints[k].repeated != 0;
     }
-    int keep = RepeatsToKeep(session, list->routeCount + list->totalWaypoints + list->links, repeats);
+    int keep = RepeatsToKeep(TransferOf(session), list->routeCount + list->totalWaypoints + list->links, repeats);
     int routes = 0;
     list->totalWaypoints = 0;
     for (int r = 0; r < list->routeCount; r++) {
@@ -294,12 +283,12 @@ static int SettleRouteRepeats(PortSession *session, RouteList *list)
         list->totalWaypoints += kept;
     }
     list->routeCount = routes;
-    return !RecordsMissing(session, list->routeCount + list->totalWaypoints + list->links);
+    return !RecordsMissing(TransferOf(session), list->routeCount + list->totalWaypoints + list->links);
 }
 
 static int TakeRoutePacket(PortSession *session, int packetId, const unsigned char *data, int length)
 {
-    RouteList *list = (RouteList *)session->transferData;
+    RouteList *list = TransferOf(session)->records.routes;
     switch (packetId) {
     case PacketRouteHeader:
         return AddRoute(session, list, data, length);
@@ -308,7 +297,7 @@ static int TakeRoutePacket(PortSession *session, int packetId, const unsigned ch
     case PacketRouteLink:
         /* Links between route waypoints count as records; one sent again
          * (a waypoint always comes between two real ones) does not. */
-        list->links += !session->packetRepeated;
+        list->links += !PacketRepeated(session);
         return 1;
     default:
         return 1;
@@ -317,15 +306,13 @@ static int TakeRoutePacket(PortSession *session, int packetId, const unsigned ch
 
 static int FinishRoutes(PortSession *session)
 {
-    RouteList *list = (RouteList *)session->transferData;
+    RouteList *list = TransferOf(session)->records.routes;
     if (!SettleRouteRepeats(session, list)) {
         FailDownload(session);
         return 0;
     }
     SAFEARRAY *routes = NULL, *waypoints = NULL;
     BuildRouteArrays(&routes, &waypoints, list);
-    FreeRouteList(list);
-    session->transferData = NULL;
     CallDownloadCallback(session, HalvexTransferDone, HalvexDownloadEnd, &routes, &waypoints);
     FreeRouteArray(&routes);
     FreeWaypointArray(&waypoints);
@@ -339,39 +326,42 @@ void RouteDownloadStep(PortSession *session, int code, const unsigned char *data
     DownloadStep(session, code, data, length, &RouteDownload);
 }
 
-struct HostRoutes {
-    SAFEARRAY **routes, **waypoints;
-};
-
-static void *PrepareUpload(PortSession *session, const void *host, uint16_t *word)
+static int PrepareUpload(PortSession *session, const TransferRequest *request, TransferRecords *records,
+                         uint16_t *word)
 {
-    const HostRoutes *arrays = (const HostRoutes *)host;
-    RouteList *list = ReadHostRoutes(arrays->routes, arrays->waypoints);
-    uint32_t records = list ? RecordsOnWire(session, list) : 0;
-    if (records > 0xFFFF) { /* more than packet 27 can announce */
+    RouteList *list = ReadHostRoutes(request->records, request->waypoints);
+    uint32_t count = list ? RecordsOnWire(session, list) : 0;
+    if (count > 0xFFFF) { /* more than packet 27 can announce */
         FreeRouteList(list);
-        return NULL;
+        return 0;
     }
-    *word = (uint16_t)records;
-    return list;
+    *word = (uint16_t)count;
+    records->routes = list;
+    return list != NULL;
 }
 
-static void *PrepareDownload(PortSession *, const void *, uint16_t *word)
+static int PrepareDownload(PortSession *, const TransferRequest *, TransferRecords *records, uint16_t *word)
 {
     *word = CommandTransferRoutes;
-    return calloc(1, sizeof(RouteList));
+    records->routes = (RouteList *)calloc(1, sizeof(RouteList));
+    return records->routes != NULL;
 }
+
+static void FreeRoutes(TransferRecords *records) { FreeRouteList(records->routes); }
+
+static const TransferKind RouteUploads = {ObjectiveRouteUpload, {RouteUploadStep, ReleaseTransfer}, PacketRecords,
+                                         PrepareUpload, FreeRoutes};
+static const TransferKind RouteDownloads = {ObjectiveRouteDownload, {RouteDownloadStep, ReleaseTransfer},
+                                           PacketCommand, PrepareDownload, FreeRoutes};
 
 int32_t HALVEX_CALL HalvexUploadRouteInit(PortSession *session, SAFEARRAY **routes, SAFEARRAY **waypoints,
                                           HalvexUploadCallback *callback)
 {
-    HostRoutes arrays = {routes, waypoints};
-    return TransferExport(session, ObjectiveRouteUpload, &RouteUploadEntry, callback ? (void *)*callback : NULL,
-                          PacketRecords, PrepareUpload, &arrays);
+    TransferRequest request = {routes, waypoints};
+    return TransferExport(session, &RouteUploads, CallbackOf(callback), &request);
 }
 
 int32_t HALVEX_CALL HalvexDownloadRouteInit(PortSession *session, HalvexRouteCallback *callback)
 {
-    return TransferExport(session, ObjectiveRouteDownload, &RouteDownloadEntry, callback ? (void *)*callback : NULL,
-                          PacketCommand, PrepareDownload, NULL);
+    return TransferExport(session, &RouteDownloads, CallbackOf(callback), NULL);
 }

@@ -26,15 +26,16 @@ enum { D300Size = 16, TrackPointLimit = 25, TrackHeaderLimit = 64 };
 static int NewTrackAt(int type) { return type == 302 ? 24 : type == 301 ? 20 : 12; }
 static int TrackPointSize(int type) { return type == 302 ? 25 : type == 301 ? 21 : D300Size; }
 
-int TrackPointType(const PortSession *session)
+int TrackPointType(const ProtocolCaps *caps)
 {
-    int type = session->protocolCaps ? session->protocolCaps->protocolSlots[SlotTrackPointType] : -1;
+    int type = caps ? caps->protocolSlots[SlotTrackPointType] : -1;
     return type == 301 || type == 302 ? type : 300;
 }
 
 static int TrackHeaderType(const PortSession *session)
 {
-    return session->protocolCaps ? session->protocolCaps->trackHeaderType : -1;
+    const ProtocolCaps *caps = ReceiverCaps(session);
+    return caps ? caps->trackHeaderType : -1;
 }
 
 void DecodeTrackPoint(int type, const unsigned char *data, int length, TrackPointRecord *point)
@@ -88,7 +89,7 @@ int EncodeTrackHeaderData(int type, int track, unsigned char *data)
 static int EncodeTrackPoint(PortSession *session, const TrackPointRecord *point)
 {
     unsigned char data[TrackPointLimit];
-    int type = TrackPointType(session);
+    int type = TrackPointType(ReceiverCaps(session));
     return SendPacket(session, PacketTrackPoint, data, EncodeTrackPointData(type, point, data));
 }
 
@@ -111,11 +112,6 @@ static TrackList *ReadHostTrack(SAFEARRAY **array)
     return list;
 }
 
-static void ReleaseTrackList(PortSession *session) { FreeTrackList((TrackList *)session->transferData); }
-
-static const ObjectiveEntry TrackUploadEntry = {TrackUploadStep, ReleaseTrackList};
-static const ObjectiveEntry TrackDownloadEntry = {TrackDownloadStep, ReleaseTrackList};
-
 static const char TrackUploadFailed[] = "Track upload request failed\n";
 
 /* The points, each track under a header of its own where the receiver heads
@@ -129,7 +125,7 @@ static int UploadRecords(const PortSession *session, const TrackList *list)
  * preceded by its header, startsTrack saying the header has gone. */
 static int SendTrackRecord(PortSession *session, int k)
 {
-    TrackList *list = (TrackList *)session->transferData;
+    TrackList *list = TransferOf(session)->records.track;
     if (TrackHeaderType(session) == -1)
         return EncodeTrackPoint(session, &list->points[k]);
     const TrackPointRecord *point = &list->points[k - list->tracksSent];
@@ -146,7 +142,7 @@ static int SendTrackRecord(PortSession *session, int k)
 
 static void TrackUploadAcked(PortSession *session)
 {
-    SendNextRecord(session, UploadRecords(session, (TrackList *)session->transferData), SendTrackRecord,
+    SendNextRecord(session, UploadRecords(session, TransferOf(session)->records.track), SendTrackRecord,
                    CommandTransferTracks, TrackUploadFailed);
 }
 
@@ -159,15 +155,14 @@ void TrackUploadStep(PortSession *session, int code, const unsigned char *data, 
 
 static int16_t CallDownloadCallback(PortSession *session, int32_t value, HostTrackPoint *point)
 {
-    HalvexTrackCallback callback = (HalvexTrackCallback)session->hostCallback;
+    HalvexTrackCallback callback = TransferOf(session)->callback.track;
     return callback ? callback(0, value, point) : 1;
 }
 
 /* The end of the points, whether all came or not. */
 static void HandOnEnd(PortSession *session)
 {
-    DisarmTimer(&session->modeTimer);
-    ReleaseObjectiveRecord(session);
+    DisarmTimer(&TransferOf(session)->stallTimer);
     HostTrackPoint none;
     memset(&none, 0, sizeof none);
     CallDownloadCallback(session, HalvexDownloadEnd, &none);
@@ -183,17 +178,17 @@ static int HandOn(PortSession *session, const TrackPointRecord *record)
     point.latitude = record->latitude;
     point.longitude = record->longitude;
     point.newTrack = record->newTrack != 0;
-    session->recordsTaken++;
+    TransferState *work = TransferOf(session);
+    work->recordsTaken++;
     /* The host counts points: the headers the count announced are not. */
-    int32_t headers = ((TrackList *)session->transferData)->headers;
+    int32_t announced = work->recordsAnnounced < 0 ? 0 : work->recordsAnnounced;
     uint32_t operation = session->operation;
-    int16_t goOn = CallDownloadCallback(session, session->recordCount - headers, &point);
+    int16_t goOn = CallDownloadCallback(session, announced - work->records.track->headers, &point);
     if (!OperationContinues(session, operation))
         return 0;
     if (goOn != 0)
         return 1;
     ErrorLog("Aborting Track download\n");
-    ReleaseObjectiveRecord(session);
     SendWord(session, PacketCommand, CommandAbortTransfer);
     EndTransfer(session, operation);
     return 0;
@@ -206,15 +201,16 @@ static int HandOn(PortSession *session, const TrackPointRecord *record)
  * keeps the last point handed on. */
 static void TakePoint(PortSession *session, const unsigned char *data, int length)
 {
-    TrackList *last = (TrackList *)session->transferData;
-    if (session->packetRepeated && last->pointCount) {
-        session->repeatsHeld++;
+    TransferState *work = TransferOf(session);
+    TrackList *last = work->records.track;
+    if (PacketRepeated(session) && last->pointCount) {
+        work->repeatsHeld++;
         return;
     }
-    if (session->repeatsHeld)
-        ErrorLog("Track points repeated: %d dropped\n", session->repeatsHeld);
-    session->repeatsHeld = 0;
-    DecodeTrackPoint(TrackPointType(session), data, length, last->points);
+    if (work->repeatsHeld)
+        ErrorLog("Track points repeated: %d dropped\n", work->repeatsHeld);
+    work->repeatsHeld = 0;
+    DecodeTrackPoint(TrackPointType(ReceiverCaps(session)), data, length, last->points);
     last->points->newTrack |= last->startsTrack;
     last->startsTrack = 0;
     last->pointCount = 1;
@@ -228,13 +224,13 @@ static void TakePoint(PortSession *session, const unsigned char *data, int lengt
  * counted, can tell. */
 static int TakeHeldRepeats(PortSession *session)
 {
-    TrackList *last = (TrackList *)session->transferData;
-    int keep = RepeatsToKeep(session, session->recordsTaken + session->repeatsHeld, session->repeatsHeld);
-    session->repeatsHeld = 0;
+    TransferState *work = TransferOf(session);
+    int keep = RepeatsToKeep(work, work->recordsTaken + work->repeatsHeld, work->repeatsHeld);
+    work->repeatsHeld = 0;
     while (keep-- > 0)
-        if (!HandOn(session, last->points))
+        if (!HandOn(session, work->records.track->points))
             return 0;
-    if (RecordsMissing(session, session->recordsTaken))
+    if (RecordsMissing(work, work->recordsTaken))
         ErrorLog("Track download request failed\n");
     return 1;
 }
@@ -243,11 +239,12 @@ static int TakeTrackPacket(PortSession *session, int packetId, const unsigned ch
 {
     if (packetId == PacketTrackPoint) {
         TakePoint(session, data, length);
-    } else if (packetId == PacketTrackHeader && !session->packetRepeated) {
+    } else if (packetId == PacketTrackHeader && !PacketRepeated(session)) {
         /* A header counts as a record and starts a track at the next
          * point; one sent again because our ACK was lost changes nothing. */
-        TrackList *last = (TrackList *)session->transferData;
-        session->recordsTaken++;
+        TransferState *work = TransferOf(session);
+        TrackList *last = work->records.track;
+        work->recordsTaken++;
         last->headers++;
         last->startsTrack = 1;
     }
@@ -274,41 +271,48 @@ static const DownloadKind TrackDownload = {TakeTrackPacket, FinishTrack, FailTra
 
 void TrackDownloadStep(PortSession *session, int code, const unsigned char *data, int length)
 {
-    if (code == PacketRecords + DispatchPacket && !session->packetRepeated)
-        session->recordCount = ReadField<uint16_t>(data, length, 0);
     DownloadStep(session, code, data, length, &TrackDownload);
 }
 
-static void *PrepareUpload(PortSession *session, const void *host, uint16_t *word)
+static int PrepareUpload(PortSession *session, const TransferRequest *request, TransferRecords *records,
+                         uint16_t *word)
 {
-    TrackList *list = ReadHostTrack((SAFEARRAY **)host);
+    TrackList *list = ReadHostTrack(request->records);
     if (list && UploadRecords(session, list) > 0xFFFF) { /* more than packet 27 can announce */
         FreeTrackList(list);
-        return NULL;
+        return 0;
     }
     if (list)
         *word = (uint16_t)UploadRecords(session, list);
-    return list;
+    records->track = list;
+    return list != NULL;
 }
 
 /* The working record keeps the last point handed on. */
-static void *PrepareDownload(PortSession *, const void *, uint16_t *word)
+static int PrepareDownload(PortSession *, const TransferRequest *, TransferRecords *records, uint16_t *word)
 {
     *word = CommandTransferTracks;
     TrackList *last = NewList(&TrackList::points, &TrackList::pointCount, 1);
     if (last)
         last->pointCount = 0; /* no point handed on yet */
-    return last;
+    records->track = last;
+    return last != NULL;
 }
+
+static void FreeTrack(TransferRecords *records) { FreeTrackList(records->track); }
+
+static const TransferKind TrackUploads = {ObjectiveTrackUpload, {TrackUploadStep, ReleaseTransfer}, PacketRecords,
+                                         PrepareUpload, FreeTrack};
+static const TransferKind TrackDownloads = {ObjectiveTrackDownload, {TrackDownloadStep, ReleaseTransfer},
+                                           PacketCommand, PrepareDownload, FreeTrack};
 
 int32_t HALVEX_CALL HalvexUploadTrackInit(PortSession *session, SAFEARRAY **points, HalvexUploadCallback *callback)
 {
-    return TransferExport(session, ObjectiveTrackUpload, &TrackUploadEntry, callback ? (void *)*callback : NULL,
-                          PacketRecords, PrepareUpload, points);
+    TransferRequest request = {points, NULL};
+    return TransferExport(session, &TrackUploads, CallbackOf(callback), &request);
 }
 
 int32_t HALVEX_CALL HalvexDownloadTrackInit(PortSession *session, HalvexTrackCallback *callback)
 {
-    return TransferExport(session, ObjectiveTrackDownload, &TrackDownloadEntry, callback ? (void *)*callback : NULL,
-                          PacketCommand, PrepareDownload, NULL);
+    return TransferExport(session, &TrackDownloads, CallbackOf(callback), NULL);
 }

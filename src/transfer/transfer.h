@@ -1,10 +1,11 @@
 /* Waypoint, route and track transfers: the handlers that the link protocol
- * calls for their objectives, and what they share. */
+ * calls for their objectives, their working record, and what they share. */
 #ifndef HALVEX_TRANSFER_H
 #define HALVEX_TRANSFER_H
 
 #include "../link/link.h"
 #include "../port/session.h"
+#include "records.h"
 
 void WaypointUploadStep(PortSession *session, int code, const unsigned char *data, int length);
 void WaypointDownloadStep(PortSession *session, int code, const unsigned char *data, int length);
@@ -13,23 +14,80 @@ void RouteDownloadStep(PortSession *session, int code, const unsigned char *data
 void TrackUploadStep(PortSession *session, int code, const unsigned char *data, int length);
 void TrackDownloadStep(PortSession *session, int code, const unsigned char *data, int length);
 
+/* The host's callback of the transfer under way, by kind. */
+union TransferCallback {
+    HalvexUploadCallback upload;
+    HalvexWaypointCallback waypoints;
+    HalvexRouteCallback routes;
+    HalvexTrackCallback track;
+};
+
+/* The records a transfer carries, by kind. */
+union TransferRecords {
+    RouteRecord *waypoints; /* waypoint transfers: the records of one list */
+    RouteList *routes;
+    TrackList *track; /* a download keeps only the last point handed on */
+};
+
+struct TransferKind;
+
+/* A transfer's working record: made as the transfer starts, freed as it
+ * ends or is cut off. */
+struct TransferState {
+    const TransferKind *kind;
+    int32_t step; /* an upload's progress */
+    TransferCallback callback;
+    TransferRecords records;
+    void *stallTimer; /* a download's wait for the receiver's next packet */
+    /* A download's tally: the records the receiver announced (-1 until it
+     * does), those taken, and repeats held back until the count decides. */
+    int32_t recordsAnnounced;
+    int32_t recordsTaken;
+    int32_t repeatsHeld;
+};
+
+/* The host's arrays of an upload: its records (waypoints, routes or track
+ * points) and, for routes, their waypoints. */
+struct TransferRequest {
+    SAFEARRAY **records;
+    SAFEARRAY **waypoints;
+};
+
+/* The host's callback as the export was given it (null: none). */
+TransferCallback CallbackOf(HalvexUploadCallback *callback);
+TransferCallback CallbackOf(HalvexWaypointCallback *callback);
+TransferCallback CallbackOf(HalvexRouteCallback *callback);
+TransferCallback CallbackOf(HalvexTrackCallback *callback);
+
+/* The running transfer's working record; the session is in one. */
+TransferState *TransferOf(const PortSession *session);
 /* Sends a packet of one 16-bit word (records, transfer complete, command),
  * acknowledged and retransmitted; 0 when no memory was left. */
 int SendWord(PortSession *session, int packetId, uint16_t value);
 /* Why a transfer cannot start on the session now, or ERROR_SUCCESS. */
 DWORD ReadyForTransfer(const PortSession *session);
-/* Prepares a transfer's working record from the host's data (host, as the
- * export was given it) and sets the word of its first packet; null refuses
- * the transfer. */
-typedef void *(*PrepareTransfer)(PortSession *session, const void *host, uint16_t *word);
+/* Fills a transfer's records from the host's arrays and sets the word of
+ * its first packet; 0 refuses the transfer. */
+typedef int (*PrepareTransfer)(PortSession *session, const TransferRequest *request, TransferRecords *records,
+                               uint16_t *word);
+/* How a kind of transfer runs: its objective, its step, the packet that
+ * starts it and how its records are made and freed. */
+struct TransferKind {
+    int objective;
+    ObjectiveEntry entry;
+    int packetId;
+    PrepareTransfer prepare;
+    void (*freeRecords)(TransferRecords *records);
+};
 /* The six transfer exports: under the engine lock, a live and ready session
- * prepares its record, enters the objective (its entry registered with the
- * link) and sends the first packet (packetId with the word); then the
- * dispatch thread is woken, so that the packet's time-out is honoured. 1
- * when started; when the packet cannot be sent the record is released and
- * the session stays ready. */
-int32_t TransferExport(PortSession *session, int objective, const ObjectiveEntry *entry, void *callback,
-                       int packetId, PrepareTransfer prepare, const void *host);
+ * prepares the working record, enters the objective and sends the first
+ * packet (packetId with the word); then the dispatch thread is woken, so
+ * that the packet's time-out is honoured. 1 when started; when the packet
+ * cannot be sent the record is released and the session stays ready. */
+int32_t TransferExport(PortSession *session, const TransferKind *kind, TransferCallback callback,
+                       const TransferRequest *request);
+/* Frees a working record, its records by kind and its timer ended. */
+void ReleaseTransfer(TransferState *work);
 /* How a download takes its records and ends. */
 struct DownloadKind {
     /* Takes a data packet of the download; 0 when its record could not be
@@ -48,16 +106,16 @@ void DownloadStep(PortSession *session, int code, const unsigned char *data, int
 /* Of the repeats of a download (packets equal to the one before, most often
  * sent again because our ACK was lost), how many the announced count says
  * are real records: received counts every packet taken, repeats included. */
-int RepeatsToKeep(const PortSession *session, int received, int repeats);
+int RepeatsToKeep(const TransferState *work, int received, int repeats);
 /* Logs a download whose record count differs from the one announced; 1
  * when records are missing, which makes the download a failure: a frame
  * lost on the line must never pass for a complete transfer. */
-int RecordsMissing(const PortSession *session, int records);
+int RecordsMissing(const TransferState *work, int records);
 /* Back to ready once the host has been called, unless the host moved on
  * from its callback: operation is the session's, read before the call. */
 void EndTransfer(PortSession *session, uint32_t operation);
-/* Ends an upload: its record freed, the host told (status 0 done, 1
- * aborted), the session ready; an abort is logged with failureLine. */
+/* Ends an upload: the host told (status 0 done, 1 aborted), the session
+ * ready; an abort is logged with failureLine. */
 void EndUpload(PortSession *session, int32_t status, const char *failureLine);
 /* An upload's handler: onAck sends what follows the acknowledged packet;
  * an abort ends the upload; NAKs and time-outs are the link's to retry;
@@ -70,16 +128,12 @@ void UploadStep(PortSession *session, int code, void (*onAck)(PortSession *sessi
 void SendNextRecord(PortSession *session, int count, int (*sendRecord)(PortSession *session, int k),
                     uint16_t command, const char *failureLine);
 
-struct WaypointRecord;
-struct RouteRecord;
-struct TrackPointRecord;
-
 /* Route headers in the receiver's type (200, 201, 202); 0 when the type is
  * unknown and nothing was sent. */
 int EncodeRouteHeader(PortSession *session, const RouteRecord *route);
-void DecodeRouteHeader(const PortSession *session, const unsigned char *data, int length, RouteRecord *route);
+void DecodeRouteHeader(const ProtocolCaps *caps, const unsigned char *data, int length, RouteRecord *route);
 /* The receiver's track point type: 301 or 302 where it says so, else 300. */
-int TrackPointType(const PortSession *session);
+int TrackPointType(const ProtocolCaps *caps);
 /* Track points of that type (D300 16 bytes, D301 21, D302 25), never read
  * past length; the encoder gives the length written (room for 25 bytes). */
 void DecodeTrackPoint(int type, const unsigned char *data, int length, TrackPointRecord *point);

@@ -61,10 +61,7 @@ int32_t DegreesToSemicircles(double degrees)
 
 void WriteNotSet(unsigned char *data) { WriteField<float>(data, 1.0e25f); }
 
-int WaypointDataType(const PortSession *session)
-{
-    return session->protocolCaps ? session->protocolCaps->protocolSlots[SlotWaypointType] : -1;
-}
+int WaypointDataType(const ProtocolCaps *caps) { return caps ? caps->protocolSlots[SlotWaypointType] : -1; }
 
 static const WaypointType *FindType(int type)
 {
@@ -86,11 +83,11 @@ static void ReadFixedText(char *field, size_t size, const unsigned char *data, i
     field[available] = '\0';
 }
 
-void DecodeWaypoint(const PortSession *session, const unsigned char *data, int length, WaypointRecord *record)
+void DecodeWaypoint(const ProtocolCaps *caps, const unsigned char *data, int length, WaypointRecord *record)
 {
-    if (DecodeStringWaypoint(WaypointDataType(session), data, length, record))
+    if (DecodeStringWaypoint(WaypointDataType(caps), data, length, record))
         return;
-    const WaypointType *row = FindType(WaypointDataType(session));
+    const WaypointType *row = FindType(WaypointDataType(caps));
     if (!row || !row->decodes)
         return;
     if (row->layout == D105 || row->layout == D106) {
@@ -157,7 +154,7 @@ int EncodeWaypointData(int type, const WaypointRecord *record, unsigned char *da
 int EncodeWaypoint(PortSession *session, const WaypointRecord *record, int packetId)
 {
     unsigned char data[MaxData];
-    int length = EncodeWaypointData(WaypointDataType(session), record, data);
+    int length = EncodeWaypointData(WaypointDataType(ReceiverCaps(session)), record, data);
     if (!length)
         SetHalvexError(ERROR_NOT_SUPPORTED);
     return length && SendPacket(session, packetId, data, length);

@@ -4,17 +4,19 @@
 #define HALVEX_WAYPOINTTYPES_H
 
 #include "../link/fields.h"
+#include "../link/product.h"
 #include "../port/session.h"
 #include "records.h"
 
 double SemicirclesToDegrees(int32_t semicircles);
 int32_t DegreesToSemicircles(double degrees);
 
-/* The receiver's waypoint data type, -1 when it has none. */
-int WaypointDataType(const PortSession *session);
-/* Fills the zero-filled record from a received waypoint packet; never reads
- * beyond length. A type without a decoder leaves the record as it is. */
-void DecodeWaypoint(const PortSession *session, const unsigned char *data, int length, WaypointRecord *record);
+/* The receiver's waypoint data type, -1 when it has none (or no caps). */
+int WaypointDataType(const ProtocolCaps *caps);
+/* Fills the zero-filled record from a received waypoint packet in the
+ * receiver's type; never reads beyond length. A type without a decoder
+ * leaves the record as it is. */
+void DecodeWaypoint(const ProtocolCaps *caps, const unsigned char *data, int length, WaypointRecord *record);
 /* Builds the packet data of the record in the receiver's type into data (room
  * for 255 bytes); its length, or 0 when the type has no encoder. */
 int EncodeWaypointData(int type, const WaypointRecord *record, unsigned char *data);

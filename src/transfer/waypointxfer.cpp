@@ -20,22 +20,17 @@ static RouteRecord *ReadHostWaypoints(SAFEARRAY **array)
     return work;
 }
 
-static void ReleaseRouteRecord(PortSession *session) { FreeRouteRecord((RouteRecord *)session->transferData); }
-
-static const ObjectiveEntry WaypointUploadEntry = {WaypointUploadStep, ReleaseRouteRecord};
-static const ObjectiveEntry WaypointDownloadEntry = {WaypointDownloadStep, ReleaseRouteRecord};
-
 static const char WaypointUploadFailed[] = "Way point upload request failed\n";
 
 static int SendWaypoint(PortSession *session, int k)
 {
-    RouteRecord *work = (RouteRecord *)session->transferData;
-    return EncodeWaypoint(session, &work->waypoints[k], PacketWaypoint);
+    RouteRecord *list = TransferOf(session)->records.waypoints;
+    return EncodeWaypoint(session, &list->waypoints[k], PacketWaypoint);
 }
 
 static void WaypointUploadAcked(PortSession *session)
 {
-    SendNextRecord(session, ((RouteRecord *)session->transferData)->waypointCount, SendWaypoint,
+    SendNextRecord(session, TransferOf(session)->records.waypoints->waypointCount, SendWaypoint,
                    CommandTransferWaypoints, WaypointUploadFailed);
 }
 
@@ -48,7 +43,7 @@ void WaypointUploadStep(PortSession *session, int code, const unsigned char *dat
 
 static void CallDownloadCallback(PortSession *session, SAFEARRAY **array)
 {
-    HalvexWaypointCallback callback = (HalvexWaypointCallback)session->hostCallback;
+    HalvexWaypointCallback callback = TransferOf(session)->callback.waypoints;
     if (callback)
         callback(0, HalvexDownloadEnd, array);
 }
@@ -60,7 +55,7 @@ static int SettleWaypointRepeats(PortSession *session, RouteRecord *work)
     int repeats = 0;
     for (int i = 0; i < work->waypointCount; i++)
         repeats += work->waypoints[i].repeated != 0;
-    int keep = RepeatsToKeep(session, work->waypointCount, repeats);
+    int keep = RepeatsToKeep(TransferOf(session), work->waypointCount, repeats);
     int kept = 0;
     for (int i = 0; i < work->waypointCount; i++) {
         if (work->waypoints[i].repeated && keep-- <= 0)
@@ -69,14 +64,12 @@ static int SettleWaypointRepeats(PortSession *session, RouteRecord *work)
         work->waypoints[kept++].repeated = 0;
     }
     work->waypointCount = kept;
-    return !RecordsMissing(session, kept);
+    return !RecordsMissing(TransferOf(session), kept);
 }
 
 static void FailDownload(PortSession *session)
 {
     ErrorLog("WayPt download request failed\n");
-    FreeRouteRecord((RouteRecord *)session->transferData);
-    session->transferData = NULL;
     SAFEARRAY *none = NULL;
     uint32_t operation = session->operation;
     CallDownloadCallback(session, &none);
@@ -87,31 +80,27 @@ static int TakeWaypoint(PortSession *session, int packetId, const unsigned char 
 {
     if (packetId != PacketWaypoint)
         return 1;
-    RouteRecord *work = (RouteRecord *)session->transferData;
-    WaypointRecord *record = work ? AppendRecord(&work->waypoints, &work->waypointCount) : NULL;
+    RouteRecord *work = TransferOf(session)->records.waypoints;
+    WaypointRecord *record = AppendRecord(&work->waypoints, &work->waypointCount);
     if (!record)
         return 0;
-    DecodeWaypoint(session, data, length, record);
-    record->repeated = session->packetRepeated;
+    DecodeWaypoint(ReceiverCaps(session), data, length, record);
+    record->repeated = PacketRepeated(session);
     LogWaypoint(record);
     return 1;
 }
 
 static int FinishWaypoints(PortSession *session)
 {
-    RouteRecord *work = (RouteRecord *)session->transferData;
-    if (work && !SettleWaypointRepeats(session, work)) {
+    RouteRecord *work = TransferOf(session)->records.waypoints;
+    if (!SettleWaypointRepeats(session, work)) {
         FailDownload(session);
         return 0;
     }
-    if (work) {
-        SAFEARRAY *array = NULL;
-        BuildWaypointArray(&array, work);
-        FreeRouteRecord(work);
-        session->transferData = NULL;
-        CallDownloadCallback(session, &array);
-        FreeWaypointArray(&array);
-    }
+    SAFEARRAY *array = NULL;
+    BuildWaypointArray(&array, work);
+    CallDownloadCallback(session, &array);
+    FreeWaypointArray(&array);
     return 1;
 }
 
@@ -122,28 +111,35 @@ void WaypointDownloadStep(PortSession *session, int code, const unsigned char *d
     DownloadStep(session, code, data, length, &WaypointDownload);
 }
 
-static void *PrepareUpload(PortSession *, const void *host, uint16_t *word)
+static int PrepareUpload(PortSession *, const TransferRequest *request, TransferRecords *records, uint16_t *word)
 {
-    RouteRecord *work = ReadHostWaypoints((SAFEARRAY **)host);
-    if (work)
-        *word = (uint16_t)work->waypointCount;
-    return work;
+    records->waypoints = ReadHostWaypoints(request->records);
+    if (records->waypoints)
+        *word = (uint16_t)records->waypoints->waypointCount;
+    return records->waypoints != NULL;
 }
 
-static void *PrepareDownload(PortSession *, const void *, uint16_t *word)
+static int PrepareDownload(PortSession *, const TransferRequest *, TransferRecords *records, uint16_t *word)
 {
     *word = CommandTransferWaypoints;
-    return calloc(1, sizeof(RouteRecord));
+    records->waypoints = (RouteRecord *)calloc(1, sizeof(RouteRecord));
+    return records->waypoints != NULL;
 }
+
+static void FreeWaypoints(TransferRecords *records) { FreeRouteRecord(records->waypoints); }
+
+static const TransferKind WaypointUploads = {ObjectiveWaypointUpload, {WaypointUploadStep, ReleaseTransfer},
+                                            PacketRecords, PrepareUpload, FreeWaypoints};
+static const TransferKind WaypointDownloads = {ObjectiveWaypointDownload, {WaypointDownloadStep, ReleaseTransfer},
+                                              PacketCommand, PrepareDownload, FreeWaypoints};
 
 int32_t HALVEX_CALL HalvexUploadWayPtInit(PortSession *session, SAFEARRAY **waypoints, HalvexUploadCallback *callback)
 {
-    return TransferExport(session, ObjectiveWaypointUpload, &WaypointUploadEntry, callback ? (void *)*callback : NULL,
-                          PacketRecords, PrepareUpload, waypoints);
+    TransferRequest request = {waypoints, NULL};
+    return TransferExport(session, &WaypointUploads, CallbackOf(callback), &request);
 }
 
 int32_t HALVEX_CALL HalvexDownloadWayPtInit(PortSession *session, HalvexWaypointCallback *callback)
 {
-    return TransferExport(session, ObjectiveWaypointDownload, &WaypointDownloadEntry,
-                          callback ? (void *)*callback : NULL, PacketCommand, PrepareDownload, NULL);
+    return TransferExport(session, &WaypointDownloads, CallbackOf(callback), NULL);
 }

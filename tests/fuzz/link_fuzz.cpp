@@ -52,8 +52,8 @@ void Identified(PortSession *session, uint8_t types)
         WriteField<uint16_t>(array + 3 * i + 1, numbers[i]);
     }
     PrepareLinkPort(session); /* binary mode takes the line (there is none) */
-    session->protocolCaps = ParseProtocolArray(array, sizeof array);
-    session->objective = ObjectiveReady;
+    LinkOf(session)->product.caps = ParseProtocolArray(array, sizeof array);
+    LinkOf(session)->objective = ObjectiveReady;
 }
 
 void Start(PortSession *session, uint8_t which)

@@ -35,11 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     PortSession *session = static_cast<PortSession *>(calloc(1, sizeof(PortSession)));
     session->portHandle = INVALID_HANDLE_VALUE;
-    session->objective = ObjectiveNmea;
-    session->nmeaTimeout = SilenceMs;
-    session->nmeaTable = data[0] & 1 ? &table : nullptr;
-    session->hostCallback = reinterpret_cast<void *>(Ignore);
     AddLiveSession(session);
+    EnterNmeaMode(session, data[0] & 1 ? &table : nullptr, Ignore);
     NmeaReceive(session, data + 1, static_cast<int>(size - 1));
     ClosePortSession(session);
     ReleaseClosedSessions();

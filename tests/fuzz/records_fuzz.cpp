@@ -6,7 +6,9 @@
 #include <cstdlib>
 
 #include "engine/enginelock.h"
+#include "engine/timerqueue.h"
 #include "errlog/errlog.h"
+#include "link/link.h"
 #include "link/product.h"
 #include "link/pvt.h"
 #include "transfer/records.h"
@@ -19,12 +21,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                                             110, 150, 151, 152, 154, 155, 101, -1};
     static const int16_t routeTypes[] = {200, 201, 202, 299};
     static const int trackTypes[] = {300, 301, 302};
-    static bool ready = [] {
+    static PortSession *session = [] {
         InitEngineLock();
         InitErrorLog();
-        return true;
+        InitTimerQueue();
+        auto *linked = static_cast<PortSession *>(calloc(1, sizeof(PortSession)));
+        linked->portHandle = INVALID_HANDLE_VALUE;
+        PrepareLinkPort(linked); /* position reports come in binary mode (there is no line) */
+        return linked;
     }();
-    (void)ready;
     if (size == 0)
         return 0;
     uint8_t pick = data[0];
@@ -36,20 +41,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     unsigned char *copy = static_cast<unsigned char *>(malloc(length ? length : 1));
     for (int i = 0; i < length; i++)
         copy[i] = packet[i];
-    PortSession session = {};
     ProtocolCaps caps = {};
     caps.protocolSlots[SlotWaypointType] = waypointTypes[variant % (sizeof waypointTypes / sizeof *waypointTypes)];
     caps.protocolSlots[SlotRouteHeaderType] = routeTypes[variant % 4];
-    session.protocolCaps = &caps;
     switch (pick % 4) {
     case 0: {
         WaypointRecord record = {};
-        DecodeWaypoint(&session, copy, length, &record);
+        DecodeWaypoint(&caps, copy, length, &record);
         break;
     }
     case 1: {
         RouteRecord route;
-        DecodeRouteHeader(&session, copy, length, &route);
+        DecodeRouteHeader(&caps, copy, length, &route);
         break;
     }
     case 2: {
@@ -58,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         break;
     }
     default:
-        PvtHandler(&session, 55, copy, length);
+        PvtHandler(session, 55, copy, length);
         break;
     }
     free(copy);
