@@ -38,23 +38,26 @@ class PvtPacket : public LinkUnit {};
 TEST_F(PvtPacket, BothLayoutsLogTheSameLine)
 {
     const double rad = 3.14159265358979323846 / 180;
-    std::vector<unsigned char> packed(64, 0), wide(72, 0);
-    Put(packed, 18, 100.7);
-    Put(packed, 26, -33.865143 * rad);
-    Put(packed, 34, 151.2099 * rad);
-    Put(packed, 42, 3.0f);
-    Put(packed, 46, 4.0f);
-    Put<int16_t>(packed, 58, 13);
-    Put<int32_t>(packed, 60, 1);
-    Put(wide, 24, 100.7);
-    Put(wide, 32, -33.865143 * rad);
-    Put(wide, 40, 151.2099 * rad);
-    Put(wide, 48, 3.0f);
-    Put(wide, 52, 4.0f);
-    Put<int32_t>(wide, 64, 13);
-    Put<int32_t>(wide, 68, 1);
-    PvtHandler(session, 55, packed.data(), 64);
-    PvtHandler(session, 55, wide.data(), 72);
+    // The same report in each layout: its size, where the time, position and
+    // velocity start, and where the leap seconds (16 bits in the packed one).
+    struct Layout {
+        size_t size;
+        int time, position, velocity, leap;
+    };
+    for (Layout layout : {Layout{64, 18, 26, 42, 58}, Layout{72, 24, 32, 48, 64}}) {
+        std::vector<unsigned char> record(layout.size, 0);
+        Put(record, layout.time, 100.7);
+        Put(record, layout.position, -33.865143 * rad);
+        Put(record, layout.position + 8, 151.2099 * rad);
+        Put(record, layout.velocity, 3.0f);
+        Put(record, layout.velocity + 4, 4.0f);
+        if (layout.size == 64)
+            Put<int16_t>(record, layout.leap, 13);
+        else
+            Put<int32_t>(record, layout.leap, 13);
+        Put<int32_t>(record, layout.leap + (layout.size == 64 ? 2 : 4), 1);
+        PvtHandler(session, 55, record.data(), static_cast<int>(layout.size));
+    }
     EXPECT_EQ(Count("02:01:27 - lat=-33.865143 lon=151.209900 sog=9.716754 cog=36.869898\n"), 2);
     EXPECT_EQ(Count("Pvt data received\n"), 2);
 }

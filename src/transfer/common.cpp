@@ -18,34 +18,6 @@ int SendWord(PortSession *session, int packetId, uint16_t value)
     return SendPacket(session, packetId, data, 2);
 }
 
-TransferCallback CallbackOf(HalvexUploadCallback *callback)
-{
-    TransferCallback call;
-    call.upload = callback ? *callback : NULL;
-    return call;
-}
-
-TransferCallback CallbackOf(HalvexWaypointCallback *callback)
-{
-    TransferCallback call;
-    call.waypoints = callback ? *callback : NULL;
-    return call;
-}
-
-TransferCallback CallbackOf(HalvexRouteCallback *callback)
-{
-    TransferCallback call;
-    call.routes = callback ? *callback : NULL;
-    return call;
-}
-
-TransferCallback CallbackOf(HalvexTrackCallback *callback)
-{
-    TransferCallback call;
-    call.track = callback ? *callback : NULL;
-    return call;
-}
-
 TransferState *TransferOf(const PortSession *session) { return RunningTransfer(session); }
 
 DWORD ReadyForTransfer(const PortSession *session)
@@ -169,6 +141,10 @@ void DownloadStep(PortSession *session, int code, const unsigned char *data, int
     if (code == DispatchAborted) {
         kind->fail(session);
     } else if (code == PacketXferComplete + DispatchPacket) {
+        if (kind->settle && !kind->settle(session)) {
+            kind->fail(session);
+            return;
+        }
         uint32_t operation = session->operation;
         if (kind->finish(session)) {
             EndTransfer(session, operation);

@@ -249,8 +249,9 @@ static int AddRouteWaypoint(PortSession *session, RouteList *list, const unsigne
  * missing. A header sent again came
  * right after the one it repeats, before any of that route's waypoints, so
  * the waypoints that follow it belong to the route it repeats. */
-static int SettleRouteRepeats(PortSession *session, RouteList *list)
+static int SettleRouteRepeats(PortSession *session)
 {
+    RouteList *list = TransferOf(session)->records.routes;
     int repeats = 0;
     for (int r = 0; r < list->routeCount; r++) {
         repeats += list->routes[r].repeated != 0;
@@ -306,20 +307,15 @@ static int TakeRoutePacket(PortSession *session, int packetId, const unsigned ch
 
 static int FinishRoutes(PortSession *session)
 {
-    RouteList *list = TransferOf(session)->records.routes;
-    if (!SettleRouteRepeats(session, list)) {
-        FailDownload(session);
-        return 0;
-    }
     SAFEARRAY *routes = NULL, *waypoints = NULL;
-    BuildRouteArrays(&routes, &waypoints, list);
+    BuildRouteArrays(&routes, &waypoints, TransferOf(session)->records.routes);
     CallDownloadCallback(session, HalvexTransferDone, HalvexDownloadEnd, &routes, &waypoints);
     FreeRouteArray(&routes);
     FreeWaypointArray(&waypoints);
     return 1;
 }
 
-static const DownloadKind RouteDownload = {TakeRoutePacket, FinishRoutes, FailDownload};
+static const DownloadKind RouteDownload = {TakeRoutePacket, SettleRouteRepeats, FinishRoutes, FailDownload};
 
 void RouteDownloadStep(PortSession *session, int code, const unsigned char *data, int length)
 {
@@ -358,10 +354,10 @@ int32_t HALVEX_CALL HalvexUploadRouteInit(PortSession *session, SAFEARRAY **rout
                                           HalvexUploadCallback *callback)
 {
     TransferRequest request = {routes, waypoints};
-    return TransferExport(session, &RouteUploads, CallbackOf(callback), &request);
+    return TransferExport(session, &RouteUploads, CallbackOf(callback, &TransferCallback::upload), &request);
 }
 
 int32_t HALVEX_CALL HalvexDownloadRouteInit(PortSession *session, HalvexRouteCallback *callback)
 {
-    return TransferExport(session, &RouteDownloads, CallbackOf(callback), NULL);
+    return TransferExport(session, &RouteDownloads, CallbackOf(callback, &TransferCallback::routes), NULL);
 }

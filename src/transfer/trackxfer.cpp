@@ -267,7 +267,7 @@ static void FailTrack(PortSession *session)
     EndTransfer(session, operation);
 }
 
-static const DownloadKind TrackDownload = {TakeTrackPacket, FinishTrack, FailTrack};
+static const DownloadKind TrackDownload = {TakeTrackPacket, NULL, FinishTrack, FailTrack};
 
 void TrackDownloadStep(PortSession *session, int code, const unsigned char *data, int length)
 {
@@ -309,10 +309,10 @@ static const TransferKind TrackDownloads = {ObjectiveTrackDownload, {TrackDownlo
 int32_t HALVEX_CALL HalvexUploadTrackInit(PortSession *session, SAFEARRAY **points, HalvexUploadCallback *callback)
 {
     TransferRequest request = {points, NULL};
-    return TransferExport(session, &TrackUploads, CallbackOf(callback), &request);
+    return TransferExport(session, &TrackUploads, CallbackOf(callback, &TransferCallback::upload), &request);
 }
 
 int32_t HALVEX_CALL HalvexDownloadTrackInit(PortSession *session, HalvexTrackCallback *callback)
 {
-    return TransferExport(session, &TrackDownloads, CallbackOf(callback), NULL);
+    return TransferExport(session, &TrackDownloads, CallbackOf(callback, &TransferCallback::track), NULL);
 }

@@ -53,11 +53,14 @@ struct TransferRequest {
     SAFEARRAY **waypoints;
 };
 
-/* The host's callback as the export was given it (null: none). */
-TransferCallback CallbackOf(HalvexUploadCallback *callback);
-TransferCallback CallbackOf(HalvexWaypointCallback *callback);
-TransferCallback CallbackOf(HalvexRouteCallback *callback);
-TransferCallback CallbackOf(HalvexTrackCallback *callback);
+/* The host's callback as the export was given it (null: none), kept as the
+ * member of its kind. */
+template <typename Callback> TransferCallback CallbackOf(Callback *callback, Callback TransferCallback::*member)
+{
+    TransferCallback call;
+    call.*member = callback ? *callback : NULL;
+    return call;
+}
 
 /* The running transfer's working record; the session is in one. */
 TransferState *TransferOf(const PortSession *session);
@@ -93,8 +96,12 @@ struct DownloadKind {
     /* Takes a data packet of the download; 0 when its record could not be
      * kept. Packets of other kinds are passed over. */
     int (*take)(PortSession *session, int packetId, const unsigned char *data, int length);
-    /* On the transfer complete, hands the records to the host; 0 when the
-     * download failed instead, or the host stopped it. */
+    /* On the transfer complete, first: drops the repeats the announced
+     * count does not account for; 0 when records are missing, which fails
+     * the download. Null: nothing to settle. */
+    int (*settle)(PortSession *session);
+    /* Then hands the records to the host; 0 when the host stopped the
+     * download. */
     int (*finish)(PortSession *session);
     /* Ends the download with its failure report. */
     void (*fail)(PortSession *session);

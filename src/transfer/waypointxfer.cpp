@@ -50,8 +50,9 @@ static void CallDownloadCallback(PortSession *session, SAFEARRAY **array)
 
 /* Drops the repeats that the announced count does not account for; 0 when
  * records are missing. */
-static int SettleWaypointRepeats(PortSession *session, RouteRecord *work)
+static int SettleWaypointRepeats(PortSession *session)
 {
+    RouteRecord *work = TransferOf(session)->records.waypoints;
     int repeats = 0;
     for (int i = 0; i < work->waypointCount; i++)
         repeats += work->waypoints[i].repeated != 0;
@@ -92,19 +93,14 @@ static int TakeWaypoint(PortSession *session, int packetId, const unsigned char 
 
 static int FinishWaypoints(PortSession *session)
 {
-    RouteRecord *work = TransferOf(session)->records.waypoints;
-    if (!SettleWaypointRepeats(session, work)) {
-        FailDownload(session);
-        return 0;
-    }
     SAFEARRAY *array = NULL;
-    BuildWaypointArray(&array, work);
+    BuildWaypointArray(&array, TransferOf(session)->records.waypoints);
     CallDownloadCallback(session, &array);
     FreeWaypointArray(&array);
     return 1;
 }
 
-static const DownloadKind WaypointDownload = {TakeWaypoint, FinishWaypoints, FailDownload};
+static const DownloadKind WaypointDownload = {TakeWaypoint, SettleWaypointRepeats, FinishWaypoints, FailDownload};
 
 void WaypointDownloadStep(PortSession *session, int code, const unsigned char *data, int length)
 {
@@ -136,10 +132,10 @@ static const TransferKind WaypointDownloads = {ObjectiveWaypointDownload, {Waypo
 int32_t HALVEX_CALL HalvexUploadWayPtInit(PortSession *session, SAFEARRAY **waypoints, HalvexUploadCallback *callback)
 {
     TransferRequest request = {waypoints, NULL};
-    return TransferExport(session, &WaypointUploads, CallbackOf(callback), &request);
+    return TransferExport(session, &WaypointUploads, CallbackOf(callback, &TransferCallback::upload), &request);
 }
 
 int32_t HALVEX_CALL HalvexDownloadWayPtInit(PortSession *session, HalvexWaypointCallback *callback)
 {
-    return TransferExport(session, &WaypointDownloads, CallbackOf(callback), NULL);
+    return TransferExport(session, &WaypointDownloads, CallbackOf(callback, &TransferCallback::waypoints), NULL);
 }

@@ -5,9 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "engine/enginelock.h"
-#include "engine/timerqueue.h"
-#include "errlog/errlog.h"
+#include "engine.h"
 #include "link/fields.h"
 #include "link/link.h"
 #include "link/product.h"
@@ -80,13 +78,7 @@ void Start(PortSession *session, uint8_t which)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    static bool ready = [] {
-        InitEngineLock();
-        InitErrorLog();
-        InitTimerQueue();
-        return true;
-    }();
-    (void)ready;
+    StartEngineOnce();
     if (size < 2)
         return 0;
     PortSession *session = static_cast<PortSession *>(calloc(1, sizeof(PortSession)));

@@ -3,9 +3,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "engine/enginelock.h"
-#include "engine/timerqueue.h"
-#include "errlog/errlog.h"
+#include "engine.h"
 #include "nmea/nmea.h"
 #include "port/port.h"
 #include "port/registry.h"
@@ -14,13 +12,7 @@ static int16_t HALVEX_CALL Ignore(int32_t, int32_t, BSTR *) { return 1; }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    static bool ready = [] {
-        InitEngineLock();
-        InitErrorLog();
-        InitTimerQueue();
-        return true;
-    }();
-    (void)ready;
+    StartEngineOnce();
     if (size == 0)
         return 0;
     static const OLECHAR *const keys[] = {u"GGA", u"rmc", u"", u"XYZ"};

@@ -5,9 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "engine/enginelock.h"
-#include "engine/timerqueue.h"
-#include "errlog/errlog.h"
+#include "engine.h"
 #include "link/link.h"
 #include "link/product.h"
 #include "link/pvt.h"
@@ -21,10 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                                             110, 150, 151, 152, 154, 155, 101, -1};
     static const int16_t routeTypes[] = {200, 201, 202, 299};
     static const int trackTypes[] = {300, 301, 302};
+    StartEngineOnce();
     static PortSession *session = [] {
-        InitEngineLock();
-        InitErrorLog();
-        InitTimerQueue();
         auto *linked = static_cast<PortSession *>(calloc(1, sizeof(PortSession)));
         linked->portHandle = INVALID_HANDLE_VALUE;
         PrepareLinkPort(linked); /* position reports come in binary mode (there is no line) */
