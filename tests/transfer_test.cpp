@@ -101,6 +101,8 @@ TEST_F(Transfers, RefusalsSendNothing)
     EXPECT_EQ(HalvexUploadWayPtInit(session, &counted, &upload), 0);
     EXPECT_EQ(HalvexGetLastError(), HalvexErrorBadArgument);
     SafeArrayDestroyDescriptor(counted);
+    EXPECT_EQ(HalvexUploadTrackInit(session, nullptr, &upload), 0);
+    EXPECT_EQ(HalvexGetLastError(), HalvexErrorBadArgument) << "no array is the host's mistake, not a lack of memory";
     HostArray<HostRoute> routes(1);
     routes[0].firstWaypoint = 1;
     routes[0].waypointCount = 1; // element 1 of a one-element array
