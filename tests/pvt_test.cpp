@@ -72,13 +72,17 @@ TEST_F(PvtPacket, OddLengthsAndBadTimesAreNotReadThrough)
     EXPECT_EQ(Count("--:--:-- - lat=0.000000"), 1);
 }
 
-TEST_F(PvtPacket, AReportRewindsNoTransfer)
+TEST_F(PvtPacket, AReportRewindsNoTransferAndNoIdentification)
 {
     std::vector<unsigned char> record(64, 0);
     Link()->objective = ObjectiveWaypointUpload;
     Link()->step = 5;
     PvtHandler(session, 55, record.data(), 64);
     EXPECT_EQ(Link()->step, 5);
+    Link()->objective = ObjectiveProduct;
+    Link()->step = 1;
+    PvtHandler(session, 55, record.data(), 64);
+    EXPECT_EQ(Link()->step, 1) << "an identification under way still reports";
     Link()->objective = ObjectiveReady;
     PvtHandler(session, 55, record.data(), 64);
     EXPECT_EQ(Link()->step, 0);

@@ -135,10 +135,11 @@ void PvtHandler(PortSession *session, int code, const unsigned char *data, int l
     ErrorLog("%s - lat=%f lon=%f sog=%f cog=%f\n", clock, latitude, longitude, GroundSpeed(east, north),
              GroundCourse(east, north));
     ErrorLog("Pvt data received\n");
-    /* Outside a transfer a position report starts the link's step again;
-     * a transfer's own count is not the link's to touch. */
+    /* A report starts the link's step again only when nothing runs: during
+     * identification step says the request is under way, and cleared there
+     * it would leave the identification without its report for ever. */
     LinkState *link = LinkOf(session);
-    if (link->objective < ObjectiveRouteUpload)
+    if (link->objective < ObjectiveProduct)
         link->step = 0;
     HostPosition fix;
     if (session->positionCallback && PvtFix(data, length, &fix))
