@@ -197,7 +197,7 @@ static int HandOn(PortSession *session, const TrackPointRecord *record)
 /* Points arrive one by one and go to the host at once, so a repeat is held
  * back: dropped when a new point follows, since a track's neighbours are
  * never the same point at the same second, and at the end kept only as far
- * as the announced count says the receiver holds it. The working record
+ * as the announced count says the receiver holds it. The download
  * keeps the last point handed on. */
 static void TakePoint(PortSession *session, const unsigned char *data, int length)
 {
@@ -288,7 +288,7 @@ static int PrepareUpload(PortSession *session, const TransferRequest *request, T
     return list != NULL;
 }
 
-/* The working record keeps the last point handed on. */
+/* A download keeps only the last point handed on. */
 static int PrepareDownload(PortSession *, const TransferRequest *, TransferRecords *records, uint16_t *word)
 {
     *word = CommandTransferTracks;
