@@ -230,15 +230,15 @@ TEST_F(Repeats, AnAckSettlesOnlyTheFrameThatWaitsForIt)
     ASSERT_EQ(Pending(), 27);
     Send(6, {35, 0}); // names another packet
     EXPECT_EQ(Pending(), 27) << "the records packet still waits";
-    EXPECT_EQ(TransferOf(session)->step, 1);
+    EXPECT_EQ(RunningTransfer(session)->step, 1);
     Send(6, {}); // names none: taken as the waiting frame's
     EXPECT_EQ(Pending(), 35);
     Send(6, {27, 0}); // the earlier packet's, late
     EXPECT_EQ(Pending(), 35);
-    EXPECT_EQ(TransferOf(session)->step, 2);
+    EXPECT_EQ(RunningTransfer(session)->step, 2);
     EXPECT_EQ(Count("Ack of packet 27 ignored: packet 35 awaits one\n"), 1);
     Send(6, {35, 0});
-    EXPECT_EQ(TransferOf(session)->step, 3);
+    EXPECT_EQ(RunningTransfer(session)->step, 3);
 }
 
 } // namespace

@@ -2,7 +2,6 @@
  * and line errors meanwhile. */
 #include <stdlib.h>
 
-#include "../engine/timerqueue.h"
 #include "../errlog/errlog.h"
 #include "../port/port.h"
 #include "link.h"

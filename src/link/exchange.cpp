@@ -116,9 +116,10 @@ void DispatchByObjective(PortSession *session, int code, const unsigned char *da
 {
     LinkState *link = LinkOf(session);
     const ObjectiveEntry *entry = link ? link->entry : NULL;
+    /* Nothing to say while no mode has the line, or before identification. */
     if (entry && entry->step)
         entry->step(session, code, data, length);
-    else if (session->mode && !(link && link->objective == ObjectiveNone))
+    else if (link ? link->objective != ObjectiveNone : session->mode != NULL)
         ErrorLog("Unknown objective\n");
 }
 

@@ -35,7 +35,6 @@ enum Command {
     CommandStopPvt = 50,
 };
 
-/* What an objective handler is told: the first four, or a packet's id + 4. */
 /* What the link is doing; ObjectiveNone when binary mode does not have the
  * line. */
 enum Objective {
@@ -50,6 +49,7 @@ enum Objective {
     ObjectiveTrackDownload = 9,
 };
 
+/* What an objective handler is told: the first four, or a packet's id + 4. */
 enum DispatchCode {
     DispatchAcked = 0,
     DispatchNaked = 1,

@@ -29,8 +29,8 @@ const ProductRecords *ReceiverProduct(const PortSession *session)
 
 const ProtocolCaps *ReceiverCaps(const PortSession *session)
 {
-    LinkState *link = LinkOf(session);
-    return link ? link->product.caps : NULL;
+    const ProductRecords *product = ReceiverProduct(session);
+    return product ? product->caps : NULL;
 }
 
 void ReleaseProductRecords(PortSession *session)

@@ -18,8 +18,6 @@ int SendWord(PortSession *session, int packetId, uint16_t value)
     return SendPacket(session, packetId, data, 2);
 }
 
-TransferState *TransferOf(const PortSession *session) { return RunningTransfer(session); }
-
 DWORD ReadyForTransfer(const PortSession *session)
 {
     if (!IsLiveSession(session))
@@ -90,7 +88,7 @@ enum { DownloadSilenceMs = AckTimeoutMs * (Retransmissions + 1) };
 static void DownloadStalled(void *context)
 {
     PortSession *session = (PortSession *)context;
-    TransferOf(session)->stallTimer = NULL;
+    RunningTransfer(session)->stallTimer = NULL;
     ErrorLog("Nothing received for %d ms: download given up\n", DownloadSilenceMs);
     SetHalvexError(ERROR_TIMEOUT);
     DispatchByObjective(session, DispatchAborted, NULL, 0);
@@ -104,7 +102,7 @@ static void DownloadStalled(void *context)
  * packet or a stale transfer complete and nothing is left to do with it. */
 static int NoteDownloadProgress(PortSession *session, int code, const unsigned char *data, int length)
 {
-    TransferState *work = TransferOf(session);
+    TransferState *work = RunningTransfer(session);
     /* Every download announces its records first, so a transfer complete
      * before that is left over from the transfer before: the receiver sent
      * it again because our ACK of it was lost. Acknowledged by the link, it
@@ -185,7 +183,7 @@ void EndTransfer(PortSession *session, uint32_t operation)
 void EndUpload(PortSession *session, int32_t status, const char *failureLine)
 {
     uint32_t operation = session->operation;
-    HalvexUploadCallback callback = TransferOf(session)->callback.upload;
+    HalvexUploadCallback callback = RunningTransfer(session)->callback.upload;
     if (callback)
         callback(status, 0);
     EndTransfer(session, operation);
@@ -214,7 +212,7 @@ void UploadStep(PortSession *session, int code, void (*onAck)(PortSession *sessi
 void SendNextRecord(PortSession *session, int count, int (*sendRecord)(PortSession *session, int k),
                     uint16_t command, const char *failureLine)
 {
-    TransferState *work = TransferOf(session);
+    TransferState *work = RunningTransfer(session);
     int k = work->step - 1;
     if (k > count) {
         EndUpload(session, HalvexTransferDone, failureLine); /* that was the ACK of the transfer complete */

@@ -192,7 +192,7 @@ static void SendNextRoutePacket(PortSession *session, TransferState *work)
     }
 }
 
-static void RouteUploadAcked(PortSession *session) { SendNextRoutePacket(session, TransferOf(session)); }
+static void RouteUploadAcked(PortSession *session) { SendNextRoutePacket(session, RunningTransfer(session)); }
 
 void RouteUploadStep(PortSession *session, int code, const unsigned char *data, int length)
 {
@@ -204,7 +204,7 @@ void RouteUploadStep(PortSession *session, int code, const unsigned char *data, 
 static void CallDownloadCallback(PortSession *session, int32_t status, int32_t value, SAFEARRAY **routes,
                                  SAFEARRAY **waypoints)
 {
-    HalvexRouteCallback callback = TransferOf(session)->callback.routes;
+    HalvexRouteCallback callback = RunningTransfer(session)->callback.routes;
     if (callback)
         callback(status, value, routes, waypoints);
 }
@@ -251,14 +251,14 @@ static int AddRouteWaypoint(PortSession *session, RouteList *list, const unsigne
  * the waypoints that follow it belong to the route it repeats. */
 static int SettleRouteRepeats(PortSession *session)
 {
-    RouteList *list = TransferOf(session)->records.routes;
+    RouteList *list = RunningTransfer(session)->records.routes;
     int repeats = 0;
     for (int r = 0; r < list->routeCount; r++) {
         repeats += list->routes[r].repeated != 0;
         for (int k = 0; k < list->routes[r].waypointCount; k++)
             repeats += list->routes[r].waypoints[k].repeated != 0;
     }
-    int keep = RepeatsToKeep(TransferOf(session), list->routeCount + list->totalWaypoints + list->links, repeats);
+    int keep = RepeatsToKeep(RunningTransfer(session), list->routeCount + list->totalWaypoints + list->links, repeats);
     int routes = 0;
     list->totalWaypoints = 0;
     for (int r = 0; r < list->routeCount; r++) {
@@ -284,12 +284,12 @@ static int SettleRouteRepeats(PortSession *session)
         list->totalWaypoints += kept;
     }
     list->routeCount = routes;
-    return !RecordsMissing(TransferOf(session), list->routeCount + list->totalWaypoints + list->links);
+    return !RecordsMissing(RunningTransfer(session), list->routeCount + list->totalWaypoints + list->links);
 }
 
 static int TakeRoutePacket(PortSession *session, int packetId, const unsigned char *data, int length)
 {
-    RouteList *list = TransferOf(session)->records.routes;
+    RouteList *list = RunningTransfer(session)->records.routes;
     switch (packetId) {
     case PacketRouteHeader:
         return AddRoute(session, list, data, length);
@@ -308,7 +308,7 @@ static int TakeRoutePacket(PortSession *session, int packetId, const unsigned ch
 static int FinishRoutes(PortSession *session)
 {
     SAFEARRAY *routes = NULL, *waypoints = NULL;
-    BuildRouteArrays(&routes, &waypoints, TransferOf(session)->records.routes);
+    BuildRouteArrays(&routes, &waypoints, RunningTransfer(session)->records.routes);
     CallDownloadCallback(session, HalvexTransferDone, HalvexDownloadEnd, &routes, &waypoints);
     FreeRouteArray(&routes);
     FreeWaypointArray(&waypoints);

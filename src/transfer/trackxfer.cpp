@@ -125,7 +125,7 @@ static int UploadRecords(const PortSession *session, const TrackList *list)
  * preceded by its header, startsTrack saying the header has gone. */
 static int SendTrackRecord(PortSession *session, int k)
 {
-    TrackList *list = TransferOf(session)->records.track;
+    TrackList *list = RunningTransfer(session)->records.track;
     if (TrackHeaderType(session) == -1)
         return EncodeTrackPoint(session, &list->points[k]);
     const TrackPointRecord *point = &list->points[k - list->tracksSent];
@@ -142,7 +142,7 @@ static int SendTrackRecord(PortSession *session, int k)
 
 static void TrackUploadAcked(PortSession *session)
 {
-    SendNextRecord(session, UploadRecords(session, TransferOf(session)->records.track), SendTrackRecord,
+    SendNextRecord(session, UploadRecords(session, RunningTransfer(session)->records.track), SendTrackRecord,
                    CommandTransferTracks, TrackUploadFailed);
 }
 
@@ -155,14 +155,14 @@ void TrackUploadStep(PortSession *session, int code, const unsigned char *data, 
 
 static int16_t CallDownloadCallback(PortSession *session, int32_t value, HostTrackPoint *point)
 {
-    HalvexTrackCallback callback = TransferOf(session)->callback.track;
+    HalvexTrackCallback callback = RunningTransfer(session)->callback.track;
     return callback ? callback(0, value, point) : 1;
 }
 
 /* The end of the points, whether all came or not. */
 static void HandOnEnd(PortSession *session)
 {
-    DisarmTimer(&TransferOf(session)->stallTimer);
+    DisarmTimer(&RunningTransfer(session)->stallTimer);
     HostTrackPoint none;
     memset(&none, 0, sizeof none);
     CallDownloadCallback(session, HalvexDownloadEnd, &none);
@@ -178,7 +178,7 @@ static int HandOn(PortSession *session, const TrackPointRecord *record)
     point.latitude = record->latitude;
     point.longitude = record->longitude;
     point.newTrack = record->newTrack != 0;
-    TransferState *work = TransferOf(session);
+    TransferState *work = RunningTransfer(session);
     work->recordsTaken++;
     /* The host counts points: the headers the count announced are not. */
     int32_t announced = work->recordsAnnounced < 0 ? 0 : work->recordsAnnounced;
@@ -201,7 +201,7 @@ static int HandOn(PortSession *session, const TrackPointRecord *record)
  * keeps the last point handed on. */
 static void TakePoint(PortSession *session, const unsigned char *data, int length)
 {
-    TransferState *work = TransferOf(session);
+    TransferState *work = RunningTransfer(session);
     TrackList *last = work->records.track;
     if (PacketRepeated(session) && last->pointCount) {
         work->repeatsHeld++;
@@ -224,7 +224,7 @@ static void TakePoint(PortSession *session, const unsigned char *data, int lengt
  * counted, can tell. */
 static int TakeHeldRepeats(PortSession *session)
 {
-    TransferState *work = TransferOf(session);
+    TransferState *work = RunningTransfer(session);
     int keep = RepeatsToKeep(work, work->recordsTaken + work->repeatsHeld, work->repeatsHeld);
     work->repeatsHeld = 0;
     while (keep-- > 0)
@@ -242,7 +242,7 @@ static int TakeTrackPacket(PortSession *session, int packetId, const unsigned ch
     } else if (packetId == PacketTrackHeader && !PacketRepeated(session)) {
         /* A header counts as a record and starts a track at the next
          * point; one sent again because our ACK was lost changes nothing. */
-        TransferState *work = TransferOf(session);
+        TransferState *work = RunningTransfer(session);
         TrackList *last = work->records.track;
         work->recordsTaken++;
         last->headers++;

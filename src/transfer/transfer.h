@@ -62,8 +62,6 @@ template <typename Callback> TransferCallback CallbackOf(Callback *callback, Cal
     return call;
 }
 
-/* The running transfer's working record; the session is in one. */
-TransferState *TransferOf(const PortSession *session);
 /* Sends a packet of one 16-bit word (records, transfer complete, command),
  * acknowledged and retransmitted; 0 when no memory was left. */
 int SendWord(PortSession *session, int packetId, uint16_t value);

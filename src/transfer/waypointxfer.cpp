@@ -24,13 +24,13 @@ static const char WaypointUploadFailed[] = "Way point upload request failed\n";
 
 static int SendWaypoint(PortSession *session, int k)
 {
-    RouteRecord *list = TransferOf(session)->records.waypoints;
+    RouteRecord *list = RunningTransfer(session)->records.waypoints;
     return EncodeWaypoint(session, &list->waypoints[k], PacketWaypoint);
 }
 
 static void WaypointUploadAcked(PortSession *session)
 {
-    SendNextRecord(session, TransferOf(session)->records.waypoints->waypointCount, SendWaypoint,
+    SendNextRecord(session, RunningTransfer(session)->records.waypoints->waypointCount, SendWaypoint,
                    CommandTransferWaypoints, WaypointUploadFailed);
 }
 
@@ -43,7 +43,7 @@ void WaypointUploadStep(PortSession *session, int code, const unsigned char *dat
 
 static void CallDownloadCallback(PortSession *session, SAFEARRAY **array)
 {
-    HalvexWaypointCallback callback = TransferOf(session)->callback.waypoints;
+    HalvexWaypointCallback callback = RunningTransfer(session)->callback.waypoints;
     if (callback)
         callback(0, HalvexDownloadEnd, array);
 }
@@ -52,11 +52,11 @@ static void CallDownloadCallback(PortSession *session, SAFEARRAY **array)
  * records are missing. */
 static int SettleWaypointRepeats(PortSession *session)
 {
-    RouteRecord *work = TransferOf(session)->records.waypoints;
+    RouteRecord *work = RunningTransfer(session)->records.waypoints;
     int repeats = 0;
     for (int i = 0; i < work->waypointCount; i++)
         repeats += work->waypoints[i].repeated != 0;
-    int keep = RepeatsToKeep(TransferOf(session), work->waypointCount, repeats);
+    int keep = RepeatsToKeep(RunningTransfer(session), work->waypointCount, repeats);
     int kept = 0;
     for (int i = 0; i < work->waypointCount; i++) {
         if (work->waypoints[i].repeated && keep-- <= 0)
@@ -65,7 +65,7 @@ static int SettleWaypointRepeats(PortSession *session)
         work->waypoints[kept++].repeated = 0;
     }
     work->waypointCount = kept;
-    return !RecordsMissing(TransferOf(session), kept);
+    return !RecordsMissing(RunningTransfer(session), kept);
 }
 
 static void FailDownload(PortSession *session)
@@ -81,7 +81,7 @@ static int TakeWaypoint(PortSession *session, int packetId, const unsigned char 
 {
     if (packetId != PacketWaypoint)
         return 1;
-    RouteRecord *work = TransferOf(session)->records.waypoints;
+    RouteRecord *work = RunningTransfer(session)->records.waypoints;
     WaypointRecord *record = AppendRecord(&work->waypoints, &work->waypointCount);
     if (!record)
         return 0;
@@ -94,7 +94,7 @@ static int TakeWaypoint(PortSession *session, int packetId, const unsigned char 
 static int FinishWaypoints(PortSession *session)
 {
     SAFEARRAY *array = NULL;
-    BuildWaypointArray(&array, TransferOf(session)->records.waypoints);
+    BuildWaypointArray(&array, RunningTransfer(session)->records.waypoints);
     CallDownloadCallback(session, &array);
     FreeWaypointArray(&array);
     return 1;
