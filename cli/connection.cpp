@@ -314,6 +314,37 @@ void Connection::UploadTrack(const std::vector<GpxTrackPoint> &points, const std
     Upload<HostTrackPoint>("track upload", points, "track points", HalvexUploadTrackInit, tick);
 }
 
+std::optional<HostClock> Connection::ReadClock()
+{
+    Identified();
+    HalvexTimeCallback callback = OnClock;
+    if (!HalvexGetTimeInit(session_, &callback)) {
+        if (HalvexGetLastError() == HalvexErrorNotSupported)
+            return std::nullopt;
+        Refused("clock request");
+    }
+    // Four tries of the command in 12 s, then 3 s for the answer.
+    if (!Await(20))
+        NoAnswer("did not tell its time");
+    bool lost, failed;
+    int32_t why;
+    HostClock clock;
+    {
+        std::lock_guard<std::mutex> hold(rendezvous.lock);
+        lost = rendezvous.lineLost;
+        failed = rendezvous.status != HalvexTransferDone;
+        why = rendezvous.why;
+        clock = rendezvous.clock;
+    }
+    if (lost)
+        Disconnected();
+    if (failed && why == HalvexErrorRecordsMissing)
+        throw Failure(ExitNoAnswer, "the receiver on " + device_ + " answered with a date that is no date");
+    if (failed)
+        TransferFailed("clock request", why);
+    return clock;
+}
+
 void Connection::StartNmea(std::function<void(const std::string &)> onSentence)
 {
     {

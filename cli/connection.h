@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -66,6 +67,10 @@ public:
     void UploadRoutes(const std::vector<GpxRoute> &routes, const std::function<void()> &tick = nullptr);
     std::vector<GpxTrackPoint> DownloadTrack(const ProgressFn &progress);
     void UploadTrack(const std::vector<GpxTrackPoint> &points, const std::function<void()> &tick = nullptr);
+
+    // The receiver's clock (identified first); none when it keeps no clock
+    // the library can read.
+    std::optional<HostClock> ReadClock();
 
     // NMEA mode: every sentence to onSentence, until StopNmea.
     void StartNmea(std::function<void(const std::string &)> onSentence);

@@ -15,8 +15,6 @@ std::string Field(BSTR b)
     return text;
 }
 
-// OLE Automation dates (days since 1899-12-30) and seconds since 1970.
-double UnixFromOle(double date) { return (date - 25569.0) * 86400.0; }
 double OleFromUnix(double seconds) { return seconds / 86400.0 + 25569.0; }
 
 // The library dates track points as receiver seconds counted from 1990-01-02
@@ -35,6 +33,8 @@ double OnSemicircle(double degrees)
 }
 
 } // namespace
+
+double UnixFromOle(double date) { return (date - 25569.0) * 86400.0; }
 
 std::string Text(BSTR b)
 {

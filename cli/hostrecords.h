@@ -13,6 +13,8 @@
 namespace halvex {
 
 std::string Text(BSTR b);
+// An OLE Automation date (days since 1899-12-30) as seconds since 1970.
+double UnixFromOle(double date);
 BSTR Bstr(const std::string &text);
 
 std::vector<GpxPoint> ReadWaypoints(const HostWaypoint *elements, std::size_t count);

@@ -23,6 +23,7 @@
 #include "output.h"
 #include "ports.h"
 #include "position.h"
+#include "receiverclock.h"
 #include "options.h"
 #include "terminal.h"
 #include "usage.h"
@@ -52,7 +53,8 @@ struct Command {
     double seconds = 0;
     std::vector<std::string> kinds, sentences;
     PositionOptions position;
-    CLI::App *identify, *demo, *watch, *send, *ports, *position_;
+    std::string rollover = "auto";
+    CLI::App *identify, *demo, *watch, *send, *ports, *position_, *time;
     std::vector<std::string> devices;
     CLI::App *waypointsGet, *waypointsPut, *routesGet, *routesPut, *tracksGet, *tracksPut;
 };
@@ -81,7 +83,8 @@ void AddGlobalOptions(CLI::App &app, Options &options, Command &command)
     app.add_flag("--keep-names", command.fit.keepNames,
                  "send names as they are, even if the receiver then keeps them as one");
     app.add_flag("--strict", command.fit.strict,
-                 "send nothing when the receiver would not keep the file as it is (a name cut, a field dropped)");
+                 "send nothing when the receiver would not keep the file as it is (a name cut, a field dropped); "
+                 "write no track whose dates would be moved past a GPS week rollover");
     app.add_flag("--allow-untimed", command.fit.allowUntimed,
                  "send track points without a <time> with the receiver's \"no time\" (else they are refused)");
     app.fallthrough();
@@ -124,6 +127,14 @@ void AddCommands(CLI::App &app, Command &command)
     addTransfer("waypoints", command.waypointsGet, command.waypointsPut);
     addTransfer("routes", command.routesGet, command.routesPut);
     addTransfer("tracks", command.tracksGet, command.tracksPut);
+    command.tracksGet
+        ->add_option("--rollover", command.rollover,
+                     "track dates of a receiver whose GPS week count rolled over: 'auto' moves the points it "
+                     "recorded since, as its clock says; 0 keeps the receiver's dates; N moves every point N x 1024 "
+                     "weeks forward")
+        ->capture_default_str()
+        ->check(Takes("'auto' or a whole number of 1024-week periods, such as 0 or 1",
+                      [](const std::string &value) { return ParseRollover(value).has_value(); }));
 
     auto *nmea = app.add_subcommand("nmea", "NMEA 0183 mode");
     nmea->require_subcommand(1);
@@ -144,6 +155,9 @@ void AddCommands(CLI::App &app, Command &command)
     command.position_->add_option("--seconds", command.position.seconds, "stop after this long (default: until Ctrl-C)")
         ->check(Takes("a number of seconds above 0", NumberAboveZero));
     command.position_->add_flag("--json", command.position.json, "one TPV object a line, as gpsd's clients read them");
+    command.time = app.add_subcommand("time", "show the receiver's clock beside this computer's, and whether its "
+                                              "dates have rolled over (GPS week rollover)");
+    command.time->add_flag("--json", command.json, "as JSON, for scripts");
     command.ports = app.add_subcommand("ports", "list the serial ports of this machine, and whether they can be opened");
     command.ports->add_option("device", command.devices, "devices to look at besides the usual ones");
     command.demo = app.add_subcommand("demo", "a tour against the simulator: identify, upload, download to GPX, NMEA");
@@ -222,6 +236,7 @@ int Download(const Options &options, const Command &command)
         Progress progress("Downloading the track from " + connection.Device());
         gpx.trackPoints = connection.DownloadTrack([&](int done, int total) { progress.Update(done, total); });
         progress.Done(std::to_string(gpx.trackPoints.size()) + " points");
+        CorrectTrackDates(connection, gpx.trackPoints, *ParseRollover(command.rollover), command.fit.strict);
     }
     output.Write(GpxText(gpx));
     return 0;
@@ -241,6 +256,8 @@ int Run(const Options &options, const Command &command)
         return Nmea(options, command);
     if (command.position_->parsed())
         return Position(options, command.position);
+    if (command.time->parsed())
+        return ShowTime(options, command.json);
     if (command.waypointsPut->parsed() || command.routesPut->parsed() || command.tracksPut->parsed())
         return Upload(options, command);
     return Download(options, command);

@@ -121,6 +121,7 @@ int Position(Options options, const PositionOptions &position)
     int shown = 0;
     int writeError = 0; // the first write that failed, kept as errno said it
     bool inPlace = StdoutIsTerminal() && !position.json;
+    bool movedSaid = false;
     auto lastFix = std::chrono::steady_clock::now();
     signal(SIGINT, OnInterrupt);
     signal(SIGTERM, OnInterrupt);
@@ -128,6 +129,11 @@ int Position(Options options, const PositionOptions &position)
         std::lock_guard<std::mutex> hold(lock);
         if (position.count && shown >= position.count)
             return;
+        if (fix.weeksAdded && !movedSaid) {
+            movedSaid = true;
+            Say("halvex: the receiver's date is " + std::to_string(fix.weeksAdded) +
+                " weeks behind (GPS week rollover); its fixes are moved forward");
+        }
         std::string line = position.json ? FixJson(fix, connection.Device()) : FixText(fix);
         // On a terminal the line refreshes in place; elsewhere one a fix.
         std::printf(inPlace ? "\r\033[K%s" : "%s\n", line.c_str());

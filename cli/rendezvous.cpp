@@ -104,6 +104,15 @@ void HALVEX_CALL OnFix(int32_t, HostPosition *fix)
         deliver(*fix);
 }
 
+void HALVEX_CALL OnClock(int32_t code, HostClock *clock)
+{
+    {
+        std::lock_guard<std::mutex> hold(rendezvous.lock);
+        rendezvous.clock = *clock;
+    }
+    Finish(code == HalvexClockRead ? HalvexTransferDone : code, 0);
+}
+
 void HALVEX_CALL OnLine(int32_t code, int32_t)
 {
     if (code != HalvexPortLost)

@@ -29,6 +29,7 @@ struct Rendezvous {
     ProgressFn progress;
     std::function<void(const std::string &)> onSentence;
     std::function<void(const HostPosition &)> onFix;
+    HostClock clock{};
 };
 extern Rendezvous rendezvous;
 
@@ -46,6 +47,7 @@ void HALVEX_CALL OnRoutes(int32_t status, int32_t, SAFEARRAY **routes, SAFEARRAY
 int16_t HALVEX_CALL OnTrackPoint(int32_t, int32_t value, HostTrackPoint *point);
 int16_t HALVEX_CALL OnNmea(int32_t code, int32_t, BSTR *text);
 void HALVEX_CALL OnFix(int32_t code, HostPosition *fix);
+void HALVEX_CALL OnClock(int32_t code, HostClock *clock);
 void HALVEX_CALL OnLine(int32_t code, int32_t);
 
 } // namespace halvex

@@ -27,7 +27,7 @@ _halvex()
     local command="" action="" i
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
-        identify | waypoints | routes | tracks | nmea | position | ports | demo) [[ -z $command ]] && command=${words[i]} ;;
+        identify | waypoints | routes | tracks | nmea | position | time | ports | demo) [[ -z $command ]] && command=${words[i]} ;;
         get | put | watch | send) [[ -n $command ]] && action=${words[i]} ;;
         esac
     done
@@ -35,7 +35,9 @@ _halvex()
     if [[ $cur == -* ]]; then
         case $command/$action in
         identify/) options+=" --json" ;;
+        tracks/get) options+=" -o --output --rollover" ;;
         */get) options+=" -o --output" ;;
+        time/) options+=" --json" ;;
         nmea/watch) options+=" --seconds --table --raw" ;;
         position/) options+=" --nmea --count --seconds --json" ;;
         demo/) options+=" --out" ;;
@@ -44,7 +46,7 @@ _halvex()
         return
     fi
     case $command/$action in
-    /) COMPREPLY=($(compgen -W "identify waypoints routes tracks nmea position ports demo" -- "$cur")) ;;
+    /) COMPREPLY=($(compgen -W "identify waypoints routes tracks nmea position time ports demo" -- "$cur")) ;;
     waypoints/ | routes/ | tracks/) COMPREPLY=($(compgen -W "get put" -- "$cur")) ;;
     nmea/) COMPREPLY=($(compgen -W "watch send" -- "$cur")) ;;
     */put) _filedir gpx ;;

@@ -186,8 +186,20 @@ typedef struct HostPosition {
     int32_t fixMode;    /* HalvexFixNone, HalvexFix2D, HalvexFix3D */
     int32_t satellites; /* satellites used in the fix */
     int32_t given;      /* HalvexGave... bits: what the receiver gave */
-    int32_t reserved;
+    int32_t weeksAdded; /* 0, or the 1024-week periods (1024, 2048 ...) that
+                           time was moved forward from the receiver's date:
+                           its GPS week count has rolled over */
 } HostPosition;
+
+/* The receiver's clock, for HalvexGetTimeInit's callback (24 bytes on
+ * every target). */
+typedef struct HostClock {
+    double receiverTime; /* OLE Automation date, UTC, as the receiver said */
+    double hostTime;     /* this computer's UTC clock when the answer came */
+    int32_t weeksBehind; /* 0, 1024, 2048 ...: the whole 1024-week periods by
+                            which the receiver's date trails the true date */
+    int32_t reserved;
+} HostClock;
 
 #if !defined(_WIN64)
 #pragma pack(pop)
@@ -216,6 +228,7 @@ static_assert(sizeof(NmeaTableEntry) == 32 && offsetof(NmeaTableEntry, sentence)
 static_assert(sizeof(HostReceiverInfo) == 552 && offsetof(HostReceiverInfo, protocols) == 40,
               "HostReceiverInfo layout");
 static_assert(sizeof(HostPosition) == 88 && offsetof(HostPosition, fixMode) == 72, "HostPosition layout");
+static_assert(sizeof(HostClock) == 24 && offsetof(HostClock, weeksBehind) == 16, "HostClock layout");
 #endif
 
 /* Line events of OpenCommPortEx: (1, event mask) for a modem-line change,
@@ -238,6 +251,10 @@ typedef int16_t(HALVEX_CALL *HalvexNmeaCallback)(int32_t code, int32_t value, BS
 /* Live position: one call per fix, the record the library's until the call
  * returns. No call follows HalvexStopPosition. */
 typedef void(HALVEX_CALL *HalvexPositionCallback)(int32_t code, HostPosition *position);
+
+/* The receiver's clock: (0, record) when it answered, else (2, record all
+ * zero) with the last error saying why. */
+typedef void(HALVEX_CALL *HalvexTimeCallback)(int32_t code, HostClock *clock);
 
 /* The codes and values the callbacks above are called with. */
 enum HalvexPortEvent {
@@ -263,6 +280,10 @@ enum HalvexNmeaCode {
 
 enum HalvexPositionCode {
     HalvexPositionFix = 0,
+};
+enum HalvexClockCode {
+    HalvexClockRead = 0,
+    HalvexClockFailed = 2,
 };
 enum HalvexFixMode {
     HalvexFixNone = 1, /* the receiver has no fix: the position is not given */
@@ -301,7 +322,8 @@ enum HalvexErrorCode {
     HalvexErrorInUse = 5,            /* ERROR_ACCESS_DENIED: open already, in this or another program */
     HalvexErrorBadSession = 6,       /* ERROR_INVALID_HANDLE: not an open session */
     HalvexErrorNoMemory = 8,         /* ERROR_NOT_ENOUGH_MEMORY, or a record that could not be kept */
-    HalvexErrorRecordsMissing = 13,  /* ERROR_INVALID_DATA: fewer records than the receiver announced */
+    HalvexErrorRecordsMissing = 13,  /* ERROR_INVALID_DATA: fewer records than the receiver announced, or a
+                                        record that cannot be what it claims (a date that is no date) */
     HalvexErrorNotReady = 21,        /* ERROR_NOT_READY: the receiver is not identified (or in NMEA mode) */
     HalvexErrorRefused = 23,         /* ERROR_CRC: the receiver refused (NAK) every try of a packet */
     HalvexErrorNotSupported = 50,    /* ERROR_NOT_SUPPORTED: the receiver's data type is unknown here */
@@ -347,6 +369,12 @@ HALVEX_API int32_t HALVEX_CALL HalvexGetLastError(void);
  * Each returns 1, or 0 with the last error set. */
 HALVEX_API int32_t HALVEX_CALL HalvexStartPosition(PortSession *session, HalvexPositionCallback *callback);
 HALVEX_API int32_t HALVEX_CALL HalvexStopPosition(PortSession *session);
+
+/* The receiver's date and time, asked of an identified, idle receiver in
+ * binary mode that keeps a clock (HalvexErrorNotSupported otherwise): 1
+ * when asked, 0 with the last error set. Its answer, or why none came,
+ * goes to the callback. */
+HALVEX_API int32_t HALVEX_CALL HalvexGetTimeInit(PortSession *session, HalvexTimeCallback *callback);
 
 /* NMEA mode. SendNMEA and SendNMEAChk return -1 when written, 0 otherwise. */
 HALVEX_API int32_t HALVEX_CALL StartNMEA(PortSession *session, SAFEARRAY **table, HalvexNmeaCallback *callback);

@@ -34,7 +34,7 @@ void Receiver::Talk(long long now)
             return;
         double second = nmeaClock_.Take(now);
         for (const std::string &sentence :
-             EpochSentences(second, PathAt(second, config_.pvt.latitude, config_.pvt.longitude))) {
+             EpochSentences(second - DateLag(), PathAt(second, config_.pvt.latitude, config_.pvt.longitude))) {
             output_.insert(output_.end(), sentence.begin(), sentence.end());
             std::lock_guard<std::mutex> hold(lock_);
             sentences_++;
@@ -51,7 +51,7 @@ void Receiver::Talk(long long now)
                 return;
             i = sentences_++;
         }
-        std::string sentence = n.replay.empty() ? GeneratedSentence(i) : n.replay[i % n.replay.size()];
+        std::string sentence = n.replay.empty() ? GeneratedSentence(i, config_.weekRollovers * kRolloverDays) : n.replay[i % n.replay.size()];
         output_.insert(output_.end(), sentence.begin(), sentence.end());
         if (n.perSecond > 0)
             nextSentenceAt_ = now + static_cast<long long>(1000.0 / n.perSecond);

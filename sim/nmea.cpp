@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <stdexcept>
 
@@ -18,9 +19,23 @@ std::string WithChecksum(const std::string &body)
     return body + tail;
 }
 
-std::string GeneratedSentence(std::uint64_t i)
+namespace {
+// The civil date earlyDays before day-month-year.
+std::tm DateBefore(int day, int month, int year, int earlyDays)
 {
-    std::uint64_t tick = i / 6; // one fix every six sentences
+    std::tm date{};
+    date.tm_mday = day - earlyDays;
+    date.tm_mon = month - 1;
+    date.tm_year = year - 1900;
+    std::time_t t = timegm(&date); // normalises the day of the month
+    gmtime_r(&t, &date);
+    return date;
+}
+} // namespace
+
+std::string GeneratedSentence(std::uint64_t i, int earlyDays)
+{
+    std::uint64_t tick = i / 6; // one fix every six sentences, on a day of December 2026
     unsigned seconds = static_cast<unsigned>(tick % 86400);
     unsigned hh = seconds / 3600, mm = seconds / 60 % 60, ss = seconds % 60;
     double minutes = 7.038 + static_cast<double>(tick % 10000) * 0.001;
@@ -31,10 +46,13 @@ std::string GeneratedSentence(std::uint64_t i)
                       hh, mm, ss, minutes);
         break;
     case 1:
+    {
+        std::tm date = DateBefore(static_cast<int>(1 + tick / 86400 % 28), 12, 2026, earlyDays);
         std::snprintf(body, sizeof body,
-                      "$GPRMC,%02u%02u%02u.00,A,48%06.3f,N,01131.000,E,022.4,084.4,230394,003.1,W", hh, mm, ss,
-                      minutes);
+                      "$GPRMC,%02u%02u%02u.00,A,48%06.3f,N,01131.000,E,022.4,084.4,%02d%02d%02d,003.1,W", hh, mm, ss,
+                      minutes, date.tm_mday, date.tm_mon + 1, date.tm_year % 100);
         break;
+    }
     case 2:
         std::snprintf(body, sizeof body, "$GPGSA,A,3,04,05,,09,12,,,24,,,,,2.5,1.3,2.1");
         break;
@@ -43,9 +61,12 @@ std::string GeneratedSentence(std::uint64_t i)
                       static_cast<unsigned>(1 + tick % 2));
         break;
     case 4:
-        std::snprintf(body, sizeof body, "$GPZDA,%02u%02u%02u.00,%02u,12,2026,00,00", hh, mm, ss,
-                      static_cast<unsigned>(1 + tick / 86400 % 28));
+    {
+        std::tm date = DateBefore(static_cast<int>(1 + tick / 86400 % 28), 12, 2026, earlyDays);
+        std::snprintf(body, sizeof body, "$GPZDA,%02u%02u%02u.00,%02d,%02d,%04d,00,00", hh, mm, ss, date.tm_mday,
+                      date.tm_mon + 1, date.tm_year + 1900);
         break;
+    }
     default:
         std::snprintf(body, sizeof body, "$PHLVX,STAT,%llu,OK", static_cast<unsigned long long>(tick));
         break;

@@ -11,7 +11,8 @@ namespace halvexsim {
 // The i-th sentence of the built-in stream, with its checksum and CR LF. The
 // stream cycles through GGA, RMC, GSA, GSV, ZDA and a proprietary sentence;
 // its clock and position move with i, so every sentence differs.
-std::string GeneratedSentence(std::uint64_t i);
+// Its dates are earlyDays before those of a receiver on time.
+std::string GeneratedSentence(std::uint64_t i, int earlyDays = 0);
 
 // "$" + body + "*" + checksum + CR LF.
 std::string WithChecksum(const std::string &body);

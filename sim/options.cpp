@@ -37,7 +37,7 @@ void ApplyPreset(Config &config, const std::string &name)
     config.productId = 4260;
     config.softwareVersion = 520;
     config.description = "Halvex Trail 60 Software Version 5.20";
-    config.protocols = ParseProtocols("P000,L001,A010,A100,D108,A201,D202,D108,D210,A301,D310,D301");
+    config.protocols = ParseProtocols("P000,L001,A010,A100,D108,A201,D202,D108,D210,A301,D310,D301,A600,D600");
 }
 
 static void AddReceiverOptions(CLI::App &app, Config &config)
@@ -60,11 +60,18 @@ static void AddReceiverOptions(CLI::App &app, Config &config)
         "the entries); its D1xx, D20x "
         "and D30x entries set the waypoint, route header and track point types, a D21x after A201 links route "
         "waypoints and a D31x after A301 or A302 heads tracks; 'none' sends none (default "
-        "P000,L001,A010,A100,D103,A201,D201,A300,D300)");
+        "P000,L001,A010,A100,D103,A201,D201,A300,D300,A600,D600)");
     receiver->add_option("--waypoint-type", config.waypointType, "waypoint data type when no protocol array says")
         ->capture_default_str();
     receiver->add_option("--route-type", config.routeHeaderType, "route header data type when no protocol array says")
         ->capture_default_str();
+    receiver
+        ->add_option("--week-rollovers", config.weekRollovers,
+                     "the receiver's GPS week count has rolled over K times: its position reports, NMEA dates, clock "
+                     "and the track log it starts with are K x 1024 weeks early (the log only after its first "
+                     "quarter, where the receiver's week window ended)")
+        ->capture_default_str()
+        ->check(CLI::Range(0, 8));
     receiver->add_option("--pace-baud", config.baud, "pace output as a UART at this rate; 0 sends as fast as the line takes")
         ->capture_default_str();
 }

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <ctime>
 
 #include "path.h"
 
@@ -115,6 +116,8 @@ void Receiver::Handle(const Packet &packet)
             awaitingAck_ = false;
             std::lock_guard<std::mutex> hold(lock_);
             stats_.aborts++;
+        } else if (command == kTime) {
+            Queue(kDateTime, DateTimeRecord(UtcNow() - DateLag()));
         } else if (command == kStartReports || command == kStopReports) {
             liveReports_ = command == kStartReports;
             liveClock_.Start(NowMs());
@@ -276,7 +279,27 @@ void Receiver::SendNow(const Packet &packet)
 }
 
 
-Bytes Receiver::PvtRecord() const { return EncodePvt(config_.pvt); }
+Bytes Receiver::PvtRecord() const
+{
+    PvtConfig p = config_.pvt;
+    p.days -= config_.weekRollovers * kRolloverDays;
+    return EncodePvt(p);
+}
+
+Bytes DateTimeRecord(double unixSeconds)
+{
+    std::time_t whole = static_cast<std::time_t>(std::floor(unixSeconds));
+    std::tm utc{};
+    gmtime_r(&whole, &utc);
+    Bytes record;
+    record.push_back(static_cast<std::uint8_t>(utc.tm_mon + 1));
+    record.push_back(static_cast<std::uint8_t>(utc.tm_mday));
+    PutU16(record, static_cast<std::uint16_t>(utc.tm_year + 1900));
+    PutU16(record, static_cast<std::uint16_t>(utc.tm_hour));
+    record.push_back(static_cast<std::uint8_t>(utc.tm_min));
+    record.push_back(static_cast<std::uint8_t>(utc.tm_sec));
+    return record;
+}
 
 // Where the path has the receiver at that (whole) second, on its clock: the
 // days since 1989-12-31 and the seconds into the last, each running the leap
@@ -291,7 +314,7 @@ Bytes Receiver::LiveRecord(double unixSeconds) const
     p.east = static_cast<float>(fix.east);
     p.north = static_cast<float>(fix.north);
     p.up = static_cast<float>(fix.up);
-    double receiverSeconds = unixSeconds - 631065600.0 + p.leapSeconds;
+    double receiverSeconds = unixSeconds - DateLag() - 631065600.0 + p.leapSeconds;
     p.days = static_cast<std::int32_t>(std::floor(receiverSeconds / 86400));
     p.seconds = receiverSeconds - p.days * 86400.0;
     return EncodePvt(p);

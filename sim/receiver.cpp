@@ -12,6 +12,7 @@
 #include <limits>
 
 #include "path.h"
+#include "sample.h"
 
 namespace halvexsim {
 
@@ -21,7 +22,8 @@ constexpr int kResends = 3;
 
 std::vector<ProtocolEntry> DefaultProtocols()
 {
-    return {{'P', 0}, {'L', 1}, {'A', 10}, {'A', 100}, {'D', 103}, {'A', 201}, {'D', 201}, {'A', 300}, {'D', 300}};
+    return {{'P', 0},   {'L', 1},   {'A', 10},  {'A', 100}, {'D', 103}, {'A', 201},
+            {'D', 201}, {'A', 300}, {'D', 300}, {'A', 600}, {'D', 600}};
 }
 
 Receiver::Receiver(Config config)
@@ -29,6 +31,7 @@ Receiver::Receiver(Config config)
       routeHeaderType_(config_.routeHeaderType), reader_([this](const Packet &p) { OnPacket(p); }),
       sending_(config_.baud), taking_(config_.baud), random_(config_.faults.seed)
 {
+    RecordAcrossRollover(store_.trackPoints, config_.weekRollovers, UtcNow());
     // The types it announces are the types it speaks; a data type belongs
     // to the application protocol before it (D210 links A201 routes, D31x
     // heads A301/A302 tracks).

@@ -75,7 +75,19 @@ struct Config {
     Faults faults;
     Store store; // what downloads serve
     NmeaConfig nmea;
+    // Its GPS week count has rolled over this many times since its firmware
+    // was made: every date it reports (position reports, NMEA dates, its
+    // clock, the track log it starts with) is this many 1024-week periods
+    // early.
+    int weekRollovers = 0;
 };
+
+// 1024 weeks, in seconds and in days.
+constexpr double kRolloverSeconds = 1024.0 * 7 * 86400;
+constexpr int kRolloverDays = 1024 * 7;
+
+// The date-and-time record of packet 14 for a UTC moment.
+Bytes DateTimeRecord(double unixSeconds);
 
 struct Stats {
     int framesReceived = 0; // with a good checksum
@@ -136,6 +148,8 @@ private:
     bool RepeatsLast(const Packet &packet) const;
     Bytes PvtRecord() const;
     Bytes LiveRecord(double unixSeconds) const;
+    // How far its dates trail UTC, in seconds.
+    double DateLag() const { return config_.weekRollovers * kRolloverSeconds; }
     void Flush();
     void Take(const std::uint8_t *bytes, std::size_t count);
     void CountSent(ssize_t bytes);

@@ -43,4 +43,21 @@ Store SampleStore(int trackPoints)
     return store;
 }
 
+void RecordAcrossRollover(std::vector<TrackPoint> &points, int rolledOver, double nowUnix)
+{
+    if (points.empty() || rolledOver <= 0)
+        return;
+    constexpr double kReceiverEpoch = 631065600.0; // 1989-12-31 00:00 UTC
+    const std::uint32_t first = points.front().time;
+    const double end = nowUnix - 3600.0;
+    const double start = end - (points.back().time - first);
+    const std::size_t windowEnds = points.size() / 4;
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        double unix = start + (points[i].time - first);
+        if (i >= windowEnds)
+            unix -= rolledOver * kRolloverSeconds;
+        points[i].time = static_cast<std::uint32_t>(unix - kReceiverEpoch);
+    }
+}
+
 } // namespace halvexsim

@@ -11,10 +11,10 @@ namespace halvexsim {
 using Bytes = std::vector<std::uint8_t>;
 
 // Packet ids, and the command words of packet 10.
-constexpr std::uint8_t kAck = 6, kCommand = 10, kComplete = 12, kNak = 21, kRecords = 27, kRouteHeader = 29,
+constexpr std::uint8_t kAck = 6, kCommand = 10, kComplete = 12, kDateTime = 14, kNak = 21, kRecords = 27, kRouteHeader = 29,
                        kRouteWaypoint = 30, kTrackPoint = 34, kWaypoint = 35, kPvt = 51, kRouteLink = 98,
                        kTrackHeader = 99, kProtocolArray = 253, kProductRequest = 254, kProductData = 255;
-constexpr std::uint16_t kAbort = 0, kRoutes = 4, kTracks = 6, kWaypoints = 7, kStartReports = 49, kStopReports = 50;
+constexpr std::uint16_t kAbort = 0, kRoutes = 4, kTime = 5, kTracks = 6, kWaypoints = 7, kStartReports = 49, kStopReports = 50;
 
 struct Packet {
     std::uint8_t id = 0;

@@ -130,7 +130,7 @@ TEST_F(Tool, IdentifiesTheSimulatedReceiver)
     Outcome text = Halvex("identify");
     EXPECT_EQ(text.exit, 0) << text.err;
     EXPECT_NE(text.out.find("Product id:       4242"), std::string::npos);
-    EXPECT_NE(text.out.find("Protocols:        P000 L001 A010 A100 D103 A201 D201 A300 D300\n"), std::string::npos)
+    EXPECT_NE(text.out.find("Protocols:        P000 L001 A010 A100 D103 A201 D201 A300 D300 A600 D600\n"), std::string::npos)
         << text.out;
     EXPECT_NE(text.out.find("Waypoints:        D103, names of 6 characters, comments of 40\n"), std::string::npos);
     Outcome json = Halvex("--product-id 77 --description 'Trail Pro' identify --json");
@@ -144,7 +144,7 @@ TEST_F(Tool, IdentifiesTheSimulatedReceiver)
     EXPECT_EQ(modern.exit, 0) << modern.err;
     nlohmann::json got = nlohmann::json::parse(modern.out);
     EXPECT_EQ(got["protocols"], nlohmann::json({"P000", "L001", "A010", "A100", "D108", "A201", "D202", "D108",
-                                                 "D210", "A301", "D310", "D301"}));
+                                                 "D210", "A301", "D310", "D301", "A600", "D600"}));
     EXPECT_EQ(got["types"], nlohmann::json({{"waypoint", 108}, {"route_header", 202}, {"route_link", 210},
                                             {"track_header", 310}, {"track_point", 301}}));
     EXPECT_EQ(got["ident_width"], 51);
@@ -764,3 +764,128 @@ TEST_F(Tool, DemoWritesGpxThatAnotherReaderAgreesWith)
 }
 
 } // namespace
+
+namespace {
+
+constexpr long kRolloverSeconds = 1024L * 7 * 86400;
+
+long SecondsAgo(double unixSeconds) { return std::lround(static_cast<double>(std::time(nullptr)) - unixSeconds); }
+
+std::string TrackLog(const std::vector<std::string> &times)
+{
+    std::string text = "<gpx>\n<trk><trkseg>\n";
+    for (const std::string &time : times)
+        text += "<trkpt lat=\"1\" lon=\"2\"><time>" + time + "</time></trkpt>\n";
+    return text + "</trkseg></trk></gpx>\n";
+}
+
+std::string IsoAgo(long seconds) { return halvex::IsoTime(static_cast<double>(std::time(nullptr) - seconds)); }
+
+} // namespace
+
+// A receiver whose week count rolled over: its clock, its fixes and its
+// track log given their true dates, and each move said.
+TEST_F(Tool, TheReceiversClockAndItsRollover)
+{
+    Outcome onTime = Halvex("time");
+    ASSERT_EQ(onTime.exit, 0) << onTime.err;
+    EXPECT_NE(onTime.out.find(": the receiver's date is right; "), std::string::npos) << onTime.out;
+    Outcome behind = Halvex("--week-rollovers 1 time");
+    ASSERT_EQ(behind.exit, 0) << behind.err;
+    EXPECT_EQ(behind.out.substr(0, 9), "receiver ");
+    EXPECT_NE(behind.out.find(" UTC: the receiver is 1024 weeks behind (GPS week rollover); halvex corrects its "
+                              "fixes and track times\n"),
+              std::string::npos)
+        << behind.out;
+    nlohmann::json json = nlohmann::json::parse(Halvex("--week-rollovers 2 time --json").out);
+    EXPECT_EQ(json["weeks_behind"], 2048);
+    EXPECT_LE(std::labs(json["offset_seconds"].get<long>()), 2L);
+
+    Outcome none = Halvex("--protocols P000,L001,A100,D103 time");
+    EXPECT_EQ(none.exit, 4);
+    EXPECT_NE(none.err.find("keeps no clock"), std::string::npos) << none.err;
+
+    Outcome fixes = Halvex("--week-rollovers 1 position --json --count 3");
+    ASSERT_EQ(fixes.exit, 0) << fixes.err;
+    std::istringstream lines(fixes.out);
+    int count = 0;
+    for (std::string line; std::getline(lines, line); ++count) {
+        std::tm utc{};
+        strptime(nlohmann::json::parse(line)["time"].get<std::string>().c_str(), "%Y-%m-%dT%H:%M:%S", &utc);
+        EXPECT_LE(std::labs(SecondsAgo(static_cast<double>(timegm(&utc)))), 2L) << line;
+    }
+    EXPECT_EQ(count, 3);
+    EXPECT_EQ(fixes.err, "halvex: the receiver's date is 1024 weeks behind (GPS week rollover); its fixes are moved "
+                         "forward\n");
+    EXPECT_EQ(Halvex("position --json --count 1").err, "") << "a receiver on time: nothing said";
+}
+
+TEST_F(Tool, TrackDatesAcrossTheEndOfTheReceiversWeekWindow)
+{
+    // The simulator's log: its first quarter recorded before the window
+    // ended, the rest since, in the last half hour.
+    Outcome moved = Halvex("--week-rollovers 1 tracks get -o t.gpx");
+    ASSERT_EQ(moved.exit, 0) << moved.err;
+    EXPECT_EQ(moved.err.find("halvex: 225 of 300 track points moved forward 1024 weeks (GPS week rollover): "), 0u)
+        << moved.err;
+    EXPECT_NE(moved.err.find("; --rollover 0 keeps the receiver's dates\n"), std::string::npos);
+    halvex::Gpx track = halvex::ReadGpx(Path("t.gpx"));
+    ASSERT_EQ(track.trackPoints.size(), 300u);
+    for (std::size_t i = 0; i < track.trackPoints.size(); ++i) {
+        long ago = SecondsAgo(track.trackPoints[i].time);
+        EXPECT_TRUE(ago > 3600 - 10 && ago < 3600 + 1500 + 10) << "point " << i << " dated " << ago << " s ago";
+        if (i > 0)
+            EXPECT_EQ(track.trackPoints[i].time - track.trackPoints[i - 1].time, 5) << "point " << i;
+    }
+
+    Outcome kept = Halvex("--week-rollovers 1 tracks get --rollover 0 -o t0.gpx");
+    ASSERT_EQ(kept.exit, 0) << kept.err;
+    EXPECT_NE(kept.err.find("the receiver is 1024 weeks behind (GPS week rollover)"), std::string::npos) << kept.err;
+    halvex::Gpx raw = halvex::ReadGpx(Path("t0.gpx"));
+    EXPECT_EQ(raw.trackPoints[74].time, track.trackPoints[74].time) << "recorded before: as it was";
+    EXPECT_EQ(raw.trackPoints[75].time, track.trackPoints[75].time - kRolloverSeconds);
+
+    Outcome strict = Halvex("--week-rollovers 1 --strict tracks get -o t2.gpx");
+    EXPECT_EQ(strict.exit, 5);
+    EXPECT_NE(strict.err.find("225 of 300 track points would be moved"), std::string::npos) << strict.err;
+    EXPECT_FALSE(std::ifstream(Path("t2.gpx")).good()) << "no file written";
+
+    // A receiver without a clock is judged by its first position report.
+    Outcome reported = Halvex("--week-rollovers 1 --protocols P000,L001,A010,A100,D103,A300,D300 tracks get");
+    ASSERT_EQ(reported.exit, 0) << reported.err;
+    EXPECT_EQ(reported.err.find("halvex: 225 of 300 track points moved forward 1024 weeks"), 0u) << reported.err;
+
+    Outcome onTime = Halvex("tracks get -o t3.gpx");
+    ASSERT_EQ(onTime.exit, 0);
+    EXPECT_EQ(onTime.err, "") << "a receiver on time: nothing moved, nothing said";
+}
+
+TEST_F(Tool, TrackLogsGivenToAReceiverBehindAreMovedByItsClock)
+{
+    std::string port = StartSimulator("--week-rollovers 1");
+    // Recorded since the window ended: dated up to the receiver's own today.
+    Write("since.gpx", TrackLog({IsoAgo(kRolloverSeconds + 7200), IsoAgo(kRolloverSeconds + 3600)}));
+    ASSERT_EQ(Halvex("--port " + port + " tracks put since.gpx").exit, 0);
+    Outcome since = Halvex("--port " + port + " tracks get -o since-back.gpx");
+    ASSERT_EQ(since.exit, 0) << since.err;
+    EXPECT_NE(since.err.find("2 of 2 track points moved forward 1024 weeks"), std::string::npos) << since.err;
+    halvex::Gpx back = halvex::ReadGpx(Path("since-back.gpx"));
+    ASSERT_EQ(back.trackPoints.size(), 2u);
+    EXPECT_NEAR(SecondsAgo(back.trackPoints[0].time), 7200, 5);
+    EXPECT_NEAR(SecondsAgo(back.trackPoints[1].time), 3600, 5);
+
+    // Later than the receiver's clock: only from before the window ended.
+    Write("before.gpx", TrackLog({IsoAgo(kRolloverSeconds - 86400), IsoAgo(kRolloverSeconds - 2 * 86400)}));
+    ASSERT_EQ(Halvex("--port " + port + " tracks put before.gpx").exit, 0);
+    Outcome before = Halvex("--port " + port + " tracks get -o before-back.gpx");
+    ASSERT_EQ(before.exit, 0) << before.err;
+    EXPECT_EQ(before.err, "");
+    EXPECT_EQ(halvex::ReadGpx(Path("before-back.gpx")).trackPoints[0].time,
+              halvex::ReadGpx(Path("before.gpx")).trackPoints[0].time);
+
+    // A fixed number of periods moves every point, whatever the clock says.
+    Outcome fixed = Halvex("--port " + port + " tracks get --rollover 1 -o fixed.gpx");
+    ASSERT_EQ(fixed.exit, 0) << fixed.err;
+    EXPECT_NE(fixed.err.find("2 of 2 track points moved forward 1024 weeks"), std::string::npos) << fixed.err;
+    EXPECT_EQ(Halvex("--port " + port + " tracks get --rollover soon").exit, 2);
+}

@@ -31,7 +31,17 @@ void HALVEX_CALL OnFix(int32_t code, HostPosition *position)
         CloseCommPort(taken.session);
 }
 
-int16_t HALVEX_CALL OnSentence(int32_t, int32_t, BSTR *) { return 0; }
+std::string lastRmc; // under taken.lock
+
+int16_t HALVEX_CALL OnSentence(int32_t code, int32_t, BSTR *sentence)
+{
+    std::string text = code == HalvexNmeaSentence ? Text(*sentence) : "";
+    if (text.compare(0, 6, "$GPRMC") == 0) {
+        std::lock_guard<std::mutex> hold(taken.lock);
+        lastRmc = text;
+    }
+    return 0;
+}
 
 double OleNow() { return 25569 + std::time(nullptr) / 86400.0; }
 
@@ -54,8 +64,9 @@ protected:
         std::lock_guard<std::mutex> hold(taken.lock);
         return taken.fixes;
     }
-    // Fixes a second apart, in true UTC, moving along the path.
-    void ExpectAMovingFixEachSecond(const std::vector<HostPosition> &fixes)
+    // Fixes a second apart, in true UTC (moved forward by weeksAdded from
+    // the receiver's date), moving along the path.
+    void ExpectAMovingFixEachSecond(const std::vector<HostPosition> &fixes, int weeksAdded = 0)
     {
         ASSERT_GE(fixes.size(), 3u);
         for (size_t i = 1; i < fixes.size(); i++) {
@@ -66,6 +77,8 @@ protected:
         EXPECT_NEAR(fixes.back().latitude, 51.478, 0.01);
         EXPECT_NEAR(fixes.back().speed, 10.0, 0.1);
         EXPECT_EQ(fixes.back().fixMode, HalvexFix3D);
+        for (const HostPosition &fix : fixes)
+            EXPECT_EQ(fix.weeksAdded, weeksAdded);
     }
     HalvexPositionCallback callback = OnFix;
 };
@@ -124,6 +137,49 @@ TEST_F(Position, NmeaEpochsBecomeFixesBesideTheSentences)
     EXPECT_EQ(fixes.back().satellites, 8);
     EXPECT_TRUE(std::isnan(fixes.back().climb)) << "NMEA does not give it";
     CloseCommPort(session);
+}
+
+TEST_F(Position, AReceiverWhoseWeekCountRolledOverGivesTrueTimes)
+{
+    for (int rollovers : {1, 2}) {
+        SCOPED_TRACE(rollovers);
+        {
+            std::lock_guard<std::mutex> hold(taken.lock);
+            taken.fixes.clear();
+        }
+        halvexsim::Config config;
+        config.weekRollovers = rollovers;
+        PortSession *session = Ready(config);
+        ASSERT_EQ(HalvexStartPosition(session, &callback), 1);
+        ASSERT_TRUE(WaitUntil([&] { return Taken() >= 3; }, 5000));
+        ExpectAMovingFixEachSecond(Fixes(), 1024 * rollovers);
+        CloseCommPort(session);
+        receiver->Stop();
+        receiver.reset();
+    }
+    // NMEA epochs: the merged fix is moved, the sentences stay as received.
+    {
+        std::lock_guard<std::mutex> hold(taken.lock);
+        taken.fixes.clear();
+    }
+    halvexsim::Config config;
+    config.weekRollovers = 1;
+    config.nmea.enabled = config.nmea.live = true;
+    PortSession *session = Connect(config, 4800);
+    HalvexNmeaCallback sentences = OnSentence;
+    ASSERT_EQ(StartNMEA(session, nullptr, &sentences), 1);
+    EXPECT_EQ(HalvexStartPosition(session, &callback), 1);
+    ASSERT_TRUE(WaitUntil([&] { return Taken() >= 3; }, 5000));
+    ExpectAMovingFixEachSecond(Fixes(), 1024);
+    CloseCommPort(session);
+    std::time_t early = std::time(nullptr) - 7168L * 86400;
+    std::tm utc{};
+    gmtime_r(&early, &utc);
+    char year[16];
+    std::snprintf(year, sizeof year, "%02d,,*", utc.tm_year % 100);
+    std::lock_guard<std::mutex> hold(taken.lock);
+    EXPECT_NE(lastRmc.find(year), std::string::npos)
+        << "the sentence as the receiver sent it: " << lastRmc;
 }
 
 TEST_F(Position, AHostStopsOrClosesFromInsideItsCallback)

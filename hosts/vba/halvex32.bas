@@ -88,6 +88,13 @@ Public Type HostPosition               ' a field not given is NaN, its bit of gi
     fixMode As Long                ' 1 no fix, 2 2-D, 3 3-D
     satellites As Long
     given As Long                  ' 1 time, 2 position, 4 altitude, 8 speed, 16 course, 32 climb, 64 eph, 128 epv, 256 fix mode, 512 satellites
+    weeksAdded As Long             ' 1024, 2048 ... when time was moved past the receiver's GPS week rollover
+End Type
+
+Public Type HostClock
+    receiverTime As Double         ' OLE Automation date, UTC, as the receiver said
+    hostTime As Double             ' this computer's UTC clock when the answer came
+    weeksBehind As Long            ' 0, 1024, 2048 ...: the receiver's dates trail by this many weeks
     reserved As Long
 End Type
 
@@ -100,6 +107,7 @@ End Type
 ' Track download:                 Function OnTrackPoint(ByVal zero As Long, ByVal value As Long, ByRef point As HostTrackPoint) As Integer
 ' NMEA mode:                      Function OnNmea(ByVal code As Long, ByVal value As Long, ByVal sentence As LongPtr) As Integer
 ' Live position:                  Sub OnFix(ByVal code As Long, ByRef fix As HostPosition)
+' Receiver's clock:               Sub OnClock(ByVal code As Long, ByRef clock As HostClock)
 ' The array arguments are addresses of SAFEARRAY pointers that live during the call only.
 
 #If VBA7 Then
@@ -122,6 +130,7 @@ Public Declare PtrSafe Function HalvexGetReceiverInfo Lib "halvex32.dll" (ByVal 
 Public Declare PtrSafe Function HalvexGetLastError Lib "halvex32.dll" () As Long
 Public Declare PtrSafe Function HalvexStartPosition Lib "halvex32.dll" (ByVal session As LongPtr, ByRef callback As LongPtr) As Long
 Public Declare PtrSafe Function HalvexStopPosition Lib "halvex32.dll" (ByVal session As LongPtr) As Long
+Public Declare PtrSafe Function HalvexGetTimeInit Lib "halvex32.dll" (ByVal session As LongPtr, ByRef callback As LongPtr) As Long
 ' The address of an array variable (its SAFEARRAY pointer), without conversion.
 Public Declare PtrSafe Function VarPtrArray Lib "VBE7" Alias "VarPtr" (ByRef Var() As Any) As LongPtr
 #Else
@@ -144,6 +153,7 @@ Public Declare Function HalvexGetReceiverInfo Lib "halvex32.dll" (ByVal session 
 Public Declare Function HalvexGetLastError Lib "halvex32.dll" () As Long
 Public Declare Function HalvexStartPosition Lib "halvex32.dll" (ByVal session As Long, ByRef callback As Long) As Long
 Public Declare Function HalvexStopPosition Lib "halvex32.dll" (ByVal session As Long) As Long
+Public Declare Function HalvexGetTimeInit Lib "halvex32.dll" (ByVal session As Long, ByRef callback As Long) As Long
 ' Visual Basic 6; Office before 2010 names its runtime VBE6.
 Public Declare Function VarPtrArray Lib "msvbvm60.dll" Alias "VarPtr" (ByRef Var() As Any) As Long
 #End If
@@ -287,6 +297,16 @@ End Sub
 
 Public Sub OnFix(ByVal code As Long, ByRef fix As HostPosition)
     If (fix.given And 2) <> 0 Then Debug.Print fix.time, fix.latitude, fix.longitude, fix.fixMode
+End Sub
+
+Public Sub ExampleClock()
+    callbackSlot = FnPtr(AddressOf OnClock) ' identified and idle, in binary mode
+    If HalvexGetTimeInit(session, callbackSlot) = 0 Then Debug.Print "refused: " & HalvexGetLastError()
+End Sub
+
+Public Sub OnClock(ByVal code As Long, ByRef clock As HostClock)
+    If code <> 0 Then Debug.Print "no answer: " & HalvexGetLastError(): Exit Sub
+    Debug.Print "receiver " & clock.receiverTime & ", " & clock.weeksBehind & " weeks behind (GPS week rollover)"
 End Sub
 
 Public Sub ExampleClose()

@@ -83,7 +83,7 @@ void HalvexErrorProc(PortSession *session, DWORD errors)
             link->productCallback(HalvexProductLineError, (int32_t)errors, &zero);
         return;
     }
-    if (link->objective > ObjectiveProduct && link->objective <= ObjectiveTrackDownload) {
+    if (link->objective > ObjectiveProduct) {
         ErrorLog("Line error during transfer: %lx\n", (unsigned long)errors);
         return;
     }

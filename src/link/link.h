@@ -12,6 +12,7 @@ enum PacketId {
     PacketAck = 6,
     PacketCommand = 10,
     PacketXferComplete = 12,
+    PacketDateTime = 14,
     PacketNak = 21,
     PacketRecords = 27,
     PacketRouteHeader = 29,
@@ -29,6 +30,7 @@ enum PacketId {
 enum Command {
     CommandAbortTransfer = 0,
     CommandTransferRoutes = 4,
+    CommandTransferTime = 5,
     CommandTransferTracks = 6,
     CommandTransferWaypoints = 7,
     CommandStartPvt = 49, /* the receiver's position reports, once a second */
@@ -47,6 +49,7 @@ enum Objective {
     ObjectiveWaypointDownload = 7,
     ObjectiveTrackUpload = 8,
     ObjectiveTrackDownload = 9,
+    ObjectiveClock = 10,
 };
 
 /* What an objective handler is told: the first four, or a packet's id + 4. */

@@ -8,6 +8,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "../host/calendar.h"
 #include "../port/position.h"
 #include "../port/registry.h"
 #include "nmea.h"
@@ -91,7 +92,7 @@ static int TimeOfDay(const char *field, double *seconds)
     return 1;
 }
 
-/* ddmmyy as an OLE Automation date; years 80 to 99 are 1980 to 1999. */
+/* ddmmyy as an OLE Automation date; the two-digit year is 1980 to 2079. */
 static int Day(const char *field, double *day)
 {
     if (!field || strlen(field) != 6)
@@ -101,16 +102,7 @@ static int Day(const char *field, double *day)
             return 0;
     int d = (field[0] - '0') * 10 + field[1] - '0', m = (field[2] - '0') * 10 + field[3] - '0';
     int y = (field[4] - '0') * 10 + field[5] - '0';
-    y += y >= 80 ? 1900 : 2000;
-    if (m < 1 || m > 12 || d < 1 || d > 31)
-        return 0;
-    /* Days from 1970-01-01 of the civil date, then the OLE epoch 1899-12-30. */
-    int yy = m <= 2 ? y - 1 : y;
-    int era = yy / 400, yoe = yy - era * 400;
-    int doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    *day = era * 146097.0 + doe - 719468 + 25569;
-    return 1;
+    return OleDateFromCivil(y + (y >= 80 ? 1900 : 2000), m, d, day);
 }
 
 static void Give(HostPosition *fix, double *field, double value, int bit)

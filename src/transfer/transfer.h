@@ -20,6 +20,7 @@ union TransferCallback {
     HalvexWaypointCallback waypoints;
     HalvexRouteCallback routes;
     HalvexTrackCallback track;
+    HalvexTimeCallback clock;
 };
 
 /* The records a transfer carries, by kind. */
@@ -146,6 +147,10 @@ int EncodeTrackPointData(int type, const TrackPointRecord *point, unsigned char 
 /* The header of the track-th track in type 310, 311 or 312 (room for 64
  * bytes): its length, or 0 for another type. */
 int EncodeTrackHeaderData(int type, int track, unsigned char *data);
+
+/* The receiver's date-and-time record (8 bytes: month, day, year, hour,
+ * minute, second, UTC) as an OLE date; 0 when it is short or no date. */
+int DecodeDateTime(const unsigned char *data, int length, double *date);
 
 void LogWaypoint(const WaypointRecord *record);
 /* An upload only logs the data packets that come its way. */
