@@ -311,7 +311,7 @@ TEST_F(Tool, MistakesAreOnePlainSentence)
         {"--product-id abc identify", "--product-id takes a whole number, 0 or more"},
         {"--drop-fraction 2 identify", "--drop-fraction takes a number from 0 to 1"},
         {"waypoints put missing.gpx", "cannot read missing.gpx: no such file"},
-        {"frob", "unknown command 'frob' (identify, waypoints, routes, tracks, nmea, position, ports, demo)"},
+        {"frob", "unknown command 'frob' (identify, waypoints, routes, tracks, nmea, position, time, ports, demo)"},
         {"routes frob", "unknown command 'frob' of routes (get, put)"},
         {"--bogus identify", "unknown option --bogus (halvex --help lists them)"},
         {"--port /dev/ttyS0 demo", "demo runs on the built-in simulator and takes no --port"},

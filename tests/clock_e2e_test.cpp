@@ -22,8 +22,6 @@ void HALVEX_CALL OnClock(int32_t code, HostClock *clock)
     clocks.why = HalvexGetLastError();
 }
 
-double OleNow() { return 25569 + std::time(nullptr) / 86400.0; }
-
 class Clock : public Transfers {
 protected:
     void SetUp() override

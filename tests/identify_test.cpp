@@ -149,7 +149,7 @@ TEST_F(Identify, TheHostCanReadTheReceiversTypesAndWidths)
     EXPECT_EQ(info.identWidth, 51);
     EXPECT_EQ(info.commentWidth, 51);
     EXPECT_EQ(info.typesSource, HalvexTypesFromReceiver);
-    EXPECT_STREQ(info.protocols, "P000 L001 A010 A100 D108 A201 D202 D108 D210 A301 D310 D301");
+    EXPECT_STREQ(info.protocols, "P000 L001 A010 A100 D108 A201 D202 D108 D210 A301 D310 D301 A600 D600");
     CloseCommPort(session);
     EXPECT_EQ(HalvexGetReceiverInfo(session, &info), 0);
     EXPECT_EQ(HalvexGetLastError(), HalvexErrorBadSession);

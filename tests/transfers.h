@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <ctime>
 #include <mutex>
 
 #include "e2e.h"
@@ -34,6 +35,9 @@ struct Heard {
     int32_t why = -1; // HalvexGetLastError() in the last final callback
 };
 inline Heard heard;
+
+// This computer's UTC clock as an OLE Automation date.
+inline double OleNow() { return 25569 + std::time(nullptr) / 86400.0; }
 
 inline long long SteadyMs()
 {
