@@ -1,11 +1,14 @@
 #include "demo.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
 #include <cmath>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <mutex>
 #include <thread>
@@ -73,7 +76,12 @@ int RunDemo(Options options, const std::string &folder)
 {
     auto start = std::chrono::steady_clock::now();
     if (mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST)
-        throw Failure(ExitFailure, "cannot create the folder " + folder);
+        throw Failure(ExitFailure, "cannot create the folder " + folder + ": " + std::strerror(errno));
+    struct stat status {};
+    if (stat(folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode))
+        throw Failure(ExitUsage, "--out " + folder + " is a file, not a folder");
+    if (access(folder.c_str(), W_OK) != 0)
+        throw Failure(ExitFailure, "cannot write into the folder " + folder + ": " + std::strerror(errno));
     options.port.clear(); // the demo always talks to the simulator
     options.simulator.nmea.enabled = true;
     options.simulator.nmea.held = true;

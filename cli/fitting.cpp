@@ -106,8 +106,8 @@ void FitWaypoints(Gpx &gpx, const Product &product, const FitOptions &options, C
         if (!changes.Told(kind))
             return;
         changes.Said();
-        Say("halvex: " + from + " is sent as " + to + ", the receiver keeping " + std::to_string(to.size()) +
-            " characters of a name");
+        Say("halvex: " + from + (options.strict ? " would be sent as " : " is sent as ") + to +
+            ", the receiver keeping " + std::to_string(width) + " characters of a name");
     });
     std::set<std::string> used;
     for (const GpxPoint &point : gpx.waypoints)

@@ -1,6 +1,7 @@
 #include "gpx.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include <iostream>
 #include <iterator>
 #include <pugixml.hpp>
+#include <sys/stat.h>
 #include <sstream>
 
 #include "errors.h"
@@ -20,24 +22,67 @@ namespace {
 
 const char *const kNamespace = "http://www.topografix.com/GPX/1/1";
 
-// Line and column (from 1) of a byte offset in text.
-std::pair<int, int> Position(const std::string &text, std::ptrdiff_t offset)
-{
-    int line = 1, column = 1;
-    for (std::ptrdiff_t i = 0; i < offset && i < static_cast<std::ptrdiff_t>(text.size()); ++i) {
-        if (text[static_cast<std::size_t>(i)] == '\n') {
-            ++line;
-            column = 1;
-        } else {
-            ++column;
-        }
+// Where each line of a text starts, for the line and column (from 1) of a
+// byte offset without counting from the start each time.
+class LineIndex {
+public:
+    explicit LineIndex(const std::string &text)
+    {
+        starts_.push_back(0);
+        for (std::size_t i = text.find('\n'); i != std::string::npos; i = text.find('\n', i + 1))
+            starts_.push_back(i + 1);
     }
-    return {line, column};
+    std::pair<int, int> Position(std::ptrdiff_t offset) const
+    {
+        std::size_t at = offset < 0 ? 0 : static_cast<std::size_t>(offset);
+        auto line = std::upper_bound(starts_.begin(), starts_.end(), at) - 1;
+        return {static_cast<int>(line - starts_.begin()) + 1, static_cast<int>(at - *line) + 1};
+    }
+
+private:
+    std::vector<std::size_t> starts_;
+};
+
+// The length of the UTF-8 sequence at text[at], or 0 when it is none
+// (a stray byte, a sequence cut short, an overlong form or a surrogate).
+std::size_t Utf8Length(const std::string &text, std::size_t at)
+{
+    auto byte = [&](std::size_t i) { return i < text.size() ? static_cast<unsigned char>(text[i]) : 0u; };
+    unsigned lead = byte(at);
+    std::size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
+                                         : lead >= 0xF0 && lead <= 0xF4                  ? 4
+                                                                                          : 0;
+    // The second byte's range, narrower after the leads that could start an
+    // overlong form, a surrogate or a code point beyond U+10FFFF.
+    unsigned low = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
+    unsigned high = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
+    for (std::size_t i = 1; i < length; ++i) {
+        unsigned next = byte(at + i);
+        if (next < (i == 1 ? low : 0x80) || next > (i == 1 ? high : 0xBF))
+            return 0;
+    }
+    return length;
+}
+
+// Whether the reference after an "&" (up to its ";") is one XML itself
+// defines: the five named ones and character references.
+bool PredefinedReference(const std::string &name)
+{
+    static const char *const named[] = {"amp", "lt", "gt", "quot", "apos"};
+    for (const char *known : named)
+        if (name == known)
+            return true;
+    if (name.size() < 2 || name[0] != '#')
+        return false;
+    bool hex = name[1] == 'x';
+    std::string digits = name.substr(hex ? 2 : 1);
+    return !digits.empty() && digits.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789") ==
+                                  std::string::npos;
 }
 
 class Reader {
 public:
-    Reader(std::string path, std::string text) : path_(std::move(path)), text_(std::move(text)) {}
+    Reader(std::string path, std::string text) : path_(std::move(path)), text_(std::move(text)), lines_(text_) {}
 
     [[noreturn]] void Fail(const pugi::xml_node &node, const std::string &what) const
     {
@@ -52,6 +97,8 @@ public:
         const char *text = attribute.value();
         char *end = nullptr;
         double value = std::strtod(text, &end);
+        while (end != text && std::strchr(" \t\r\n", *end) && *end) // a decimal's blanks around it are no part of it
+            ++end;
         if (end == text || *end != '\0' || !std::isfinite(value))
             Fail(node, std::string(name) + " \"" + text + "\" is not a number");
         if (std::fabs(value) > limit)
@@ -63,7 +110,7 @@ public:
     std::string Where(const pugi::xml_node &node) const
     {
         // An element's offset is that of its name: point at its "<".
-        auto [line, column] = Position(text_, node.offset_debug() - 1);
+        auto [line, column] = lines_.Position(node.offset_debug() - 1);
         return path_ + ":" + std::to_string(line) + ":" + std::to_string(column);
     }
 
@@ -122,16 +169,112 @@ public:
         return static_cast<double>(timegm(&parts)) + fraction - static_cast<double>(offset);
     }
 
+    // What the parser lets through that XML does not: a reference to an
+    // entity XML does not define (left as text by the parser; those a DTD
+    // declares are never expanded here) and, in a UTF-8 file, a byte that is
+    // no UTF-8. Comments, CDATA sections and processing instructions are
+    // passed over whole.
+    void CheckText() const
+    {
+        if (text_.size() >= 2 && (text_[0] == '\0' || text_[1] == '\0' || static_cast<unsigned char>(text_[0]) >= 0xFE))
+            return; // UTF-16 or UTF-32: the parser converts and checks it
+        bool utf8 = DeclaredUtf8();
+        static const std::pair<const char *, const char *> skipped[] = {
+            {"<!--", "-->"}, {"<![CDATA[", "]]>"}, {"<?", "?>"}};
+        for (std::size_t i = 0; i < text_.size();) {
+            bool passed = false;
+            for (const auto &[open, close] : skipped) {
+                if (text_.compare(i, std::strlen(open), open) == 0) {
+                    std::size_t end = text_.find(close, i + std::strlen(open));
+                    i = end == std::string::npos ? text_.size() : end + std::strlen(close);
+                    passed = true;
+                    break;
+                }
+            }
+            if (passed)
+                continue;
+            unsigned char c = static_cast<unsigned char>(text_[i]);
+            if (c == '&') {
+                std::size_t end = text_.find(';', i);
+                std::string name = end == std::string::npos ? "" : text_.substr(i + 1, end - i - 1);
+                if (end == std::string::npos || end - i > 40 || name.find_first_of(" \t\r\n<&") != std::string::npos)
+                    FailAt(i, "not well-formed XML: an \"&\" that starts no reference (write &amp;)");
+                if (!PredefinedReference(name))
+                    FailAt(i, "the entity &" + name + "; is not one XML defines (entities are not expanded)");
+                i = end + 1;
+            } else if (utf8 && c >= 0x80) {
+                std::size_t length = Utf8Length(text_, i);
+                if (!length) {
+                    char hex[8];
+                    std::snprintf(hex, sizeof hex, "0x%02X", c);
+                    FailAt(i, std::string("the byte ") + hex + " is not UTF-8, which the file is in");
+                }
+                i += length;
+            } else {
+                ++i;
+            }
+        }
+    }
+
+    // UTF-8 unless the declaration names another encoding.
+    bool DeclaredUtf8() const
+    {
+        std::size_t start = text_.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+        if (text_.compare(start, 5, "<?xml") != 0)
+            return true;
+        std::string declaration = text_.substr(start, text_.find("?>", start) - start);
+        std::size_t at = declaration.find("encoding");
+        if (at == std::string::npos)
+            return true;
+        std::size_t quote = declaration.find_first_of("\"'", at);
+        if (quote == std::string::npos)
+            return true;
+        std::string name = declaration.substr(quote + 1, declaration.find(declaration[quote], quote + 1) - quote - 1);
+        std::transform(name.begin(), name.end(), name.begin(), [](unsigned char ch) { return std::tolower(ch); });
+        return name == "utf-8" || name == "utf8";
+    }
+
+    [[noreturn]] void FailAt(std::size_t offset, const std::string &what) const
+    {
+        auto [line, column] = lines_.Position(static_cast<std::ptrdiff_t>(offset));
+        throw Failure(ExitBadData, path_ + ":" + std::to_string(line) + ":" + std::to_string(column) + ": " + what);
+    }
+
+    // A root with a prefix (<gpx:gpx xmlns:gpx="...">) is GPX all the same:
+    // its prefix is taken off the elements that carry it.
+    static void DropRootPrefix(pugi::xml_node root)
+    {
+        std::string name = root.name();
+        std::size_t colon = name.find(':');
+        if (colon == std::string::npos || name.substr(colon + 1) != "gpx")
+            return;
+        std::string prefix = name.substr(0, colon + 1);
+        struct Unprefix : pugi::xml_tree_walker {
+            std::string prefix;
+            bool for_each(pugi::xml_node &node) override
+            {
+                if (node.type() == pugi::node_element && std::strncmp(node.name(), prefix.c_str(), prefix.size()) == 0)
+                    node.set_name(node.name() + prefix.size());
+                return true;
+            }
+        } walker;
+        walker.prefix = prefix;
+        root.set_name("gpx");
+        root.traverse(walker);
+    }
+
     Gpx Read() const
     {
+        CheckText();
         pugi::xml_document document;
         pugi::xml_parse_result parsed = document.load_buffer(text_.data(), text_.size());
         if (!parsed) {
-            auto [line, column] = Position(text_, parsed.offset);
+            auto [line, column] = lines_.Position(parsed.offset);
             throw Failure(ExitBadData, path_ + ":" + std::to_string(line) + ":" + std::to_string(column) +
                                            ": not well-formed XML: " + parsed.description());
         }
         pugi::xml_node root = document.document_element();
+        DropRootPrefix(root);
         if (std::strcmp(root.name(), "gpx") != 0)
             Fail(root, "the document is <" + std::string(root.name()) + ">, not <gpx>");
         Gpx gpx;
@@ -177,6 +320,7 @@ private:
 
     std::string path_;
     std::string text_;
+    LineIndex lines_;
 };
 
 std::string Degrees(double value)
@@ -205,6 +349,9 @@ Gpx ReadGpx(const std::string &path)
         std::string text((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
         return Reader("standard input", text).Read();
     }
+    struct stat status {};
+    if (stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode))
+        throw Failure(ExitUsage, "cannot read " + path + ": it is a directory");
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         if (errno == ENOENT)

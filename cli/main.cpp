@@ -120,7 +120,8 @@ void AddCommands(CLI::App &app, Command &command)
         auto *sub = app.add_subcommand(noun, std::string("get or put ") + noun + " as GPX");
         sub->require_subcommand(1);
         get = sub->add_subcommand("get", std::string("download the receiver's ") + noun + " as GPX");
-        get->add_option("-o,--output", command.output, "GPX file to write (standard output when not given)");
+        get->add_option("-o,--output", command.output, "GPX file to write (standard output when not given)")
+            ->check(Takes("a file name (leave -o out for standard output)", NotBlank));
         put = sub->add_subcommand("put", std::string("upload the ") + noun + " of a GPX file");
         put->add_option("file", command.input, "GPX file, or - for standard input")->required();
     };
@@ -293,6 +294,19 @@ int PrintVersion()
     return 0;
 }
 
+// Whatever a command wrote to standard output must have got there: output
+// lost to a full disk is no success, whichever command wrote it.
+int OutputWritten(int code)
+{
+    errno = 0;
+    std::cout.flush();
+    bool lost = std::fflush(stdout) != 0 || std::ferror(stdout) || !std::cout.good();
+    if (!lost)
+        return code;
+    std::fprintf(stderr, "halvex: cannot write standard output: %s\n", std::strerror(errno ? errno : EIO));
+    return code ? code : ExitFailure;
+}
+
 // The library reads HALVEX32_LOG as it loads, before main: the tool runs
 // itself again with the variable set, unless it already has it.
 void LogTo(const std::string &file, char **argv)
@@ -308,6 +322,12 @@ void LogTo(const std::string &file, char **argv)
     const char *now = std::getenv("HALVEX32_LOG");
     if (now && path == now)
         return;
+    std::string folder = path.substr(0, path.rfind('/') + 1);
+    if (access(folder.c_str(), W_OK) != 0) {
+        std::fprintf(stderr, "halvex: warning: no log is written: cannot write into %s (%s)\n", folder.c_str(),
+                     std::strerror(errno));
+        return;
+    }
     setenv("HALVEX32_LOG", path.c_str(), 1);
     execv("/proc/self/exe", argv);
     std::fprintf(stderr, "halvex: cannot start again with the log on: %s\n", std::strerror(errno));
@@ -353,7 +373,7 @@ int main(int argc, char **argv)
     if (!command.log.empty())
         LogTo(command.log, argv);
     try {
-        return Run(options, command);
+        return OutputWritten(Run(options, command));
     } catch (const Failure &failure) {
         std::fprintf(stderr, "halvex: %s\n", failure.what());
         return failure.code();

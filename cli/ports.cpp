@@ -47,6 +47,8 @@ std::string PortState(const std::string &path)
             return "no permission to open it (is the user in the dialout group?)";
         if (errno == EBUSY)
             return "serial port, in use by another program";
+        if (errno == ENOENT)
+            return "no such device";
         return "";
     }
     termios settings;
@@ -79,6 +81,8 @@ int ListPorts(const std::vector<std::string> &given)
     int shown = 0;
     for (const std::string &path : candidates) {
         std::string state = PortState(path);
+        if (state == "no such device" && std::find(given.begin(), given.end(), path) == given.end())
+            continue; // gone since it was listed
         if (state.empty()) {
             if (std::find(given.begin(), given.end(), path) != given.end())
                 std::printf("%-20s not a serial port\n", path.c_str());

@@ -1,5 +1,6 @@
 #include "usage.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -69,16 +70,20 @@ std::string Names(const CLI::App *app)
 // no command where one was due.
 struct CommandWords {
     const CLI::App *level;
-    std::string path, unknown;
+    std::string path, unknown, unknownOption;
 };
 
 CommandWords FollowCommands(const CLI::App &app, const std::vector<std::string> &args)
 {
-    CommandWords words{&app, "", ""};
+    CommandWords words{&app, "", "", ""};
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string &word = args[i];
         if (word.size() > 1 && word[0] == '-') {
             const CLI::Option *option = FindOption(&app, word.substr(0, word.find('=')));
+            if (!option && word != "--help" && word != "-h" && word != "--help-sim") {
+                words.unknownOption = word.substr(0, word.find('='));
+                return words; // what follows it cannot be told apart from its value
+            }
             if (option && option->get_items_expected_max() > 0 && word.find('=') == std::string::npos)
                 ++i; // its value
             continue;
@@ -93,6 +98,44 @@ CommandWords FollowCommands(const CLI::App &app, const std::vector<std::string> 
         words.path += (words.path.empty() ? "" : " ") + word;
     }
     return words;
+}
+
+// How many single-character edits turn a into b.
+std::size_t EditDistance(const std::string &a, const std::string &b)
+{
+    std::vector<std::size_t> row(b.size() + 1);
+    for (std::size_t j = 0; j <= b.size(); ++j)
+        row[j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        std::size_t diagonal = row[0];
+        row[0] = i;
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            std::size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+// The known long option nearest to name, if one is near enough to be meant.
+std::string NearestOption(const CLI::App *app, const std::string &name, std::string best = "",
+                          std::size_t *distance = nullptr)
+{
+    std::size_t bestDistance = distance ? *distance : 3; // more edits than this is another word
+    for (const CLI::Option *option : app->get_options())
+        for (const std::string &known : option->get_lnames()) {
+            std::size_t d = EditDistance(name, "--" + known);
+            if (d < bestDistance) {
+                bestDistance = d;
+                best = "--" + known;
+            }
+        }
+    for (const CLI::App *sub : app->get_subcommands({}))
+        best = NearestOption(sub, name, best, &bestDistance);
+    if (distance)
+        *distance = bestDistance;
+    return best;
 }
 
 } // namespace
@@ -132,6 +175,11 @@ std::string UsageSentence(const CLI::App &app, const CLI::ParseError &error, con
     std::string of = words.path.empty() ? "" : " of " + words.path;
     if (!words.unknown.empty())
         return "unknown command '" + words.unknown + "'" + of + " (" + Names(words.level) + ")";
+    if (!words.unknownOption.empty()) {
+        std::string nearest = NearestOption(&app, words.unknownOption);
+        return "unknown option " + words.unknownOption +
+               (nearest.empty() ? " (halvex --help lists them)" : " (did you mean " + nearest + "?)");
+    }
     std::string name = OptionNamed(message);
     if (dynamic_cast<const CLI::ExtrasError *>(&error)) {
         std::size_t colon = message.rfind(": ");
@@ -156,6 +204,9 @@ std::string UsageSentence(const CLI::App &app, const CLI::ParseError &error, con
     bool numberCheck = message.find("not in range") != std::string::npos;
     if (option && (numberCheck || dynamic_cast<const CLI::ConversionError *>(&error)))
         return name + " " + kTakes + TakesByType(*option);
+    if (option && dynamic_cast<const CLI::ArgumentMismatch *>(&error) &&
+        message.find("At Most") != std::string::npos)
+        return name + " given twice";
     if (option && dynamic_cast<const CLI::ArgumentMismatch *>(&error))
         return name + " needs a value: " + option->get_description();
     return message;

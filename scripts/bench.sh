@@ -6,7 +6,9 @@
 #     unpaced receiver;
 #   - the CPU an open, idle port costs over 10 s;
 #   - 200 waypoints and a 1000-point track at 9600 baud, both ways, against
-#     the wire-time model (bytes on the wire x 10 / 9600).
+#     the wire-time model (bytes on the wire x 10 / 9600);
+#   - reading a GPX file of 100,000 track points (read and checked whole
+#     before the port is opened: a port that does not exist ends the run).
 # Not part of the test command.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -80,3 +82,10 @@ for step in "waypoints put" "waypoints get" "tracks put" "tracks get"; do
     printf "9600 baud, %-15s %6d bytes on the wire, %6.2f s measured, %6.2f s modelled, ratio %.3f\n",
       step ":", n, t, model, t / model }'
 done
+
+gpx 0 100000 >"$work/t100k.gpx"
+/usr/bin/time -f "%e %U %S" -o "$work/time" "$b/halvex" --port "$work/no-such-port" tracks put "$work/t100k.gpx" \
+  2>/dev/null || true
+read -r elapsed user sys < <(tail -n 1 "$work/time") # after time's line on the exit status
+awk -v e="$elapsed" -v u="$user" -v s="$sys" -v bytes="$(stat -c %s "$work/t100k.gpx")" 'BEGIN {
+  printf "GPX reading:            100000 track points (%.1f MB) in %.2f s, %.2f s CPU\n", bytes / 1e6, e, u + s }'

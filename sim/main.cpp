@@ -4,10 +4,12 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <iostream>
+#include <string>
 
 #include "options.h"
 
@@ -40,6 +42,17 @@ int main(int argc, char **argv)
     }
     std::string path = ptsname(master);
     if (!link.empty()) {
+        // Only a link to a pseudo-terminal, such as an earlier run left, is
+        // replaced: a user's file is never taken for it.
+        char target[256] = "";
+        ssize_t length = readlink(link.c_str(), target, sizeof target - 1);
+        struct stat status {};
+        bool ours = length > 0 && std::string(target, static_cast<std::size_t>(length)).rfind("/dev/pts/", 0) == 0;
+        if (!ours && lstat(link.c_str(), &status) == 0) {
+            std::cerr << "halvex-sim: --link " << link << " exists and is not a link to a terminal: not replaced"
+                      << std::endl;
+            return 2;
+        }
         unlink(link.c_str());
         if (symlink(path.c_str(), link.c_str()) != 0) {
             std::perror(("halvex-sim: cannot link " + link).c_str());
@@ -63,7 +76,10 @@ int main(int argc, char **argv)
         std::cerr << "bytes received " << stats.bytesReceived << ", sent " << stats.bytesSent << std::endl;
     }
     receiver.Stop();
-    if (!link.empty())
-        unlink(link.c_str());
+    char target[256] = "";
+    ssize_t length = link.empty() ? -1 : readlink(link.c_str(), target, sizeof target - 1);
+    if (length > 0 && std::string(target, static_cast<std::size_t>(length)) == path)
+        unlink(link.c_str()); // still the link made here
+
     return 0;
 }

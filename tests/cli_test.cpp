@@ -10,12 +10,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include <nlohmann/json.hpp>
 
@@ -314,6 +318,10 @@ TEST_F(Tool, MistakesAreOnePlainSentence)
         {"frob", "unknown command 'frob' (identify, waypoints, routes, tracks, nmea, position, time, ports, demo)"},
         {"routes frob", "unknown command 'frob' of routes (get, put)"},
         {"--bogus identify", "unknown option --bogus (halvex --help lists them)"},
+        {"--prot x identify", "unknown option --prot (did you mean --port?)"},
+        {"identify --jsn", "unknown option --jsn (did you mean --json?)"},
+        {"waypoints get -o a -o b", "--output given twice"},
+        {"waypoints get -o ''", "--output takes a file name (leave -o out for standard output)"},
         {"--port /dev/ttyS0 demo", "demo runs on the built-in simulator and takes no --port"},
         {"nmea send ''", "nmea send: a sentence cannot be empty"},
         {"nmea send '$X*00'", "nmea send: the checksum of $X*00 is wrong: it would be *58"},
@@ -888,4 +896,134 @@ TEST_F(Tool, TrackLogsGivenToAReceiverBehindAreMovedByItsClock)
     ASSERT_EQ(fixed.exit, 0) << fixed.err;
     EXPECT_NE(fixed.err.find("2 of 2 track points moved forward 1024 weeks"), std::string::npos) << fixed.err;
     EXPECT_EQ(Halvex("--port " + port + " tracks get --rollover soon").exit, 2);
+}
+
+namespace {
+
+// A talker on a pseudo-terminal that ends its lines with LF alone, as many
+// USB receivers and programs that print NMEA do: a fix epoch (GGA, RMC) of
+// the current second every 250 ms until it is stopped.
+class LfTalker {
+public:
+    LfTalker()
+    {
+        thread_ = std::thread([this] {
+            for (int i = 0; !stop_; ++i) {
+                std::time_t now = std::time(nullptr) + i;
+                std::tm utc{};
+                gmtime_r(&now, &utc);
+                char clock[16], date[16];
+                std::strftime(clock, sizeof clock, "%H%M%S.00", &utc);
+                std::strftime(date, sizeof date, "%d%m%y", &utc);
+                pty_.Send(Line(std::string("$GPGGA,") + clock + ",5128.675,N,00000.093,W,1,08,0.9,45.0,M,47.0,M,,") +
+                          Line(std::string("$GPRMC,") + clock + ",A,5128.675,N,00000.093,W,0.5,90.0," + date + ",,"));
+                std::this_thread::sleep_for(std::chrono::milliseconds(250));
+            }
+        });
+    }
+    ~LfTalker()
+    {
+        stop_ = true;
+        thread_.join();
+    }
+    const char *path() const { return pty_.path(); }
+
+private:
+    static std::string Line(const std::string &body)
+    {
+        unsigned sum = 0;
+        for (std::size_t i = 1; i < body.size(); ++i)
+            sum ^= static_cast<unsigned char>(body[i]);
+        char tail[8];
+        std::snprintf(tail, sizeof tail, "*%02X\n", sum);
+        return body + tail;
+    }
+    Pty pty_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+} // namespace
+
+TEST_F(Tool, NmeaLinesEndedByLineFeedAloneAreSentences)
+{
+    LfTalker talker;
+    Outcome watch = Halvex(std::string("--port ") + talker.path() + " --baud 4800 nmea watch --raw --seconds 2");
+    ASSERT_EQ(watch.exit, 0) << watch.err;
+    EXPECT_NE(watch.out.find("$GPRMC,"), std::string::npos) << watch.out;
+    EXPECT_EQ(watch.out.find("bad checksum"), std::string::npos) << watch.out;
+    Outcome fixes = Halvex(std::string("--port ") + talker.path() + " --baud 4800 position --nmea --json --count 3");
+    ASSERT_EQ(fixes.exit, 0) << fixes.err;
+    EXPECT_EQ(std::count(fixes.out.begin(), fixes.out.end(), '\n'), 3) << fixes.out;
+}
+
+// Files that are not XML as XML is, and XML that is GPX all the same.
+TEST_F(Tool, GpxIsReadAsXmlIs)
+{
+    const std::string head = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    const std::string wpt = "<wpt lat=\"1.5\" lon=\"2\"><name>";
+    struct Bad {
+        std::string text, where;
+    } bads[] = {
+        {head + "<gpx>\n" + wpt + "Caf&eacute;</name></wpt></gpx>\n", "x.gpx:3:33: the entity &eacute; is not one"},
+        {head + "<!DOCTYPE gpx [<!ENTITY lol1 \"lol\"><!ENTITY lol2 \"&lol1;&lol1;\">]>\n<gpx>" + wpt +
+             "&lol2;</name></wpt></gpx>\n",
+         "x.gpx:2:51: the entity &lol1; is not one"},
+        {head + "<gpx>\n" + wpt + "Caf\xFF</name></wpt></gpx>\n", "x.gpx:3:33: the byte 0xFF is not UTF-8"},
+        {head + "<gpx>\n" + wpt + "A & B</name></wpt></gpx>\n", "x.gpx:3:32: not well-formed XML"},
+    };
+    for (const Bad &bad : bads) {
+        Write("x.gpx", bad.text);
+        Outcome read = Halvex("waypoints put x.gpx");
+        EXPECT_EQ(read.exit, 5) << bad.text;
+        EXPECT_EQ(read.err.find("halvex: " + bad.where), 0u) << read.err;
+    }
+    Write("ok.gpx", head + "<gpx:gpx xmlns:gpx=\"http://www.topografix.com/GPX/1/1\">\n"
+                           "<gpx:wpt lat=\" 1.5 \" lon=\"2\"><gpx:name>Caf&#233; &amp; b&#xE9;</gpx:name></gpx:wpt>\n"
+                           "<!-- & in a comment --><gpx:wpt lat=\"3\" lon=\"4\"><gpx:name><![CDATA[a&b]]></gpx:name>"
+                           "</gpx:wpt></gpx:gpx>\n");
+    halvex::Gpx gpx = halvex::ReadGpx(Path("ok.gpx"));
+    ASSERT_EQ(gpx.waypoints.size(), 2u);
+    EXPECT_EQ(gpx.waypoints[0].latitude, 1.5);
+    EXPECT_EQ(gpx.waypoints[0].name, "Caf\xC3\xA9 & b\xC3\xA9");
+    EXPECT_EQ(gpx.waypoints[1].name, "a&b");
+    Outcome put = Halvex("waypoints put ok.gpx");
+    EXPECT_EQ(put.exit, 0) << put.err;
+}
+
+// Exits that say what happened: output lost, a folder where a file or a
+// device was due, a log that cannot be written.
+TEST_F(Tool, ExitsTellTheTruth)
+{
+    for (const char *command : {"identify", "identify --json", "time", "waypoints get"}) {
+        Outcome full = Shell(std::string(HALVEX_TOOL) + " " + command + " >/dev/full");
+        EXPECT_EQ(full.exit, 1) << command;
+        EXPECT_NE(full.err.find("cannot write standard output"), std::string::npos) << command << ": " << full.err;
+    }
+    Outcome folderPort = Halvex("--port /tmp identify");
+    EXPECT_EQ(folderPort.exit, 3);
+    EXPECT_EQ(folderPort.err, "halvex: cannot open /tmp: it is not a serial device\n");
+    Outcome folderFile = Halvex("waypoints put /tmp");
+    EXPECT_EQ(folderFile.exit, 2);
+    EXPECT_EQ(folderFile.err, "halvex: cannot read /tmp: it is a directory\n");
+    Outcome missing = Halvex("ports /nonexistent");
+    EXPECT_NE(missing.out.find("/nonexistent"), std::string::npos);
+    EXPECT_NE(missing.out.find("no such device"), std::string::npos) << missing.out;
+    Write("file", "precious");
+    Outcome demo = Halvex("demo --out file");
+    EXPECT_EQ(demo.exit, 2);
+    EXPECT_EQ(demo.err.find("halvex: --out file is a file, not a folder"), 0u) << demo.err;
+    EXPECT_EQ(Slurp(Path("file")), "precious");
+    Outcome log = Halvex("--log /nonexistent/folder/halvex.log identify");
+    EXPECT_EQ(log.exit, 0) << log.err;
+    EXPECT_NE(log.err.find("warning: no log is written"), std::string::npos) << log.err;
+}
+
+TEST_F(Tool, TheSimulatorReplacesOnlyALinkOfItsOwn)
+{
+    Write("precious", "a user's file");
+    Outcome refused = Shell(std::string(HALVEX_SIM) + " --link " + Path("precious"));
+    EXPECT_EQ(refused.exit, 2);
+    EXPECT_NE(refused.err.find("not replaced"), std::string::npos) << refused.err;
+    EXPECT_EQ(Slurp(Path("precious")), "a user's file");
 }

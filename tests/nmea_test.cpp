@@ -56,12 +56,16 @@ TEST_F(Assembler, ASentenceInPiecesIsDispatchedOnceAtItsLineFeed)
     EXPECT_NE(Nmea()->silenceTimer, nullptr) << "the silence timer is armed again";
 }
 
-TEST_F(Assembler, CrWithoutLineFeedDropsTheSentenceAndTheNextDollar)
+TEST_F(Assembler, LinesEndAtLineFeedWithOrWithoutCrAndSentencesStartAtDollar)
 {
     Feed("$GPGGA,1\r$GPRMC,2\r\n");
-    EXPECT_TRUE(calls.empty());
-    Feed("noise$GPRMC,3,$x\nin\r\n");
-    EXPECT_EQ(Sentences(), std::vector<std::string>{"$GPRMC,3,$x\nin"}) << "a $ or LF inside is kept";
+    EXPECT_EQ(Sentences(), std::vector<std::string>{"$GPRMC,2"}) << "a CR without LF cuts the sentence short";
+    calls.clear();
+    Feed("noise\n$GPRMC,3\n\r\n$GPZDA,4\r\n");
+    EXPECT_EQ(Sentences(), (std::vector<std::string>{"$GPRMC,3", "$GPZDA,4"})) << "LF alone ends a line";
+    calls.clear();
+    Feed("$GPXXX,5$GPRMC,6\r\n");
+    EXPECT_EQ(Sentences(), std::vector<std::string>{"$GPRMC,6"}) << "a line that lost its end is no sentence";
 }
 
 TEST_F(Assembler, OverlongSentencesAreDroppedUntilTheNextDollar)
@@ -220,13 +224,16 @@ TEST_F(Epochs, AVoidFixGivesNoPositionAndABadSentenceIsIgnored)
     ASSERT_EQ(fixes.size(), 1u);
     EXPECT_TRUE(std::isnan(fixes[0].altitude)) << "nothing of the damaged GGA";
 
-    // Lines whose ends were lost run into one: not taken for the first of them.
+    // A line whose end was lost runs into the next: nothing of it is taken,
+    // and the next is whole from its "$".
     fixes.clear();
-    std::string runTogether = gga.substr(0, gga.size() - 2) + "\n" + rmc;
+    std::string runTogether = gga.substr(0, gga.size() - 2) + rmc;
     Feed(runTogether);
     Feed(Sentence("$GPRMC,123600.00,A,4807.040,N,01131.000,E,022.4,084.4,081226,003.1,W"));
-    ASSERT_EQ(fixes.size(), 1u) << "the epoch before them, and nothing of either";
+    ASSERT_EQ(fixes.size(), 2u) << "the epoch before them, then the RMC's own";
     EXPECT_NEAR(fixes[0].time, at + 1 / 86400.0, 1e-9);
+    EXPECT_NEAR(fixes[1].time, at, 1e-9);
+    EXPECT_TRUE(std::isnan(fixes[1].altitude)) << "nothing of the GGA that lost its end";
 }
 
 TEST_F(Epochs, AnEpochSplitAcrossReadsAndAStreamStoppedFromTheCallback)

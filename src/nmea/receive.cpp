@@ -37,41 +37,62 @@ static int16_t CallNmeaCallback(PortSession *session, int32_t code, int32_t valu
     return callback ? callback(code, value, text) : 0;
 }
 
-/* Takes one byte; a complete sentence is handed over, the caller's from then
- * on, with whether its line feed came (a CR without one drops it). */
+/* Starts a sentence at its "$": whatever came before it is no part of it. */
+static void StartSentence(NmeaState *nmea)
+{
+    if (!nmea->sentence)
+        nmea->sentence = (unsigned char *)malloc(SentenceLimit + 1);
+    if (!nmea->sentence) {
+        nmea->parseState = WaitingForDollar;
+        return;
+    }
+    nmea->sentence[0] = '$';
+    nmea->parseCount = 1;
+    nmea->parseState = InSentence;
+}
+
+/* The sentence under way, ended: the caller's from then on. */
+static unsigned char *EndSentence(NmeaState *nmea)
+{
+    unsigned char *sentence = nmea->sentence;
+    sentence[nmea->parseCount] = '\0';
+    nmea->sentence = NULL;
+    nmea->parseState = WaitingForDollar;
+    return sentence;
+}
+
+/* Takes one byte; a sentence that ends is handed over, with whether it
+ * ended whole. A line ends at LF, with or without a CR before it (many
+ * talkers send LF alone); a CR followed by anything else cuts the sentence
+ * short. "$" never appears inside a sentence: one there starts the next,
+ * the line before it having lost its end. */
 static unsigned char *TakeByte(NmeaState *nmea, unsigned char byte, int *whole)
 {
-    switch (nmea->parseState) {
-    case WaitingForDollar:
-        if (byte != '$')
-            break;
-        if (!nmea->sentence)
-            nmea->sentence = (unsigned char *)malloc(SentenceLimit + 1);
-        if (!nmea->sentence)
-            break;
-        nmea->sentence[0] = '$';
-        nmea->parseCount = 1;
-        nmea->parseState = InSentence;
-        break;
-    case InSentence:
-        if (byte == '\r') {
-            nmea->sentence[nmea->parseCount++] = '\0';
-            nmea->parseState = AfterCr;
-        } else if (nmea->parseCount >= SentenceLimit) {
-            DropSentence(nmea); /* longer than any sentence: wait for the next "$" */
-        } else {
-            nmea->sentence[nmea->parseCount++] = byte;
-        }
-        break;
-    case AfterCr: {
-        unsigned char *sentence = nmea->sentence;
-        nmea->sentence = NULL;
-        nmea->parseState = WaitingForDollar;
+    unsigned char *ended = NULL;
+    *whole = 0;
+    if (nmea->parseState == AfterCr) {
+        ended = EndSentence(nmea);
         *whole = byte == '\n';
-        return sentence;
+        if (*whole)
+            return ended;
     }
+    if (byte == '$') {
+        StartSentence(nmea);
+        return ended;
     }
-    return NULL;
+    if (nmea->parseState != InSentence)
+        return ended;
+    if (byte == '\n') {
+        *whole = 1;
+        return EndSentence(nmea);
+    }
+    if (byte == '\r')
+        nmea->parseState = AfterCr;
+    else if (nmea->parseCount >= SentenceLimit)
+        DropSentence(nmea); /* longer than any sentence: wait for the next "$" */
+    else
+        nmea->sentence[nmea->parseCount++] = byte;
+    return ended;
 }
 
 void NmeaReceive(PortSession *session, const unsigned char *bytes, int count)

@@ -20,6 +20,8 @@ static DWORD ErrorFromErrno(int error)
     case ENXIO:
     case ENODEV:
         return ERROR_FILE_NOT_FOUND;
+    case EISDIR:
+        return ERROR_INVALID_FUNCTION; /* a folder: no serial device */
     case ENOTDIR:
     case ENAMETOOLONG:
         return ERROR_PATH_NOT_FOUND;
@@ -96,6 +98,10 @@ static int PrepareTty(CommPort *port)
 {
     /* Exclusive for other users; the flock taken before keeps out root too. */
     ioctl(port->fd, TIOCEXCL);
+    /* What the device took in before this open went through the terminal's
+     * cooked processing (a CR turned into LF), which a Windows port never
+     * applies: it is not what the far end sent, so it goes. */
+    tcflush(port->fd, TCIFLUSH);
     RequestLowLatency(port);
     port->input = (unsigned char *)malloc(DefaultQueue);
     port->wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
