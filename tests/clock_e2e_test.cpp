@@ -54,7 +54,8 @@ TEST_F(Clock, TellsTheReceiversDateAndTheRolloversItTrailsBy)
         EXPECT_EQ(HalvexGetLastError(), HalvexErrorNone);
         ASSERT_TRUE(WaitUntil([&] { return Heard() == 1; }, 5000));
         std::this_thread::sleep_for(std::chrono::milliseconds(100)); // no second final call
-        std::lock_guard<std::mutex> hold(clocks.lock);
+        EXPECT_EQ(Objective(session), ObjectiveReady) << "and the session free for the next operation";
+        std::lock_guard<std::mutex> hold(clocks.lock); // not held while the library is called
         ASSERT_EQ(clocks.heard.size(), 1u);
         const auto &[code, clock] = clocks.heard[0];
         EXPECT_EQ(code, HalvexClockRead);
@@ -62,7 +63,6 @@ TEST_F(Clock, TellsTheReceiversDateAndTheRolloversItTrailsBy)
         EXPECT_NEAR(clock.receiverTime, OleNow() - 7168.0 * rollovers, 3.0 / 86400) << "as the receiver said";
         EXPECT_NEAR(clock.hostTime, OleNow(), 3.0 / 86400);
         EXPECT_EQ(clock.reserved, 0);
-        EXPECT_EQ(Objective(session), ObjectiveReady) << "and the session free for the next operation";
         CloseCommPort(session);
         receiver->Stop();
         receiver.reset();
@@ -78,12 +78,12 @@ TEST_F(Clock, NoAnswerAfterTheAckEndsWithTheFailureReport)
     ASSERT_EQ(HalvexGetTimeInit(session, &callback), 1);
     ASSERT_TRUE(WaitUntil([&] { return Heard() == 1; }, 6000));
     EXPECT_GE(SteadyMs() - asked, 2900) << "3 s are given for the answer";
+    EXPECT_EQ(Objective(session), ObjectiveReady);
+    CloseCommPort(session);
     std::lock_guard<std::mutex> hold(clocks.lock);
     EXPECT_EQ(clocks.heard[0].first, HalvexClockFailed);
     EXPECT_EQ(clocks.heard[0].second.receiverTime, 0.0) << "never a made-up date";
     EXPECT_EQ(clocks.why, HalvexErrorNoAnswer);
-    EXPECT_EQ(Objective(session), ObjectiveReady);
-    CloseCommPort(session);
 }
 
 TEST_F(Clock, RefusedUnlessIdentifiedIdleAndKeepingAClock)
