@@ -159,13 +159,31 @@ void Connection::TransferFailed(const std::string &what, int32_t why)
 
 void Connection::AwaitTransfer(const std::string &what, const std::function<void()> &tick)
 {
-    bool ended = Await(options_.timeout, tick);
+    bool ended;
+    {
+        InterruptWatch watch;
+        ended = Await(options_.timeout, tick);
+    }
     bool failed;
     int32_t why;
+    std::size_t points;
+    int announced;
     {
         std::lock_guard<std::mutex> hold(rendezvous.lock);
         failed = rendezvous.lineLost || rendezvous.status != HalvexTransferDone;
         why = rendezvous.why;
+        points = rendezvous.track.size();
+        announced = rendezvous.announced;
+    }
+    if (!ended && Interrupted()) {
+        // Closing the port (as the command ends) cuts the transfer off.
+        bool upload = what.find("upload") != std::string::npos;
+        std::string done = announced > 0 ? " after " + std::to_string(points) + " of " + std::to_string(announced) +
+                                               " points"
+                                         : " during the " + what;
+        throw Failure(ExitInterrupted, "interrupted" + done +
+                                           (upload ? "; the receiver keeps what it acknowledged"
+                                                   : "; nothing was written"));
     }
     if (!ended)
         throw Failure(ExitNoAnswer, "the " + what + " did not finish within the " +

@@ -6,7 +6,7 @@
 
 namespace halvex {
 
-enum ExitCode { ExitFailure = 1, ExitUsage = 2, ExitDevice = 3, ExitNoAnswer = 4, ExitBadData = 5 };
+enum ExitCode { ExitFailure = 1, ExitUsage = 2, ExitDevice = 3, ExitNoAnswer = 4, ExitBadData = 5, ExitInterrupted = 130 };
 
 class Failure : public std::runtime_error {
 public:

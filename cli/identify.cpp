@@ -40,8 +40,8 @@ int Identify(const Options &options, bool json)
     for (const std::string &protocol : product.protocols)
         protocols += (protocols.empty() ? "" : " ") + protocol;
     if (json) {
-        nlohmann::json out = {{"productId", product.id},
-                              {"softwareVersion", Version(product.version)},
+        nlohmann::json out = {{"product_id", product.id},
+                              {"software_version", Version(product.version)},
                               {"description", product.description},
                               {"protocols", product.protocols},
                               {"types",

@@ -49,6 +49,10 @@ std::string Seconds(double seconds)
     return text;
 }
 
+// As many decimals as the quantity means: a nanodegree is 0.1 mm, and a
+// receiver's metres and metres a second say nothing below the millimetre.
+double Rounded(double value, double scale) { return std::round(value * scale) / scale; }
+
 const char *ModeName(int mode) { return mode == HalvexFix3D ? "3D" : mode == HalvexFix2D ? "2D" : "no fix"; }
 
 } // namespace
@@ -97,7 +101,7 @@ std::string FixJson(const HostPosition &fix, const std::string &device)
                                Field{"climb", HalvexGaveClimb, fix.climb}, Field{"eph", HalvexGaveEph, fix.eph},
                                Field{"epv", HalvexGaveEpv, fix.epv}})
         if (Gave(fix, field.bit))
-            tpv[field.name] = field.value;
+            tpv[field.name] = Rounded(field.value, field.bit == HalvexGavePosition ? 1e9 : 1e3);
     if (Gave(fix, HalvexGaveSatellites))
         tpv["satellites_used"] = fix.satellites;
     return tpv.dump();

@@ -1,5 +1,8 @@
 #include "rendezvous.h"
 
+#include <signal.h>
+
+#include <atomic>
 #include <chrono>
 
 #include "hostrecords.h"
@@ -122,19 +125,47 @@ void HALVEX_CALL OnLine(int32_t code, int32_t)
     rendezvous.changed.notify_all();
 }
 
+namespace {
+
+std::atomic<bool> interrupted{false};
+
+void OnInterrupt(int) { interrupted = true; }
+
+} // namespace
+
+InterruptWatch::InterruptWatch()
+{
+    interrupted = false;
+    signal(SIGINT, OnInterrupt);
+    signal(SIGTERM, OnInterrupt);
+}
+
+InterruptWatch::~InterruptWatch()
+{
+    signal(SIGINT, SIG_DFL);
+    signal(SIGTERM, SIG_DFL);
+}
+
+bool Interrupted() { return interrupted; }
+
 bool Await(double seconds, const std::function<void()> &tick)
 {
     using Clock = std::chrono::steady_clock;
     auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    auto nextTick = Clock::now() + std::chrono::seconds(1);
     std::unique_lock<std::mutex> hold(rendezvous.lock);
     for (;;) {
-        auto wake = Clock::now() + std::chrono::seconds(1);
+        // A signal cannot wake the wait: it is looked at five times a second.
+        auto wake = Clock::now() + std::chrono::milliseconds(200);
         if (seconds > 0 && deadline < wake)
             wake = deadline;
         if (rendezvous.changed.wait_until(hold, wake, [] { return rendezvous.done || rendezvous.lineLost; }))
             return true;
-        if (seconds > 0 && Clock::now() >= deadline)
+        if (interrupted || (seconds > 0 && Clock::now() >= deadline))
             return false;
+        if (Clock::now() < nextTick)
+            continue;
+        nextTick += std::chrono::seconds(1);
         if (tick) {
             hold.unlock();
             tick();

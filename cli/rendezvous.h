@@ -37,8 +37,20 @@ extern Rendezvous rendezvous;
 void Begin();
 // Waits for the operation's callback, for ever when seconds is 0: the
 // library ends a transfer that stalls. tick, if given, runs every second of
-// the wait. False when the time ran out.
+// the wait. False when the time ran out, or when Ctrl-C came while an
+// InterruptWatch was in place (Interrupted() tells).
 bool Await(double seconds, const std::function<void()> &tick = nullptr);
+
+// While one lives, Ctrl-C (or SIGTERM) ends the wait instead of the process,
+// so that the command can say what was done.
+class InterruptWatch {
+public:
+    InterruptWatch();
+    ~InterruptWatch();
+    InterruptWatch(const InterruptWatch &) = delete;
+    InterruptWatch &operator=(const InterruptWatch &) = delete;
+};
+bool Interrupted();
 
 void HALVEX_CALL OnProduct(int32_t code, int32_t value, HostProductInfo *info);
 void HALVEX_CALL OnUpload(int32_t status, int32_t);

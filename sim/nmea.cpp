@@ -38,18 +38,18 @@ std::string GeneratedSentence(std::uint64_t i, int earlyDays)
     std::uint64_t tick = i / 6; // one fix every six sentences, on a day of December 2026
     unsigned seconds = static_cast<unsigned>(tick % 86400);
     unsigned hh = seconds / 3600, mm = seconds / 60 % 60, ss = seconds % 60;
-    double minutes = 7.038 + static_cast<double>(tick % 10000) * 0.001;
+    double minutes = 28.676 + static_cast<double>(tick % 10000) * 0.001; // north from Greenwich
     char body[160];
     switch (i % 6) {
     case 0:
-        std::snprintf(body, sizeof body, "$GPGGA,%02u%02u%02u.00,48%06.3f,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,",
+        std::snprintf(body, sizeof body, "$GPGGA,%02u%02u%02u.00,51%06.3f,N,00000.093,W,1,08,0.9,45.0,M,47.0,M,,",
                       hh, mm, ss, minutes);
         break;
     case 1:
     {
         std::tm date = DateBefore(static_cast<int>(1 + tick / 86400 % 28), 12, 2026, earlyDays);
         std::snprintf(body, sizeof body,
-                      "$GPRMC,%02u%02u%02u.00,A,48%06.3f,N,01131.000,E,022.4,084.4,%02d%02d%02d,003.1,W", hh, mm, ss,
+                      "$GPRMC,%02u%02u%02u.00,A,51%06.3f,N,00000.093,W,022.4,000.0,%02d%02d%02d,003.1,W", hh, mm, ss,
                       minutes, date.tm_mday, date.tm_mon + 1, date.tm_year % 100);
         break;
     }

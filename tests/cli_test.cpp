@@ -139,7 +139,7 @@ TEST_F(Tool, IdentifiesTheSimulatedReceiver)
     EXPECT_NE(text.out.find("Waypoints:        D103, names of 6 characters, comments of 40\n"), std::string::npos);
     Outcome json = Halvex("--product-id 77 --description 'Trail Pro' identify --json");
     EXPECT_EQ(json.exit, 0) << json.err;
-    EXPECT_NE(json.out.find("\"productId\": 77"), std::string::npos) << json.out;
+    EXPECT_NE(json.out.find("\"product_id\": 77"), std::string::npos) << json.out;
     EXPECT_NE(json.out.find("\"description\": \"Trail Pro\""), std::string::npos);
     EXPECT_NE(json.out.find("\"ident_width\": 6"), std::string::npos);
     EXPECT_NE(json.out.find("\"route_link\": null"), std::string::npos) << "classic routes have no links";
@@ -1026,4 +1026,29 @@ TEST_F(Tool, TheSimulatorReplacesOnlyALinkOfItsOwn)
     EXPECT_EQ(refused.exit, 2);
     EXPECT_NE(refused.err.find("not replaced"), std::string::npos) << refused.err;
     EXPECT_EQ(Slurp(Path("precious")), "a user's file");
+}
+
+TEST_F(Tool, CtrlCDuringATransferSaysWhatWasDone)
+{
+    Outcome download = Shell(std::string(HALVEX_TOOL) + " --sim-track-points 2000 --pace-baud 9600 tracks get -o t.gpx"
+                                                        " & sleep 2; kill -INT $!; wait $!");
+    EXPECT_EQ(download.exit, 130);
+    EXPECT_EQ(download.err.find("halvex: interrupted after "), 0u) << download.err;
+    EXPECT_NE(download.err.find(" of 2000 points; nothing was written\n"), std::string::npos) << download.err;
+    EXPECT_FALSE(std::ifstream(Path("t.gpx")).good());
+}
+
+TEST_F(Tool, JsonInOneStyleWithNumbersAsPreciseAsTheyMean)
+{
+    nlohmann::json identify = nlohmann::json::parse(Halvex("identify --json").out);
+    for (const auto &[key, value] : identify.items())
+        EXPECT_EQ(key.find_first_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ"), std::string::npos) << key;
+    std::string fix = Halvex("position --json --count 1").out;
+    nlohmann::json tpv = nlohmann::json::parse(fix);
+    for (const char *key : {"lat", "lon", "altMSL", "speed", "track", "climb"}) {
+        std::string number = tpv[key].dump();
+        std::size_t point = number.find('.');
+        std::size_t decimals = point == std::string::npos ? 0 : number.size() - point - 1;
+        EXPECT_LE(decimals, std::string(key).size() == 3 ? 9u : 3u) << key << " " << number;
+    }
 }

@@ -55,9 +55,13 @@ TEST_F(Clock, TellsTheReceiversDateAndTheRolloversItTrailsBy)
         ASSERT_TRUE(WaitUntil([&] { return Heard() == 1; }, 5000));
         std::this_thread::sleep_for(std::chrono::milliseconds(100)); // no second final call
         EXPECT_EQ(Objective(session), ObjectiveReady) << "and the session free for the next operation";
-        std::lock_guard<std::mutex> hold(clocks.lock); // not held while the library is called
-        ASSERT_EQ(clocks.heard.size(), 1u);
-        const auto &[code, clock] = clocks.heard[0];
+        std::vector<std::pair<int, HostClock>> heard;
+        {
+            std::lock_guard<std::mutex> hold(clocks.lock); // never held while the library is called
+            heard = clocks.heard;
+        }
+        ASSERT_EQ(heard.size(), 1u);
+        const auto &[code, clock] = heard[0];
         EXPECT_EQ(code, HalvexClockRead);
         EXPECT_EQ(clock.weeksBehind, 1024 * rollovers);
         EXPECT_NEAR(clock.receiverTime, OleNow() - 7168.0 * rollovers, 3.0 / 86400) << "as the receiver said";
