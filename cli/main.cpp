@@ -111,6 +111,24 @@ bool SimulatorHelp(CLI::App &app, int argc, char **argv)
     return false;
 }
 
+// A command's --help lists its own options; those of every command (--port,
+// --baud, --strict ...) follow it, as they apply there too.
+void ShowGlobalOptions(CLI::App &app, CLI::App *command = nullptr, std::string text = "")
+{
+    if (!command) {
+        CLI::Formatter formatter;
+        for (const CLI::Option *option : app.get_options())
+            if (!option->get_group().empty() && option->get_name() != "--help" && option->get_name() != "--version" &&
+                option->get_name() != "--help-sim")
+                text += formatter.make_option(option, false);
+        command = &app;
+    }
+    for (CLI::App *sub : command->get_subcommands([](CLI::App *s) { return !s->get_name().empty(); })) {
+        sub->footer("\nOptions of every command:\n" + text);
+        ShowGlobalOptions(app, sub, text);
+    }
+}
+
 void AddCommands(CLI::App &app, Command &command)
 {
     command.identify = app.add_subcommand("identify", "show the receiver's product id, software version and description");
@@ -341,6 +359,7 @@ int main(int argc, char **argv)
     CLI::App app{"halvex: move waypoints, routes and tracks between a GPS receiver and GPX files, and watch its "
                  "NMEA sentences. Without --port, a simulated receiver with sample data is started in this process, "
                  "so every command works without hardware."};
+    app.name("halvex");
     app.require_subcommand(1);
     Options options;
     Command command;
@@ -350,6 +369,7 @@ int main(int argc, char **argv)
         return 0;
     }
     AddCommands(app, command);
+    ShowGlobalOptions(app);
     for (int i = 1; i < argc; i++)
         if (std::string(argv[i]) == "--version")
             return PrintVersion();

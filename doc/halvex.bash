@@ -1,29 +1,59 @@
-# bash completion for halvex: its commands, their options and files.
+# bash completion for halvex: its commands, their options and files. It
+# needs nothing but bash: the bash-completion package's helpers are used
+# where they are loaded.
+_halvex_files() { # [extension]: files and folders
+    if declare -F _filedir >/dev/null; then
+        _filedir "$@"
+        return
+    fi
+    local IFS=$'\n'
+    COMPREPLY=($(compgen -f -- "$cur"))
+    compopt -o filenames 2>/dev/null
+}
+
 _halvex()
 {
-    local cur prev words cword
-    _init_completion || return
+    local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
+    local -a words=("${COMP_WORDS[@]}")
+    local cword=$COMP_CWORD
 
     case $prev in
     --port)
         COMPREPLY=($(compgen -f -- "$cur") $(compgen -W "$(ls /dev/ttyUSB* /dev/ttyACM* /dev/ttyS* 2>/dev/null)" -- "$cur"))
         return
         ;;
-    --baud)
+    --baud | --pace-baud)
         COMPREPLY=($(compgen -W "4800 9600 19200 38400 57600 115200" -- "$cur"))
         return
         ;;
-    -o | --output | --log | --out)
-        _filedir
+    --preset)
+        COMPREPLY=($(compgen -W "classic modern" -- "$cur"))
         return
         ;;
-    --timeout | --name-width | --seconds | --table)
+    --rollover)
+        COMPREPLY=($(compgen -W "auto 0 1 2" -- "$cur"))
+        return
+        ;;
+    -o | --output | --log | --out | --nmea-file)
+        _halvex_files
+        return
+        ;;
+    --timeout | --name-width | --seconds | --table | --count | --product-id | --software-version | --description | \
+        --protocols | --waypoint-type | --route-type | --week-rollovers | --pvt-period | --latitude | --longitude | \
+        --east | --north | --clock-* | --nmea-rate | --nmea-count | --drop-* | --seed | --corrupt-* | --resend-ms | \
+        --mute-after | --nak-nth | --ack-delay | --silent-after | --noise | --chunk | --hang-up-after | --sim-track-points)
         return
         ;;
     esac
 
     local options="--port --baud --timeout --verbose --version --name-width --log --keep-names --strict
         --allow-untimed --help --help-sim"
+    # The built-in simulator's (halvex --help-sim).
+    options+=" --preset --product-id --software-version --description --protocols --waypoint-type --route-type
+        --week-rollovers --pace-baud --pvt-period --latitude --longitude --east --north --clock-seconds
+        --clock-leap-seconds --clock-days --nmea --nmea-rate --nmea-count --nmea-file --nmea-live --drop-nth
+        --drop-fraction --seed --corrupt-nth --corrupt-fraction --resend-ms --mute-after --nak-nth --ack-delay
+        --silent --silent-after --noise --chunk --hang-up-after --sim-track-points"
     local command="" action="" i
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
@@ -49,8 +79,8 @@ _halvex()
     /) COMPREPLY=($(compgen -W "identify waypoints routes tracks nmea position time ports demo" -- "$cur")) ;;
     waypoints/ | routes/ | tracks/) COMPREPLY=($(compgen -W "get put" -- "$cur")) ;;
     nmea/) COMPREPLY=($(compgen -W "watch send" -- "$cur")) ;;
-    */put) _filedir gpx ;;
-    ports/) _filedir ;;
+    */put) _halvex_files gpx ;;
+    ports/) _halvex_files ;;
     esac
 }
 complete -F _halvex halvex

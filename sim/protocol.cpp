@@ -2,6 +2,7 @@
 // served.
 #include "receiver.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <ctime>
@@ -14,6 +15,20 @@ namespace {
 template <typename T> void Put(Bytes &out, std::size_t at, T value)
 {
     std::memcpy(out.data() + at, &value, sizeof value); // the wire is little-endian, as is this host
+}
+
+// As a receiver keeps what is uploaded: a record with the key of one it
+// holds replaces it, any other is added.
+template <typename Record, typename SameKey>
+void Merge(std::vector<Record> &held, const std::vector<Record> &taken, SameKey same)
+{
+    for (const Record &record : taken) {
+        auto found = std::find_if(held.begin(), held.end(), [&](const Record &h) { return same(h, record); });
+        if (found != held.end())
+            *found = record;
+        else
+            held.push_back(record);
+    }
 }
 } // namespace
 
@@ -237,11 +252,11 @@ void Receiver::FinishUpload(std::uint16_t command)
     uploadAnnounced_ = -1;
     std::lock_guard<std::mutex> hold(lock_);
     if (command == kWaypoints)
-        store_.waypoints = taken.waypoints;
+        Merge(store_.waypoints, taken.waypoints, [](const Waypoint &a, const Waypoint &b) { return a.ident == b.ident; });
     else if (command == kRoutes)
-        store_.routes = taken.routes;
+        Merge(store_.routes, taken.routes, [](const Route &a, const Route &b) { return a.number == b.number; });
     else if (command == kTracks)
-        store_.trackPoints = taken.trackPoints;
+        store_.trackPoints = taken.trackPoints; // the track log is one: an upload is the new log
 }
 
 void Receiver::Queue(std::uint8_t id, Bytes data, bool needsAck)

@@ -452,7 +452,13 @@ TEST_F(Tool, NamesArriveInTheReceiversLettersAndStayDistinct)
 
     ASSERT_EQ(Halvex("--port " + port + " --keep-names waypoints put names.gpx").exit, 0);
     ASSERT_EQ(Halvex("--port " + port + " waypoints get -o kept.gpx").exit, 0);
-    EXPECT_EQ(halvex::ReadGpx(Path("kept.gpx")).waypoints[3].name, "TOWER1") << "as the user asked";
+    // As the user asked: both went as TOWER1, which the receiver keeps as one,
+    // the later replacing the earlier and the one it held.
+    halvex::Gpx kept = halvex::ReadGpx(Path("kept.gpx"));
+    ASSERT_EQ(kept.waypoints.size(), 4u);
+    EXPECT_EQ(kept.waypoints[2].name, "TOWER1");
+    EXPECT_NEAR(kept.waypoints[2].longitude, -0.08, 1e-6);
+    EXPECT_EQ(kept.waypoints[3].name, "TOWE01") << "held from the upload before";
 }
 
 TEST_F(Tool, PipesCarryNoProgressNorColour)
@@ -1019,6 +1025,24 @@ TEST_F(Tool, ExitsTellTheTruth)
     EXPECT_NE(log.err.find("warning: no log is written"), std::string::npos) << log.err;
 }
 
+TEST_F(Tool, TheSimulatorKeepsUploadsAsAReceiverDoes)
+{
+    std::string port = StartSimulator();
+    Write("a.gpx", "<gpx><wpt lat=\"1\" lon=\"2\"><name>ONE</name></wpt><wpt lat=\"3\" lon=\"4\"><name>TWO</name></wpt>"
+                   "</gpx>");
+    Write("b.gpx", "<gpx><wpt lat=\"5\" lon=\"6\"><name>TWO</name></wpt><wpt lat=\"7\" lon=\"8\"><name>NEW</name></wpt>"
+                   "</gpx>");
+    ASSERT_EQ(Halvex("--port " + port + " waypoints put a.gpx").exit, 0);
+    ASSERT_EQ(Halvex("--port " + port + " waypoints put b.gpx").exit, 0);
+    ASSERT_EQ(Halvex("--port " + port + " waypoints get -o held.gpx").exit, 0);
+    halvex::Gpx held = halvex::ReadGpx(Path("held.gpx"));
+    ASSERT_EQ(held.waypoints.size(), 3u) << "a new ident added, the same one replaced";
+    EXPECT_EQ(held.waypoints[0].name, "ONE");
+    EXPECT_EQ(held.waypoints[1].name, "TWO");
+    EXPECT_NEAR(held.waypoints[1].latitude, 5, 1e-6);
+    EXPECT_EQ(held.waypoints[2].name, "NEW");
+}
+
 TEST_F(Tool, TheSimulatorReplacesOnlyALinkOfItsOwn)
 {
     Write("precious", "a user's file");
@@ -1038,6 +1062,17 @@ TEST_F(Tool, CtrlCDuringATransferSaysWhatWasDone)
     EXPECT_FALSE(std::ifstream(Path("t.gpx")).good());
 }
 
+TEST_F(Tool, EachCommandsHelpListsTheOptionsThatApplyToIt)
+{
+    for (const char *command : {"identify --help", "tracks get --help", "nmea watch --help"}) {
+        Outcome help = Halvex(command);
+        EXPECT_EQ(help.exit, 0) << command;
+        for (const char *option : {"--port", "--baud", "--strict"})
+            EXPECT_NE(help.out.find(option), std::string::npos) << command << " lacks " << option;
+    }
+    EXPECT_NE(Halvex("--help-sim").out.find("Usage: halvex "), std::string::npos);
+}
+
 TEST_F(Tool, JsonInOneStyleWithNumbersAsPreciseAsTheyMean)
 {
     nlohmann::json identify = nlohmann::json::parse(Halvex("identify --json").out);
@@ -1051,4 +1086,28 @@ TEST_F(Tool, JsonInOneStyleWithNumbersAsPreciseAsTheyMean)
         std::size_t decimals = point == std::string::npos ? 0 : number.size() - point - 1;
         EXPECT_LE(decimals, std::string(key).size() == 3 ? 9u : 3u) << key << " " << number;
     }
+}
+
+// The completion needs bash alone, and offers every option the help lists.
+TEST_F(Tool, CompletionOffersEveryOptionWithoutTheCompletionPackage)
+{
+    auto complete = [&](const std::string &words, int at) {
+        return Shell("bash --norc --noprofile -c 'source " HALVEX_COMPLETION "; COMP_WORDS=(" + words +
+                     "); COMP_CWORD=" + std::to_string(at) + "; _halvex; echo \"${COMPREPLY[*]}\"'");
+    };
+    Outcome all = complete("halvex --", 1);
+    ASSERT_EQ(all.exit, 0) << all.err;
+    std::string offered = " " + all.out;
+    std::replace(offered.begin(), offered.end(), '\n', ' ');
+    std::string help = Halvex("--help-sim").out;
+    std::istringstream lines(help);
+    for (std::string line; std::getline(lines, line);) {
+        std::size_t dash = line.find("--");
+        if (line.compare(0, 2, "  ") != 0 || dash == std::string::npos || dash > 6)
+            continue;
+        std::string option = line.substr(dash, line.find_first_of(" =", dash) - dash);
+        EXPECT_NE(offered.find(" " + option + " "), std::string::npos) << option << " not offered";
+    }
+    EXPECT_EQ(complete("halvex --preset ''", 2).out, "classic modern\n");
+    EXPECT_NE(complete("halvex tracks get --", 3).out.find("--rollover"), std::string::npos);
 }
