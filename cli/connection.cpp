@@ -19,9 +19,6 @@ namespace halvex {
 
 namespace {
 
-// What one transfer can carry: its records packet counts in 16 bits.
-constexpr std::size_t kTransferLimit = 65535;
-
 void CheckTransferSize(std::size_t records, const std::string &what)
 {
     if (records > kTransferLimit)

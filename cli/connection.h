@@ -16,6 +16,9 @@ namespace halvex {
 
 struct Rendezvous;
 
+// What one transfer can carry: its records packet counts in 16 bits.
+constexpr std::size_t kTransferLimit = 65535;
+
 // The data types the library speaks to the receiver in; 0 where it has none.
 struct DataTypes {
     int waypoint = 0, routeHeader = 0, routeLink = 0, trackHeader = 0, trackPoint = 0;

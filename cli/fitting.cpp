@@ -203,6 +203,13 @@ std::string IsoDay(double unixSeconds) { return IsoTime(unixSeconds).substr(0, 1
 
 void CheckTrackTimes(Gpx &gpx, const FitOptions &options)
 {
+    // The records packet counts in 16 bits: said at the first point beyond,
+    // before the port is opened.
+    if (gpx.trackPoints.size() > kTransferLimit)
+        throw Failure(ExitBadData, gpx.trackPoints[kTransferLimit].where + ": track point " +
+                                       std::to_string(kTransferLimit + 1) + " of " +
+                                       std::to_string(gpx.trackPoints.size()) +
+                                       ": one transfer carries at most " + std::to_string(kTransferLimit));
     for (GpxTrackPoint &point : gpx.trackPoints) {
         if (!point.timed) {
             if (!options.allowUntimed)

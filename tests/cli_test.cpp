@@ -426,6 +426,16 @@ TEST_F(Tool, ADisconnectedReceiverAndAnOversizedFileAreSaidPlainly)
         << oversized.err;
     Outcome get = Halvex("--port " + port + " waypoints get");
     EXPECT_EQ(get.out.find("<wpt"), std::string::npos) << "nothing was sent";
+
+    // A track over the limit is refused at its first point beyond, before
+    // the port is opened.
+    std::string track = "<gpx><trk><trkseg>\n";
+    for (int i = 0; i < 70000; i++)
+        track += "<trkpt lat=\"1\" lon=\"2\"><time>2024-01-01T00:00:00Z</time></trkpt>\n";
+    Write("track.gpx", track + "</trkseg></trk></gpx>\n");
+    Outcome tooLong = Halvex("--port /nonexistent tracks put track.gpx");
+    EXPECT_EQ(tooLong.exit, 5);
+    EXPECT_EQ(tooLong.err, "halvex: track.gpx:65537:1: track point 65536 of 70000: one transfer carries at most 65535\n");
 }
 
 // GPX text is UTF-8; the receiver keeps ASCII, six characters of a name.
@@ -826,7 +836,7 @@ TEST_F(Tool, TheReceiversClockAndItsRollover)
     for (std::string line; std::getline(lines, line); ++count) {
         std::tm utc{};
         strptime(nlohmann::json::parse(line)["time"].get<std::string>().c_str(), "%Y-%m-%dT%H:%M:%S", &utc);
-        EXPECT_LE(std::labs(SecondsAgo(static_cast<double>(timegm(&utc)))), 2L) << line;
+        EXPECT_LE(std::labs(SecondsAgo(static_cast<double>(timegm(&utc)))), 3L) << line;
     }
     EXPECT_EQ(count, 3);
     EXPECT_EQ(fixes.err, "halvex: the receiver's date is 1024 weeks behind (GPS week rollover); its fixes are moved "
@@ -856,8 +866,9 @@ TEST_F(Tool, TrackDatesAcrossTheEndOfTheReceiversWeekWindow)
     ASSERT_EQ(kept.exit, 0) << kept.err;
     EXPECT_NE(kept.err.find("the receiver is 1024 weeks behind (GPS week rollover)"), std::string::npos) << kept.err;
     halvex::Gpx raw = halvex::ReadGpx(Path("t0.gpx"));
-    EXPECT_EQ(raw.trackPoints[74].time, track.trackPoints[74].time) << "recorded before: as it was";
-    EXPECT_EQ(raw.trackPoints[75].time, track.trackPoints[75].time - kRolloverSeconds);
+    // Each run's simulator records its log up to a moment before it starts.
+    EXPECT_NEAR(raw.trackPoints[74].time, track.trackPoints[74].time, 5) << "recorded before: as it was";
+    EXPECT_EQ(raw.trackPoints[75].time - raw.trackPoints[74].time, 5 - kRolloverSeconds) << "the jump back";
 
     Outcome strict = Halvex("--week-rollovers 1 --strict tracks get -o t2.gpx");
     EXPECT_EQ(strict.exit, 5);
