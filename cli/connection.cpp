@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <iterator>
@@ -233,6 +234,41 @@ void Connection::RunTransfer(const std::string &what, const std::function<int32_
     AwaitTransfer(what, tick);
 }
 
+void Connection::NoSentence(const std::string &nothing) const
+{
+    std::optional<HostLineCounts> counts = LineCounts();
+    if (counts && counts->sentences == 0 && counts->bytesReceived > 0)
+        throw Failure(ExitNoAnswer, "bytes arrive but no NMEA sentence: is --baud right?");
+    throw Failure(ExitNoAnswer, nothing);
+}
+
+std::optional<HostLineCounts> Connection::LineCounts() const
+{
+    HostLineCounts counts{};
+    if (!HalvexGetLineCounts(session_, &counts))
+        return std::nullopt;
+    return counts;
+}
+
+void Connection::RunUpload(const std::string &what, std::size_t records, const std::function<int32_t()> &start,
+                           const std::function<void()> &tick)
+{
+    Identified();
+    std::optional<HostLineCounts> before = LineCounts();
+    try {
+        RunTransfer(what, start, tick);
+    } catch (const Failure &failure) {
+        std::optional<HostLineCounts> after = LineCounts();
+        if (!before || !after)
+            throw;
+        // The first ACK is the records count's; the rest are the records'
+        // (and at last the transfer complete's).
+        long acked = std::clamp<long>(after->acks - before->acks - 1, 0, static_cast<long>(records));
+        throw Failure(failure.code(), std::string(failure.what()) + " (" + std::to_string(acked) + " of " +
+                                          std::to_string(records) + " records acknowledged)");
+    }
+}
+
 template <typename Init, typename Callback, typename Result>
 Result Connection::Download(const std::string &what, Init init, Callback callback, Result Rendezvous::*collected,
                             const std::function<void()> &tick)
@@ -251,7 +287,7 @@ void Connection::Upload(const std::string &what, const std::vector<Item> &items,
     for (std::size_t i = 0; i < items.size(); ++i)
         Fill(array.Elements()[i], items[i]);
     HalvexUploadCallback callback = OnUpload;
-    RunTransfer(what, [&] { return init(session_, &array.array, &callback); }, tick);
+    RunUpload(what, items.size(), [&] { return init(session_, &array.array, &callback); }, tick);
 }
 
 std::vector<GpxPoint> Connection::DownloadWaypoints(const std::function<void()> &tick)
@@ -291,7 +327,7 @@ void Connection::UploadRoutes(const std::vector<GpxRoute> &routes, const std::fu
             Fill(pointArray.Elements()[next++], point);
     }
     HalvexUploadCallback callback = OnUpload;
-    RunTransfer("route upload",
+    RunUpload("route upload", routes.size() + pointCount,
                 [&] { return HalvexUploadRouteInit(session_, &routeArray.array, &pointArray.array, &callback); },
                 tick);
 }

@@ -82,6 +82,14 @@ public:
     // first): every fix to onFix, until StopPosition.
     void StartPosition(std::function<void(const HostPosition &)> onFix);
     void StopPosition();
+    // What has crossed the line since the port was opened; none once the
+    // session is gone.
+    std::optional<HostLineCounts> LineCounts() const;
+
+    // Ends an NMEA command that heard no sentence: with what arrived
+    // instead, when bytes did, else with nothing.
+    [[noreturn]] void NoSentence(const std::string &nothing) const;
+
     // Whether the device went away (the library closed the session).
     bool Lost() const;
     [[noreturn]] void Disconnected() const;
@@ -95,6 +103,10 @@ private:
     void Identified();
     // Identifies the receiver if need be, starts the transfer and waits
     // for it; a refusal ends the command.
+    // An upload of records by RunTransfer; its failure says how many of
+    // them the receiver acknowledged.
+    void RunUpload(const std::string &what, std::size_t records, const std::function<int32_t()> &start,
+                   const std::function<void()> &tick);
     void RunTransfer(const std::string &what, const std::function<int32_t()> &start,
                      const std::function<void()> &tick = nullptr);
     // A download by its export, and what its callback collected.

@@ -1,5 +1,6 @@
 #include "fitting.h"
 
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <map>
@@ -86,6 +87,16 @@ private:
     int next_ = 0;
 };
 
+// A name as the receiver will hold it: the library sends it upper-cased in
+// every waypoint type but D105 and D106, which keep it as it is.
+std::string AsTheReceiverKeepsIt(std::string name, int waypointType)
+{
+    if (waypointType != 105 && waypointType != 106)
+        for (char &c : name)
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return name;
+}
+
 void FitComment(std::string &comment, const Product &product, const std::string &kind, Changes &changes)
 {
     comment = ReceiverText(comment);
@@ -106,8 +117,9 @@ void FitWaypoints(Gpx &gpx, const Product &product, const FitOptions &options, C
         if (!changes.Told(kind))
             return;
         changes.Said();
-        Say("halvex: " + from + (options.strict ? " would be sent as " : " is sent as ") + to +
-            ", the receiver keeping " + std::to_string(width) + " characters of a name");
+        Say("halvex: " + from + (options.strict ? " would be sent as " : " is sent as ") +
+            AsTheReceiverKeepsIt(to, product.types.waypoint) + ", the receiver keeping " + std::to_string(width) +
+            " characters of a name");
     });
     std::set<std::string> used;
     for (const GpxPoint &point : gpx.waypoints)

@@ -165,8 +165,8 @@ void WatchNmea(Connection &connection, const WatchOptions &options)
     signal(SIGINT, SIG_DFL);
     signal(SIGTERM, SIG_DFL);
     if (silent)
-        throw Failure(ExitNoAnswer, "no sentence came from " + connection.Device() + " within the " +
-                                        std::to_string(static_cast<int>(options.timeout)) + " s of --timeout");
+        connection.NoSentence("no sentence came from " + connection.Device() + " within the " +
+                              std::to_string(static_cast<int>(options.timeout)) + " s of --timeout");
     if (!kinds.empty() && !colour)
         drawTable(false); // not a terminal: the table once, at the end
 }

@@ -184,8 +184,12 @@ int Position(Options options, const PositionOptions &position)
         throw Failure(ExitFailure, std::string("cannot write standard output: ") + std::strerror(writeError));
     if (lost)
         connection.Disconnected();
-    if (silent)
-        throw Failure(ExitNoAnswer, "no fix came from " + connection.Device() + " for " + Seconds(silence) + " s");
+    if (silent) {
+        std::string nothing = "no fix came from " + connection.Device() + " for " + Seconds(silence) + " s";
+        if (position.nmea)
+            connection.NoSentence(nothing);
+        throw Failure(ExitNoAnswer, nothing);
+    }
     return 0;
 }
 

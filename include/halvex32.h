@@ -201,6 +201,21 @@ typedef struct HostClock {
     int32_t reserved;
 } HostClock;
 
+/* What has crossed the line since the port was opened (32 bytes on every
+ * target): how a host tells a silent line from one that carries bytes in
+ * neither NMEA nor the binary format (a wrong speed or mode). Each count
+ * stops at 2^31 - 1. */
+typedef struct HostLineCounts {
+    int32_t bytesReceived;
+    int32_t bytesSent;
+    int32_t sentences;  /* NMEA sentences received whole, $ to LF */
+    int32_t frames;     /* binary frames received with a good checksum */
+    int32_t badFrames;  /* binary frames whose checksum or length failed */
+    int32_t acks;       /* our frames the receiver acknowledged */
+    int32_t lineErrors; /* line errors the driver reported (framing, parity, overrun, break) */
+    int32_t reserved;
+} HostLineCounts;
+
 #if !defined(_WIN64)
 #pragma pack(pop)
 #endif
@@ -229,6 +244,7 @@ static_assert(sizeof(HostReceiverInfo) == 552 && offsetof(HostReceiverInfo, prot
               "HostReceiverInfo layout");
 static_assert(sizeof(HostPosition) == 88 && offsetof(HostPosition, fixMode) == 72, "HostPosition layout");
 static_assert(sizeof(HostClock) == 24 && offsetof(HostClock, weeksBehind) == 16, "HostClock layout");
+static_assert(sizeof(HostLineCounts) == 32 && offsetof(HostLineCounts, lineErrors) == 24, "HostLineCounts layout");
 #endif
 
 /* Line events of OpenCommPortEx: (1, event mask) for a modem-line change,
@@ -375,6 +391,10 @@ HALVEX_API int32_t HALVEX_CALL HalvexStopPosition(PortSession *session);
  * when asked, 0 with the last error set. Its answer, or why none came,
  * goes to the callback. */
 HALVEX_API int32_t HALVEX_CALL HalvexGetTimeInit(PortSession *session, HalvexTimeCallback *callback);
+
+/* What has crossed the line since the port was opened: 1 with the record
+ * filled, or 0 with the last error set (not an open session, no record). */
+HALVEX_API int32_t HALVEX_CALL HalvexGetLineCounts(PortSession *session, HostLineCounts *counts);
 
 /* NMEA mode. SendNMEA and SendNMEAChk return -1 when written, 0 otherwise. */
 HALVEX_API int32_t HALVEX_CALL StartNMEA(PortSession *session, SAFEARRAY **table, HalvexNmeaCallback *callback);

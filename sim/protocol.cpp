@@ -18,12 +18,15 @@ template <typename T> void Put(Bytes &out, std::size_t at, T value)
 }
 
 // As a receiver keeps what is uploaded: a record with the key of one it
-// holds replaces it, any other is added.
+// holds replaces it, any other is added (or, replacing, the upload is all).
 template <typename Record, typename SameKey>
-void Merge(std::vector<Record> &held, const std::vector<Record> &taken, SameKey same)
+void Keep(std::vector<Record> &held, const std::vector<Record> &taken, bool replace, SameKey same)
 {
+    if (replace)
+        held.clear();
     for (const Record &record : taken) {
-        auto found = std::find_if(held.begin(), held.end(), [&](const Record &h) { return same(h, record); });
+        auto found = replace ? held.end()
+                             : std::find_if(held.begin(), held.end(), [&](const Record &h) { return same(h, record); });
         if (found != held.end())
             *found = record;
         else
@@ -251,10 +254,11 @@ void Receiver::FinishUpload(std::uint16_t command)
     upload_.clear();
     uploadAnnounced_ = -1;
     std::lock_guard<std::mutex> hold(lock_);
+    bool replace = config_.uploadsReplace;
     if (command == kWaypoints)
-        Merge(store_.waypoints, taken.waypoints, [](const Waypoint &a, const Waypoint &b) { return a.ident == b.ident; });
+        Keep(store_.waypoints, taken.waypoints, replace, [](const Waypoint &a, const Waypoint &b) { return a.ident == b.ident; });
     else if (command == kRoutes)
-        Merge(store_.routes, taken.routes, [](const Route &a, const Route &b) { return a.number == b.number; });
+        Keep(store_.routes, taken.routes, replace, [](const Route &a, const Route &b) { return a.number == b.number; });
     else if (command == kTracks)
         store_.trackPoints = taken.trackPoints; // the track log is one: an upload is the new log
 }

@@ -80,6 +80,9 @@ struct Config {
     // clock, the track log it starts with) is this many 1024-week periods
     // early.
     int weekRollovers = 0;
+    // Each upload replaces what the receiver held of its kind, instead of
+    // being kept as a receiver keeps it (by ident, by number).
+    bool uploadsReplace = false;
 };
 
 // 1024 weeks, in seconds and in days.

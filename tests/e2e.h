@@ -21,9 +21,11 @@ protected:
             receiver->Stop();
     }
     // Starts the simulated receiver and opens the port to it; with onLine,
-    // as a host that hears of line events.
+    // as a host that hears of line events. The receiver holds exactly what
+    // the last upload of each kind sent, which is what these tests compare.
     PortSession *Connect(halvexsim::Config config, int baud = 9600, HalvexPortCallback *onLine = nullptr)
     {
+        config.uploadsReplace = true;
         line = std::make_unique<Pty>();
         receiver = std::make_unique<halvexsim::Receiver>(std::move(config));
         receiver->Start(dup(line->master()));

@@ -70,6 +70,11 @@ TEST_F(Nmea, AHundredThousandSentencesArriveIntactAndInOrder)
     ASSERT_TRUE(WaitUntil([&] { return Sentences() >= 100000; }, 60000)) << Sentences();
     std::printf("100000 sentences in %.2f s\n", std::chrono::duration<double>(Clock::now() - start).count());
     StopNMEA(session);
+    HostLineCounts counts{};
+    ASSERT_EQ(HalvexGetLineCounts(session, &counts), 1);
+    EXPECT_EQ(counts.sentences, 100000);
+    EXPECT_EQ(counts.frames, 0);
+    EXPECT_GE(counts.bytesReceived, 100000 * 20);
     std::lock_guard<std::mutex> hold(heard.lock);
     ASSERT_EQ(heard.sentences.size(), 100000u);
     for (uint64_t i = 0; i < 100000; i++)

@@ -307,3 +307,32 @@ TEST_F(Transfers, AnUnansweredDownloadCallsBackWithNullHandles)
 }
 
 } // namespace
+
+TEST_F(Transfers, LineCountsSayWhatCrossedTheLine)
+{
+    halvexsim::Config config;
+    // The receiver's fifth frame, its ACK of the first waypoint, arrives
+    // damaged: the library sends the waypoint again after 3 s.
+    config.faults.corruptNth = 5;
+    PortSession *session = Ready(config);
+    UploadSample(session, 103);
+    ASSERT_EQ(HalvexDownloadWayPtInit(session, &waypointDownload), 1);
+    ASSERT_TRUE(WaitUntil([&] { return Downloads() == 1; }, 5000));
+    HostLineCounts counts{};
+    ASSERT_EQ(HalvexGetLineCounts(session, &counts), 1);
+    halvexsim::Stats stats = receiver->Statistics();
+    EXPECT_EQ(counts.bytesReceived, static_cast<int32_t>(stats.bytesSent));
+    EXPECT_EQ(counts.bytesSent, static_cast<int32_t>(stats.bytesReceived));
+    EXPECT_EQ(counts.badFrames, 1);
+    EXPECT_EQ(counts.frames, stats.framesSent - 1);
+    // The product request, the records count, three waypoints, the transfer
+    // complete and the download's command.
+    EXPECT_EQ(counts.acks, 7);
+    EXPECT_EQ(counts.sentences, 0);
+    EXPECT_EQ(counts.lineErrors, 0);
+    EXPECT_EQ(HalvexGetLineCounts(session, nullptr), 0);
+    EXPECT_EQ(HalvexGetLastError(), HalvexErrorBadArgument);
+    CloseCommPort(session);
+    EXPECT_EQ(HalvexGetLineCounts(session, &counts), 0);
+    EXPECT_EQ(HalvexGetLastError(), HalvexErrorBadSession);
+}

@@ -91,6 +91,17 @@ Public Type HostPosition               ' a field not given is NaN, its bit of gi
     weeksAdded As Long             ' 1024, 2048 ... when time was moved past the receiver's GPS week rollover
 End Type
 
+Public Type HostLineCounts           ' since the port was opened
+    bytesReceived As Long
+    bytesSent As Long
+    sentences As Long              ' NMEA sentences received whole
+    frames As Long                 ' binary frames with a good checksum
+    badFrames As Long
+    acks As Long                   ' our frames the receiver acknowledged
+    lineErrors As Long
+    reserved As Long
+End Type
+
 Public Type HostClock
     receiverTime As Double         ' OLE Automation date, UTC, as the receiver said
     hostTime As Double             ' this computer's UTC clock when the answer came
@@ -131,6 +142,7 @@ Public Declare PtrSafe Function HalvexGetLastError Lib "halvex32.dll" () As Long
 Public Declare PtrSafe Function HalvexStartPosition Lib "halvex32.dll" (ByVal session As LongPtr, ByRef callback As LongPtr) As Long
 Public Declare PtrSafe Function HalvexStopPosition Lib "halvex32.dll" (ByVal session As LongPtr) As Long
 Public Declare PtrSafe Function HalvexGetTimeInit Lib "halvex32.dll" (ByVal session As LongPtr, ByRef callback As LongPtr) As Long
+Public Declare PtrSafe Function HalvexGetLineCounts Lib "halvex32.dll" (ByVal session As LongPtr, ByRef counts As HostLineCounts) As Long
 ' The address of an array variable (its SAFEARRAY pointer), without conversion.
 Public Declare PtrSafe Function VarPtrArray Lib "VBE7" Alias "VarPtr" (ByRef Var() As Any) As LongPtr
 #Else
@@ -154,6 +166,7 @@ Public Declare Function HalvexGetLastError Lib "halvex32.dll" () As Long
 Public Declare Function HalvexStartPosition Lib "halvex32.dll" (ByVal session As Long, ByRef callback As Long) As Long
 Public Declare Function HalvexStopPosition Lib "halvex32.dll" (ByVal session As Long) As Long
 Public Declare Function HalvexGetTimeInit Lib "halvex32.dll" (ByVal session As Long, ByRef callback As Long) As Long
+Public Declare Function HalvexGetLineCounts Lib "halvex32.dll" (ByVal session As Long, ByRef counts As HostLineCounts) As Long
 ' Visual Basic 6; Office before 2010 names its runtime VBE6.
 Public Declare Function VarPtrArray Lib "msvbvm60.dll" Alias "VarPtr" (ByRef Var() As Any) As Long
 #End If

@@ -210,9 +210,11 @@ void AbortExchange(PortSession *session)
 void HandleFrame(PortSession *session, const unsigned char *frame, int count)
 {
     if (count < 6 || !ChecksumHolds(frame, count)) {
+        CountLine(session, &HostLineCounts::badFrames, 1);
         LogBadFrame(frame, count);
         return;
     }
+    CountLine(session, &HostLineCounts::frames, 1);
     int id = frame[1];
     int size = frame[2];
     const unsigned char *data = frame + 3;
@@ -222,6 +224,7 @@ void HandleFrame(PortSession *session, const unsigned char *frame, int count)
         ErrorLog("Ack received\n");
         if (!AcknowledgesPending(&link->pending, data, size))
             return;
+        CountLine(session, &HostLineCounts::acks, 1);
         SettlePendingFrame(session);
         DispatchByObjective(session, DispatchAcked, data, size);
     } else if (id == PacketNak) {

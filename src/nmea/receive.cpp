@@ -104,8 +104,10 @@ void NmeaReceive(PortSession *session, const unsigned char *bytes, int count)
             continue;
         /* The sentence is ours, whatever the host does from its callback. */
         uint32_t operation = session->operation;
-        if (whole)
+        if (whole) {
+            CountLine(session, &HostLineCounts::sentences, 1);
             DispatchNmeaSentence(session, (const char *)sentence);
+        }
         free(sentence);
         if (!OperationContinues(session, operation))
             return;

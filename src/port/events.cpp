@@ -67,6 +67,8 @@ static void HandleCommEvents(PortSession *session, DWORD mask)
         COMSTAT status;
         ClearCommError(session->portHandle, &errors, &status);
         ErrorLog("Comm error: %lx\n", (unsigned long)errors);
+        if (errors)
+            CountLine(session, &HostLineCounts::lineErrors, 1);
         if (session->mode && session->mode->hooks->lineError)
             session->mode->hooks->lineError(session, errors);
         if (!IsLiveSession(session))
@@ -115,6 +117,7 @@ void IoCompletedHandler(HANDLE handle, void *context)
 
 static void RouteReceived(PortSession *session, unsigned char *bytes, DWORD count)
 {
+    CountLine(session, &HostLineCounts::bytesReceived, (int32_t)count);
     if (session->mode && session->mode->hooks->receive)
         session->mode->hooks->receive(session, bytes, (int)count);
 }

@@ -18,6 +18,9 @@ void EnterMode(PortSession *session, ModeState *state);
 /* The mode in charge, if any, leaves: its leave hook frees its state. */
 void LeaveMode(PortSession *session);
 
+/* Adds to one of the session's line counts, which stop at their limit. */
+void CountLine(PortSession *session, int32_t HostLineCounts::*count, int32_t by);
+
 /* Writes bytes to the port without waiting; the write keeps its own copy.
  * 1 when the write was started. */
 int WritePort(PortSession *session, const unsigned char *bytes, int length);

@@ -61,6 +61,7 @@ struct PortSession {
      * whether the host moved on. */
     uint32_t operation;
     ModeState *mode; /* null when no mode has the line */
+    HostLineCounts counts; /* kept by CountLine, for HalvexGetLineCounts */
     PortSession *nextSession; /* in the registry, then in the list to free */
 };
 

@@ -29,6 +29,7 @@ int WritePort(PortSession *session, const unsigned char *bytes, int length)
         free(write);
         return 0;
     }
+    CountLine(session, &HostLineCounts::bytesSent, length);
     /* Done at once or not, the completion event says when to free it. */
     write->next = session->writesInFlight;
     session->writesInFlight = write;
