@@ -20,39 +20,35 @@ std::string WithChecksum(const std::string &body)
 }
 
 namespace {
-// The civil date earlyDays before day-month-year.
-std::tm DateBefore(int day, int month, int year, int earlyDays)
+// The stream's clock starts at the whole second the process first asks for
+// a sentence, so that its dates are today's and every caller in the process
+// (the talker, a test that checks what it heard) gets the same sentences.
+std::time_t StreamStart()
 {
-    std::tm date{};
-    date.tm_mday = day - earlyDays;
-    date.tm_mon = month - 1;
-    date.tm_year = year - 1900;
-    std::time_t t = timegm(&date); // normalises the day of the month
-    gmtime_r(&t, &date);
-    return date;
+    static const std::time_t start = std::time(nullptr);
+    return start;
 }
 } // namespace
 
 std::string GeneratedSentence(std::uint64_t i, int earlyDays)
 {
-    std::uint64_t tick = i / 6; // one fix every six sentences, on a day of December 2026
-    unsigned seconds = static_cast<unsigned>(tick % 86400);
-    unsigned hh = seconds / 3600, mm = seconds / 60 % 60, ss = seconds % 60;
+    std::uint64_t tick = i / 6; // one fix every six sentences, a second apart
+    std::time_t at = StreamStart() + static_cast<std::time_t>(tick) - static_cast<std::time_t>(earlyDays) * 86400;
+    std::tm utc{};
+    gmtime_r(&at, &utc);
     double minutes = 28.676 + static_cast<double>(tick % 10000) * 0.001; // north from Greenwich
+    char clock[16];
+    std::strftime(clock, sizeof clock, "%H%M%S.00", &utc);
     char body[160];
     switch (i % 6) {
     case 0:
-        std::snprintf(body, sizeof body, "$GPGGA,%02u%02u%02u.00,51%06.3f,N,00000.093,W,1,08,0.9,45.0,M,47.0,M,,",
-                      hh, mm, ss, minutes);
+        std::snprintf(body, sizeof body, "$GPGGA,%s,51%06.3f,N,00000.093,W,1,08,0.9,45.0,M,47.0,M,,", clock,
+                      minutes);
         break;
     case 1:
-    {
-        std::tm date = DateBefore(static_cast<int>(1 + tick / 86400 % 28), 12, 2026, earlyDays);
-        std::snprintf(body, sizeof body,
-                      "$GPRMC,%02u%02u%02u.00,A,51%06.3f,N,00000.093,W,022.4,000.0,%02d%02d%02d,003.1,W", hh, mm, ss,
-                      minutes, date.tm_mday, date.tm_mon + 1, date.tm_year % 100);
+        std::snprintf(body, sizeof body, "$GPRMC,%s,A,51%06.3f,N,00000.093,W,022.4,000.0,%02d%02d%02d,003.1,W",
+                      clock, minutes, utc.tm_mday, utc.tm_mon + 1, utc.tm_year % 100);
         break;
-    }
     case 2:
         std::snprintf(body, sizeof body, "$GPGSA,A,3,04,05,,09,12,,,24,,,,,2.5,1.3,2.1");
         break;
@@ -61,12 +57,9 @@ std::string GeneratedSentence(std::uint64_t i, int earlyDays)
                       static_cast<unsigned>(1 + tick % 2));
         break;
     case 4:
-    {
-        std::tm date = DateBefore(static_cast<int>(1 + tick / 86400 % 28), 12, 2026, earlyDays);
-        std::snprintf(body, sizeof body, "$GPZDA,%02u%02u%02u.00,%02d,%02d,%04d,00,00", hh, mm, ss, date.tm_mday,
-                      date.tm_mon + 1, date.tm_year + 1900);
+        std::snprintf(body, sizeof body, "$GPZDA,%s,%02d,%02d,%04d,00,00", clock, utc.tm_mday, utc.tm_mon + 1,
+                      utc.tm_year + 1900);
         break;
-    }
     default:
         std::snprintf(body, sizeof body, "$PHLVX,STAT,%llu,OK", static_cast<unsigned long long>(tick));
         break;

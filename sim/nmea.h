@@ -9,9 +9,10 @@
 namespace halvexsim {
 
 // The i-th sentence of the built-in stream, with its checksum and CR LF. The
-// stream cycles through GGA, RMC, GSA, GSV, ZDA and a proprietary sentence;
-// its clock and position move with i, so every sentence differs.
-// Its dates are earlyDays before those of a receiver on time.
+// stream cycles through GGA, RMC, GSA, GSV, ZDA and a proprietary sentence,
+// a fix a second from when the process first asked for one, moving north
+// from Greenwich, so every sentence differs; its dates are earlyDays before
+// those of a receiver on time.
 std::string GeneratedSentence(std::uint64_t i, int earlyDays = 0);
 
 // "$" + body + "*" + checksum + CR LF.
