@@ -7,8 +7,9 @@
 #   - the CPU an open, idle port costs over 10 s;
 #   - 200 waypoints and a 1000-point track at 9600 baud, both ways, against
 #     the wire-time model (bytes on the wire x 10 / 9600);
-#   - reading a GPX file of 100,000 track points (read and checked whole
-#     before the port is opened: a port that does not exist ends the run).
+#   - reading a GPX file of 100,000 track points: read and checked whole
+#     before the port is opened, then refused as more than one transfer
+#     carries, so no port is needed.
 # Not part of the test command.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
