@@ -72,12 +72,14 @@ static void TakeDateTime(PortSession *session, const unsigned char *data, int le
         SettlePendingFrame(session);
     HostClock clock;
     memset(&clock, 0, sizeof clock);
-    if (!DecodeDateTime(data, length, &clock.receiverTime)) {
+    double said;
+    if (!DecodeDateTime(data, length, &said)) {
         ErrorLog("Date and time record is no date (%d bytes)\n", length);
         SetHalvexError(ERROR_INVALID_DATA);
         ClockFailed(session);
         return;
     }
+    clock.receiverTime = said; /* a packed record's double is set, never pointed to */
     clock.hostTime = HostUtcDate();
     clock.weeksBehind = RolloverWeeksBehind(clock.receiverTime, RolloverReference(clock.hostTime));
     ErrorLog("Date and time received, %d weeks behind\n", clock.weeksBehind);
