@@ -89,12 +89,9 @@ private:
 
 // A name as the receiver will hold it: the library sends it upper-cased in
 // every waypoint type but D105 and D106, which keep it as it is.
-std::string AsTheReceiverKeepsIt(std::string name, int waypointType)
+std::string AsTheReceiverKeepsIt(const std::string &name, int waypointType)
 {
-    if (waypointType != 105 && waypointType != 106)
-        for (char &c : name)
-            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return name;
+    return waypointType == 105 || waypointType == 106 ? name : Upper(name);
 }
 
 void FitComment(std::string &comment, const Product &product, const std::string &kind, Changes &changes)
@@ -209,7 +206,6 @@ void FitTracks(Gpx &gpx, const Product &product, Changes &changes)
     }
 }
 
-std::string IsoDay(double unixSeconds) { return IsoTime(unixSeconds).substr(0, 10); }
 
 } // namespace
 

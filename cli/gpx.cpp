@@ -384,6 +384,8 @@ std::string IsoTime(double unixSeconds)
     return text;
 }
 
+std::string IsoDay(double unixSeconds) { return IsoTime(unixSeconds).substr(0, 10); }
+
 std::string GpxText(const Gpx &gpx)
 {
     pugi::xml_document document;

@@ -56,5 +56,7 @@ std::string GpxText(const Gpx &gpx);
 
 // ISO 8601 in UTC, with milliseconds when they are not zero.
 std::string IsoTime(double unixSeconds);
+// The day alone: YYYY-MM-DD.
+std::string IsoDay(double unixSeconds);
 
 } // namespace halvex

@@ -1,7 +1,5 @@
 #include "nmeawatch.h"
 
-#include <signal.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -12,15 +10,12 @@
 #include <thread>
 
 #include "errors.h"
+#include "rendezvous.h"
 #include "terminal.h"
 
 namespace halvex {
 
 namespace {
-
-std::atomic<bool> interrupted{false};
-
-void OnInterrupt(int) { interrupted = true; }
 
 std::string ClockNow()
 {
@@ -106,8 +101,7 @@ void WatchNmea(Connection &connection, const WatchOptions &options)
         wanted[kind] = true;
     std::atomic<long> received{0};
 
-    signal(SIGINT, OnInterrupt);
-    signal(SIGTERM, OnInterrupt);
+    InterruptWatch watch; // Ctrl-C ends the command as --seconds would
     connection.StartNmea([&](const std::string &sentence) {
         received++;
         if (options.raw) {
@@ -149,7 +143,7 @@ void WatchNmea(Connection &connection, const WatchOptions &options)
     auto end = start + std::chrono::duration<double>(options.seconds);
     int told = 0;
     bool silent = false;
-    while (!interrupted && (options.seconds <= 0 || Clock::now() < end)) {
+    while (!Interrupted() && (options.seconds <= 0 || Clock::now() < end)) {
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         double waited = std::chrono::duration<double>(Clock::now() - start).count();
         if (received == 0)
@@ -162,8 +156,6 @@ void WatchNmea(Connection &connection, const WatchOptions &options)
             drawTable(true);
     }
     connection.StopNmea();
-    signal(SIGINT, SIG_DFL);
-    signal(SIGTERM, SIG_DFL);
     if (silent)
         connection.NoSentence("no sentence came from " + connection.Device() + " within the " +
                               std::to_string(static_cast<int>(options.timeout)) + " s of --timeout");

@@ -1,8 +1,5 @@
 #include "position.h"
 
-#include <signal.h>
-
-#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -14,7 +11,9 @@
 #include <nlohmann/json.hpp>
 
 #include "errors.h"
+#include "rendezvous.h"
 #include "gpx.h"
+#include "hostrecords.h"
 #include "terminal.h"
 
 namespace halvex {
@@ -25,17 +24,13 @@ namespace {
 // have none to give.
 constexpr double kFixSilenceSeconds = 12;
 
-std::atomic<bool> interrupted{false};
-
-void OnInterrupt(int) { interrupted = true; }
-
 bool Gave(const HostPosition &fix, int bit) { return (fix.given & bit) != 0; }
 
 // An OLE Automation date as ISO 8601 UTC, always to the millisecond, as
 // TPV readers expect.
 std::string FixTime(double oleDate)
 {
-    std::string text = IsoTime((oleDate - 25569) * 86400);
+    std::string text = IsoTime(UnixFromOle(oleDate));
     if (text.find('.') == std::string::npos)
         text.insert(text.size() - 1, ".000");
     return text;
@@ -127,8 +122,7 @@ int Position(Options options, const PositionOptions &position)
     bool inPlace = StdoutIsTerminal() && !position.json;
     bool movedSaid = false;
     auto lastFix = std::chrono::steady_clock::now();
-    signal(SIGINT, OnInterrupt);
-    signal(SIGTERM, OnInterrupt);
+    InterruptWatch watch; // Ctrl-C ends the command as --seconds would
     connection.StartPosition([&](const HostPosition &fix) {
         std::lock_guard<std::mutex> hold(lock);
         if (position.count && shown >= position.count)
@@ -154,7 +148,7 @@ int Position(Options options, const PositionOptions &position)
     double silence = options.timeout > 0 ? options.timeout : kFixSilenceSeconds;
     {
         std::unique_lock<std::mutex> hold(lock);
-        while (!interrupted && !(position.count && shown >= position.count) &&
+        while (!Interrupted() && !(position.count && shown >= position.count) &&
                !(position.seconds > 0 && Clock::now() >= end)) {
             arrived.wait_for(hold, std::chrono::milliseconds(200));
             if ((lost = connection.Lost()))
@@ -170,8 +164,6 @@ int Position(Options options, const PositionOptions &position)
         if (position.nmea)
             connection.StopNmea();
     }
-    signal(SIGINT, SIG_DFL);
-    signal(SIGTERM, SIG_DFL);
     if (inPlace && shown)
         std::printf("\n");
     // Fixes that never reached their reader are no success.

@@ -43,17 +43,12 @@ std::string ReceiverText(const std::string &utf8)
     return out;
 }
 
-namespace {
-
-// Receivers of fixed-width names keep them in upper case.
 std::string Upper(std::string text)
 {
     for (char &c : text)
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return text;
 }
-
-} // namespace
 
 std::string ShortNames::operator()(const std::string &name, double latitude, double longitude)
 {

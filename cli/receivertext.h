@@ -16,6 +16,8 @@ namespace halvex {
 // outside ASCII becomes one '-'. The library upper-cases what the
 // receiver's types keep in upper case.
 std::string ReceiverText(const std::string &utf8);
+// ASCII letters in upper case, as receivers of fixed-width names keep them.
+std::string Upper(std::string text);
 
 // Gives every waypoint a receiver name of at most width characters, distinct
 // from the others whatever their case: TOWER1 and TOWER12 become TOWER1 and

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <ctime>
 
 namespace halvex {
 
@@ -55,16 +54,6 @@ void ApplyTrackShift(std::vector<GpxTrackPoint> &points, const TrackShift &shift
         points[i].time += shift.weeks * kSecondsPerWeek;
 }
 
-std::string Day(double unixSeconds)
-{
-    std::time_t t = static_cast<std::time_t>(unixSeconds);
-    std::tm utc{};
-    gmtime_r(&t, &utc);
-    char text[16];
-    std::strftime(text, sizeof text, "%Y-%m-%d", &utc);
-    return text;
-}
-
 std::string TrackShiftSentence(const std::vector<GpxTrackPoint> &points, const TrackShift &shift, const char *verb)
 {
     if (shift.points.empty())
@@ -73,8 +62,8 @@ std::string TrackShiftSentence(const std::vector<GpxTrackPoint> &points, const T
                                              [&](std::size_t a, std::size_t b) { return points[a].time < points[b].time; });
     double from = points[*first].time, to = points[*last].time, by = shift.weeks * kSecondsPerWeek;
     return std::to_string(shift.points.size()) + " of " + std::to_string(points.size()) + " track points " + verb +
-           " forward " + std::to_string(shift.weeks) + " weeks (GPS week rollover): " + Day(from) + ".." + Day(to) +
-           " became " + Day(from + by) + ".." + Day(to + by);
+           " forward " + std::to_string(shift.weeks) + " weeks (GPS week rollover): " + IsoDay(from) + ".." + IsoDay(to) +
+           " became " + IsoDay(from + by) + ".." + IsoDay(to + by);
 }
 
 } // namespace halvex

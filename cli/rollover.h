@@ -51,7 +51,4 @@ void ApplyTrackShift(std::vector<GpxTrackPoint> &points, const TrackShift &shift
 std::string TrackShiftSentence(const std::vector<GpxTrackPoint> &points, const TrackShift &shift,
                                const char *verb = "moved");
 
-// A date as YYYY-MM-DD.
-std::string Day(double unixSeconds);
-
 } // namespace halvex

@@ -333,7 +333,7 @@ Bytes Receiver::LiveRecord(double unixSeconds) const
     p.east = static_cast<float>(fix.east);
     p.north = static_cast<float>(fix.north);
     p.up = static_cast<float>(fix.up);
-    double receiverSeconds = unixSeconds - DateLag() - 631065600.0 + p.leapSeconds;
+    double receiverSeconds = unixSeconds - DateLag() - kReceiverEpoch + p.leapSeconds;
     p.days = static_cast<std::int32_t>(std::floor(receiverSeconds / 86400));
     p.seconds = receiverSeconds - p.days * 86400.0;
     return EncodePvt(p);

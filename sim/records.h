@@ -27,6 +27,9 @@ struct Route {
     std::vector<Waypoint> waypoints;
 };
 
+// The receiver's epoch, 1989-12-31 00:00 UTC, in seconds since 1970.
+constexpr double kReceiverEpoch = 631065600.0;
+
 struct TrackPoint {
     std::int32_t latitude = 0, longitude = 0;
     std::uint32_t time = 0; // receiver seconds: since 1989-12-31 00:00 UTC

@@ -47,7 +47,6 @@ void RecordAcrossRollover(std::vector<TrackPoint> &points, int rolledOver, doubl
 {
     if (points.empty() || rolledOver <= 0)
         return;
-    constexpr double kReceiverEpoch = 631065600.0; // 1989-12-31 00:00 UTC
     const std::uint32_t first = points.front().time;
     const double end = nowUnix - 3600.0;
     const double start = end - (points.back().time - first);

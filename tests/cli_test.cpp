@@ -861,8 +861,9 @@ TEST_F(Tool, TrackDatesAcrossTheEndOfTheReceiversWeekWindow)
     for (std::size_t i = 0; i < track.trackPoints.size(); ++i) {
         long ago = SecondsAgo(track.trackPoints[i].time);
         EXPECT_TRUE(ago > 3600 - 10 && ago < 3600 + 1500 + 10) << "point " << i << " dated " << ago << " s ago";
-        if (i > 0)
+        if (i > 0) {
             EXPECT_EQ(track.trackPoints[i].time - track.trackPoints[i - 1].time, 5) << "point " << i;
+        }
     }
 
     Outcome kept = Halvex("--week-rollovers 1 tracks get --rollover 0 -o t0.gpx");
