@@ -54,6 +54,8 @@ std::optional<ReceiverCalendar> FromFirstReport(Connection &connection)
             arrived.notify_all();
         });
     } catch (const Failure &) {
+        if (connection.Lost())
+            throw; // a receiver gone is no receiver without reports
         return std::nullopt; // a receiver that sends no reports tells nothing of its date
     }
     {
