@@ -216,6 +216,57 @@ typedef struct HostLineCounts {
     int32_t reserved;
 } HostLineCounts;
 
+/* One waypoint with every field a receiver's waypoint type can hold (104
+ * bytes on 32-bit targets, 128 on 64-bit Windows: doubles and integers
+ * first, so their offsets are the same everywhere). `given` has a
+ * HalvexHolds... bit for each field the receiver's type holds; a field the
+ * type does not hold, or that the receiver left unset, is NaN, -1 or an
+ * empty string, never 0 passed off as a value. Uploads read every field and
+ * ignore `given`: NaN, -1 and empty strings go as the type's "not set" or
+ * its default (a plain waypoint symbol, the default colour). */
+typedef struct HostWaypointEx {
+    double latitude;    /* degrees */
+    double longitude;
+    double altitude;    /* metres */
+    double depth;       /* metres */
+    double proximity;   /* proximity alarm distance, metres */
+    double time;        /* OLE Automation date, UTC */
+    double temperature; /* degrees Celsius */
+    int32_t symbol;     /* the receiver's symbol number: 18 a waypoint, 8255 a geocache ... */
+    int32_t display;    /* how the map shows it: 0 symbol with name, 1 symbol, 2 symbol with comment */
+    int32_t colour;     /* the receiver's colour number */
+    int32_t category;   /* membership bits of the receiver's 16 categories */
+    int32_t wptClass;   /* 0 a user waypoint; other classes are the receiver's map points */
+    int32_t given;      /* HalvexHolds... bits */
+    BSTR ident;
+    BSTR comment;
+    BSTR facility;
+    BSTR city;
+    BSTR address;
+    BSTR crossRoad;
+} HostWaypointEx;
+
+/* One track point with what the receiver's track types hold (72 bytes on
+ * 32-bit targets, 80 on 64-bit Windows). The first point of each track
+ * carries the track's name, colour and display flag from the header the
+ * receiver sends before it (trackStart 1); elsewhere the name is empty and
+ * the two numbers -1. On upload a header goes before the first point and
+ * before each point whose trackStart is set. */
+typedef struct HostTrackPointEx {
+    double time;        /* OLE Automation date, UTC; NaN: the point has none */
+    double latitude;
+    double longitude;
+    double altitude;    /* metres */
+    double depth;       /* metres */
+    double temperature; /* degrees Celsius */
+    int32_t newTrack;   /* 1 when the point starts a new segment */
+    int32_t trackStart; /* 1 when the point starts a track of its own, under a header */
+    int32_t trackColour;
+    int32_t trackDisplay; /* 1 shown on the map, 0 hidden */
+    int32_t given;        /* HalvexHolds... bits */
+    BSTR trackName;
+} HostTrackPointEx;
+
 #if !defined(_WIN64)
 #pragma pack(pop)
 #endif
@@ -227,6 +278,8 @@ static_assert(sizeof(HostWaypoint) == 24 && offsetof(HostWaypoint, comment) == 2
 static_assert(sizeof(HostRoute) == 16 && offsetof(HostRoute, ident) == 12, "HostRoute layout");
 static_assert(sizeof(HostTrackPoint) == 32 && offsetof(HostTrackPoint, newTrack) == 24, "HostTrackPoint layout");
 static_assert(sizeof(NmeaTableEntry) == 20 && offsetof(NmeaTableEntry, sentence) == 16, "NmeaTableEntry layout");
+static_assert(sizeof(HostWaypointEx) == 104 && offsetof(HostWaypointEx, crossRoad) == 100, "HostWaypointEx layout");
+static_assert(sizeof(HostTrackPointEx) == 72 && offsetof(HostTrackPointEx, trackName) == 68, "HostTrackPointEx layout");
 #endif
 
 #if defined(__cplusplus) && defined(_WIN64)
@@ -237,6 +290,8 @@ static_assert(sizeof(HostRoute) == 24 && offsetof(HostRoute, comment) == 8 && of
               "HostRoute layout");
 static_assert(sizeof(HostTrackPoint) == 32 && offsetof(HostTrackPoint, newTrack) == 24, "HostTrackPoint layout");
 static_assert(sizeof(NmeaTableEntry) == 32 && offsetof(NmeaTableEntry, sentence) == 24, "NmeaTableEntry layout");
+static_assert(sizeof(HostWaypointEx) == 128 && offsetof(HostWaypointEx, crossRoad) == 120, "HostWaypointEx layout");
+static_assert(sizeof(HostTrackPointEx) == 80 && offsetof(HostTrackPointEx, trackName) == 72, "HostTrackPointEx layout");
 #endif
 
 #ifdef __cplusplus
@@ -245,7 +300,16 @@ static_assert(sizeof(HostReceiverInfo) == 552 && offsetof(HostReceiverInfo, prot
 static_assert(sizeof(HostPosition) == 88 && offsetof(HostPosition, fixMode) == 72, "HostPosition layout");
 static_assert(sizeof(HostClock) == 24 && offsetof(HostClock, weeksBehind) == 16, "HostClock layout");
 static_assert(sizeof(HostLineCounts) == 32 && offsetof(HostLineCounts, lineErrors) == 24, "HostLineCounts layout");
+static_assert(offsetof(HostWaypointEx, symbol) == 56 && offsetof(HostWaypointEx, ident) == 80, "HostWaypointEx layout");
+static_assert(offsetof(HostTrackPointEx, newTrack) == 48 && offsetof(HostTrackPointEx, given) == 64,
+              "HostTrackPointEx layout");
 #endif
+
+/* Who owns what crosses: arrays and strings a host passes to an export
+ * stay the host's; the library reads them before the export returns and
+ * keeps nothing of them. Arrays, records and strings the library passes to
+ * a callback stay the library's: they are valid until the callback
+ * returns, then freed. A host copies what it keeps and never frees them. */
 
 /* Line events of OpenCommPortEx: (1, event mask) for a modem-line change,
  * (2, 0) when the port was lost and the session closed. */
@@ -261,6 +325,11 @@ typedef void(HALVEX_CALL *HalvexRouteCallback)(int32_t status, int32_t value, SA
                                                SAFEARRAY **waypoints);
 /* Track download: one call per point; returning 0 stops the download. */
 typedef int16_t(HALVEX_CALL *HalvexTrackCallback)(int32_t zero, int32_t value, HostTrackPoint *point);
+/* The extended downloads: the same calls with the extended records. */
+typedef void(HALVEX_CALL *HalvexWaypointExCallback)(int32_t zero, int32_t value, SAFEARRAY **waypoints);
+typedef void(HALVEX_CALL *HalvexRouteExCallback)(int32_t status, int32_t value, SAFEARRAY **routes,
+                                                 SAFEARRAY **waypoints);
+typedef int16_t(HALVEX_CALL *HalvexTrackExCallback)(int32_t zero, int32_t value, HostTrackPointEx *point);
 /* NMEA mode: a sentence, a line error or a silence report. */
 typedef int16_t(HALVEX_CALL *HalvexNmeaCallback)(int32_t code, int32_t value, BSTR *sentence);
 
@@ -317,6 +386,23 @@ enum HalvexPositionGiven {
     HalvexGaveEpv = 128,
     HalvexGaveFixMode = 256,
     HalvexGaveSatellites = 512,
+};
+
+/* What a receiver's data type holds: the `given` bits of the extended records. */
+enum HalvexHolds {
+    HalvexHoldsComment = 1,
+    HalvexHoldsAltitude = 2,
+    HalvexHoldsDepth = 4,
+    HalvexHoldsProximity = 8,
+    HalvexHoldsTime = 16,
+    HalvexHoldsTemperature = 32,
+    HalvexHoldsSymbol = 64,
+    HalvexHoldsDisplay = 128,
+    HalvexHoldsColour = 256,
+    HalvexHoldsCategory = 512,
+    HalvexHoldsClass = 1024,
+    HalvexHoldsPlace = 2048,     /* facility, city, address and cross road */
+    HalvexHoldsTrackName = 4096, /* trackName, trackColour and trackDisplay */
 };
 
 enum HalvexTypesSource {
@@ -395,6 +481,21 @@ HALVEX_API int32_t HALVEX_CALL HalvexGetTimeInit(PortSession *session, HalvexTim
 /* What has crossed the line since the port was opened: 1 with the record
  * filled, or 0 with the last error set (not an open session, no record). */
 HALVEX_API int32_t HALVEX_CALL HalvexGetLineCounts(PortSession *session, HostLineCounts *counts);
+
+/* The transfers with every field the receiver keeps: the same refusals,
+ * outcomes and callbacks' shapes as the exports above, with HostWaypointEx
+ * for waypoints (routes keep HostRoute, with number -1 where the receiver's
+ * route header has none) and HostTrackPointEx for track points. Fixed-width
+ * text the receiver pads with spaces comes back trimmed. */
+HALVEX_API int32_t HALVEX_CALL HalvexUploadWayPtExInit(PortSession *session, SAFEARRAY **waypoints,
+                                                       HalvexUploadCallback *callback);
+HALVEX_API int32_t HALVEX_CALL HalvexDownloadWayPtExInit(PortSession *session, HalvexWaypointExCallback *callback);
+HALVEX_API int32_t HALVEX_CALL HalvexUploadRouteExInit(PortSession *session, SAFEARRAY **routes,
+                                                       SAFEARRAY **waypoints, HalvexUploadCallback *callback);
+HALVEX_API int32_t HALVEX_CALL HalvexDownloadRouteExInit(PortSession *session, HalvexRouteExCallback *callback);
+HALVEX_API int32_t HALVEX_CALL HalvexUploadTrackExInit(PortSession *session, SAFEARRAY **points,
+                                                       HalvexUploadCallback *callback);
+HALVEX_API int32_t HALVEX_CALL HalvexDownloadTrackExInit(PortSession *session, HalvexTrackExCallback *callback);
 
 /* NMEA mode. SendNMEA and SendNMEAChk return -1 when written, 0 otherwise. */
 HALVEX_API int32_t HALVEX_CALL StartNMEA(PortSession *session, SAFEARRAY **table, HalvexNmeaCallback *callback);

@@ -96,7 +96,7 @@ TEST(RouteLinksAndTracks, LinkPointAndHeaderVectors)
 {
     EXPECT_EQ(halvexsim::RouteLinkToWire(210), (Bytes{3, 0} + kSubclass + Bytes{0}));
 
-    TrackPointRecord point{32875.5, 45.0, -90.0, 1};
+    TrackPointRecord point = TrackPoint(32875.5, 45.0, -90.0, 1);
     const Bytes position = {0x00, 0x00, 0x00, 0x20, 0x00, 0x00, 0x00, 0xC0, 0xC0, 0xA8, 0x00, 0x00};
     const std::vector<std::pair<int, Bytes>> points = {
         {301, position + kNotSet + kNotSet + Bytes{1}},
@@ -118,11 +118,11 @@ TEST(RouteLinksAndTracks, LinkPointAndHeaderVectors)
     }
 
     unsigned char header[64];
-    ASSERT_EQ(EncodeTrackHeaderData(310, 1, header), 11);
+    ASSERT_EQ(EncodeTrackHeaderData(310, 1, nullptr, header), 11);
     EXPECT_EQ(Bytes(header, header + 11), (Bytes{1, 0xFF} + Text("TRACK 01")));
-    ASSERT_EQ(EncodeTrackHeaderData(311, 2, header), 2);
+    ASSERT_EQ(EncodeTrackHeaderData(311, 2, nullptr, header), 2);
     EXPECT_EQ(Bytes(header, header + 2), (Bytes{2, 0}));
-    EXPECT_EQ(EncodeTrackHeaderData(399, 1, header), 0);
+    EXPECT_EQ(EncodeTrackHeaderData(399, 1, nullptr, header), 0);
 }
 
 } // namespace

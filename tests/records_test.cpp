@@ -230,7 +230,7 @@ TEST(TrackPoints, TimesFromTheEpochOfTheTrackLog)
     EXPECT_EQ(point.time, 32875.5);
     EXPECT_EQ(point.newTrack, 2);
 
-    TrackPointRecord out{32875.5, 45.0, 0, 1};
+    TrackPointRecord out = TrackPoint(32875.5, 45.0, 0, 1);
     unsigned char wire[25];
     EncodeTrackPointData(300, &out, wire);
     EXPECT_EQ(ReadField<int32_t>(wire, 16, 8), 43200);
@@ -301,7 +301,7 @@ TEST(HostArrays, RouteArraysNameTheirWaypointRuns)
     routes[2].waypoints = three;
     RouteList list{3, 0, 5, routes, 0};
     SAFEARRAY *routeArray = nullptr, *waypointArray = nullptr;
-    BuildRouteArrays(&routeArray, &waypointArray, &list);
+    BuildRouteArrays(&routeArray, &waypointArray, &list, &ClassicWaypoints, 0);
     ASSERT_NE(routeArray, nullptr);
     EXPECT_EQ(routeArray->cbElements, sizeof(HostRoute));
     EXPECT_EQ(waypointArray->rgsabound[0].cElements, 5u);
@@ -313,16 +313,16 @@ TEST(HostArrays, RouteArraysNameTheirWaypointRuns)
     auto *w = static_cast<HostWaypoint *>(waypointArray->pvData);
     EXPECT_EQ(w[4].latitude, 5);
     FreeRouteArray(&routeArray);
-    FreeWaypointArray(&waypointArray);
+    FreeWaypointArray(&waypointArray, &ClassicWaypoints);
     EXPECT_EQ(routeArray, nullptr);
 
     RouteList empty{0, 0, 0, nullptr, 0};
-    BuildRouteArrays(&routeArray, &waypointArray, &empty);
+    BuildRouteArrays(&routeArray, &waypointArray, &empty, &ClassicWaypoints, 0);
     ASSERT_NE(routeArray, nullptr);
     EXPECT_EQ(routeArray->rgsabound[0].cElements, 0u);
     EXPECT_EQ(waypointArray->rgsabound[0].cElements, 0u);
     FreeRouteArray(&routeArray);
-    FreeWaypointArray(&waypointArray);
+    FreeWaypointArray(&waypointArray, &ClassicWaypoints);
 }
 
 TEST(HostArrays, UnreadableArraysAreRefused)

@@ -20,6 +20,16 @@ inline WaypointRecord Record(const char *ident, double latitude, double longitud
     return record;
 }
 
+inline TrackPointRecord TrackPoint(double time, double latitude, double longitude, int newTrack)
+{
+    TrackPointRecord point{};
+    point.time = time;
+    point.latitude = latitude;
+    point.longitude = longitude;
+    point.newTrack = newTrack;
+    return point;
+}
+
 inline Bytes Encoded(int type, const WaypointRecord &record)
 {
     unsigned char data[255];

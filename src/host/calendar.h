@@ -9,6 +9,9 @@
 
 enum { RolloverWeeks = 1024, DaysPerWeek = 7 };
 
+/* Receivers count seconds from 1989-12-31 00:00 UTC, this OLE date. */
+#define RECEIVER_EPOCH_DATE 32873.0
+
 /* The OLE date of a civil date at midnight in *date; 0 when it is no real
  * date (month 13, February 30, a year before 1 or after 9999). */
 int OleDateFromCivil(int year, int month, int day, double *date);

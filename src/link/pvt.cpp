@@ -6,6 +6,7 @@
 
 #include "../errlog/errlog.h"
 #include "../platform/platform.h"
+#include "../host/calendar.h"
 #include "../port/position.h"
 #include "fields.h"
 #include "link.h"
@@ -14,7 +15,6 @@ static const double DegreesPerRadian = 57.29577951307855;
 static const double KnotsPerMetreSecond = 1.9433507549523483;
 static const int64_t UnixSecondsAt1989 = 631159200; /* the receiver's epoch, 1989-12-31 00:00 UTC */
 
-static const double OleDateAt1989 = 32873; /* 1989-12-31 as an OLE Automation date */
 
 /* Two layouts are in use: the 64-byte record that receivers send, and the
  * wider one with the same fields further in. Both begin with the altitude
@@ -84,7 +84,7 @@ int PvtFix(const unsigned char *data, int length, HostPosition *fix)
     double seconds = ReadField<double>(data, length, layout->seconds);
     double sinceEpoch =
         ReadField<int32_t>(data, length, layout->days) * 86400.0 + seconds - LeapSeconds(layout, data, length);
-    fix->time = OleDateAt1989 + sinceEpoch / 86400;
+    fix->time = RECEIVER_EPOCH_DATE + sinceEpoch / 86400;
     fix->fixMode = FixMode(ReadField<int16_t>(data, length, FixAt));
     fix->given = HalvexGaveTime | HalvexGaveFixMode;
     if (fix->fixMode == HalvexFixNone)

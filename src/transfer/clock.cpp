@@ -115,7 +115,7 @@ static int PrepareClock(PortSession *, const TransferRequest *, TransferRecords 
 static void FreeNothing(TransferRecords *) {}
 
 static const TransferKind ClockRequests = {ObjectiveClock, {ClockStep, ReleaseTransfer}, PacketCommand, PrepareClock,
-                                           FreeNothing};
+                                           FreeNothing, 0};
 
 int32_t HALVEX_CALL HalvexGetTimeInit(PortSession *session, HalvexTimeCallback *callback)
 {

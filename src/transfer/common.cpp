@@ -9,6 +9,7 @@
 #include "../link/link.h"
 #include "../port/registry.h"
 #include "records.h"
+#include "marshal.h"
 #include "transfer.h"
 
 int SendWord(PortSession *session, int packetId, uint16_t value)
@@ -50,6 +51,16 @@ static TransferState *NewTransfer(PortSession *session, const TransferKind *kind
         return work;
     free(work);
     return NULL;
+}
+
+const HostWaypointForm *WaypointFormOf(const TransferState *work)
+{
+    return work->kind->extended ? &ExtendedWaypoints : &ClassicWaypoints;
+}
+
+const HostWaypointForm *RequestForm(const TransferRequest *request)
+{
+    return request->extended ? &ExtendedWaypoints : &ClassicWaypoints;
 }
 
 int32_t TransferExport(PortSession *session, const TransferKind *kind, TransferCallback callback,

@@ -30,13 +30,33 @@ List *ListForHostArray(SAFEARRAY **array, const Element **elements, Record *List
 }
 /* Copies a host string into a field, cut to fit; a null string leaves it. */
 void TextFieldFromBstr(char *field, size_t size, BSTR b);
-/* The host's waypoints as the library's records, texts cut to their fields. */
-void WaypointsFromHost(WaypointRecord *records, const HostWaypoint *elements, uint32_t count);
+/* A form of the host's waypoint record: the classic HostWaypoint or the
+ * extended HostWaypointEx. */
+struct HostWaypointForm {
+    size_t elementSize;
+    /* The host's elements as the library's records, texts cut to their fields. */
+    void (*read)(WaypointRecord *records, const void *elements, uint32_t count);
+    /* Elements (zero-filled) from records; holds: what the receiver's type holds. */
+    void (*fill)(void *elements, const WaypointRecord *records, int count, int holds);
+    void (*freeStrings)(void *element);
+};
+extern const HostWaypointForm ClassicWaypoints;
+extern const HostWaypointForm ExtendedWaypoints;
 
-void AllocWaypointArray(SAFEARRAY **handle, int count);
-void BuildWaypointArray(SAFEARRAY **handle, const RouteRecord *work);
-void BuildRouteArrays(SAFEARRAY **routes, SAFEARRAY **waypoints, const RouteList *list);
-void FreeWaypointArray(SAFEARRAY **handle);
+/* Text as a host string with the receiver's space padding taken off the end. */
+void BstrFromPaddedText(BSTR *slot, const char *text);
+
+void BuildWaypointArray(SAFEARRAY **handle, const RouteRecord *work, const HostWaypointForm *form, int holds);
+void BuildRouteArrays(SAFEARRAY **routes, SAFEARRAY **waypoints, const RouteList *list, const HostWaypointForm *form,
+                      int holds);
+void FreeWaypointArray(SAFEARRAY **handle, const HostWaypointForm *form);
 void FreeRouteArray(SAFEARRAY **handle);
+
+/* Track points both ways; holds: what the receiver's track types hold. */
+void TrackPointFromHost(TrackPointRecord *record, const HostTrackPoint *element);
+void TrackPointFromHostEx(TrackPointRecord *record, const HostTrackPointEx *element);
+void FillTrackPoint(HostTrackPoint *element, const TrackPointRecord *record);
+/* The element's string is the caller's to free. */
+void FillTrackPointEx(HostTrackPointEx *element, const TrackPointRecord *record, int holds);
 
 #endif

@@ -8,18 +8,46 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "../host/calendar.h"
+#include "../platform/platform.h"
+
+/* The classic track exports date points from 1990-01-02 (their contract
+ * with hosts); receivers, and the extended exports, from their epoch two
+ * days earlier. All ones is a point with no time. */
+#define TRACK_EPOCH_DATE 32875.0
+#define TRACK_EPOCH_SKEW_DAYS (TRACK_EPOCH_DATE - RECEIVER_EPOCH_DATE)
+#define TRACK_NO_TIME_DATE (TRACK_EPOCH_DATE + 4294967295.0 / 86400.0)
+
 enum {
     WaypointIdentSize = 52, /* the 51 characters of a D108 to D110 ident and its NUL */
     CommentSize = 128,
     RouteIdentSize = 255, /* a D202 identifier of 254 characters and its NUL */
 };
 
+enum {
+    FacilitySize = 32, /* a D108 to D110 facility of 31 characters and its NUL */
+    CitySize = 26,
+    PlaceTextSize = 52, /* address and cross road */
+    TrackNameSize = 52,
+};
+
+/* A record's fields beyond ident and position are set only where `set` has
+ * their HalvexHolds... bit: a zero-filled record sends the receiver's
+ * defaults, and a download sets what the receiver gave. */
 struct WaypointRecord {
     char ident[WaypointIdentSize];
     double latitude; /* degrees */
     double longitude;
     char comment[CommentSize];
     int32_t repeated; /* downloads: equal to the packet before it */
+    int32_t set;
+    double altitude, depth, proximity, temperature; /* metres, degrees Celsius */
+    double time; /* OLE Automation date, UTC */
+    int32_t symbol, display, colour, category, wptClass;
+    char facility[FacilitySize];
+    char city[CitySize];
+    char address[PlaceTextSize];
+    char crossRoad[PlaceTextSize];
 };
 
 struct RouteRecord {
@@ -40,10 +68,17 @@ struct RouteList {
 };
 
 struct TrackPointRecord {
-    double time; /* OLE Automation date */
+    double time; /* OLE Automation date, counted from the library's track epoch */
     double latitude;
     double longitude;
     int32_t newTrack;
+    int32_t set; /* HalvexHolds... bits of the fields below, as for waypoints */
+    double altitude, depth, temperature;
+    /* The point starts a track under a header of its own: its name, colour
+     * and display flag (HalvexHoldsTrackName). */
+    int32_t startsTrack;
+    int32_t trackColour, trackDisplay;
+    char trackName[TrackNameSize];
 };
 
 struct TrackList {
@@ -54,6 +89,7 @@ struct TrackList {
     int32_t startsTrack;
     int32_t headers;    /* downloads: track headers taken; uploads: the tracks to send */
     int32_t tracksSent; /* uploads: headers sent so far */
+    TrackPointRecord heading; /* downloads: the header of the track the next point starts */
 };
 
 /* Copies text into a field of size bytes, cut to fit, always terminated. */

@@ -99,15 +99,16 @@ void DecodeRouteHeader(const ProtocolCaps *caps, const unsigned char *data, int 
 
 /* The host's routes and their waypoints; null when the arrays cannot be read
  * safely, a route names waypoints outside its array, or memory ran out. */
-static RouteList *ReadHostRoutes(SAFEARRAY **routeArray, SAFEARRAY **waypointArray)
+static RouteList *ReadHostRoutes(const TransferRequest *request)
 {
+    const HostWaypointForm *form = RequestForm(request);
     void *routeData, *waypointData;
     uint32_t routeCount, waypointCount;
-    if (!HostArrayElements(routeArray, sizeof(HostRoute), &routeData, &routeCount) ||
-        !HostArrayElements(waypointArray, sizeof(HostWaypoint), &waypointData, &waypointCount))
+    if (!HostArrayElements(request->records, sizeof(HostRoute), &routeData, &routeCount) ||
+        !HostArrayElements(request->waypoints, form->elementSize, &waypointData, &waypointCount))
         return NULL;
     const HostRoute *routes = (const HostRoute *)routeData;
-    const HostWaypoint *waypoints = (const HostWaypoint *)waypointData;
+    const unsigned char *waypoints = (const unsigned char *)waypointData;
     uint32_t records = routeCount;
     for (uint32_t i = 0; i < routeCount; i++) {
         uint16_t count = (uint16_t)routes[i].waypointCount;
@@ -135,7 +136,7 @@ static RouteList *ReadHostRoutes(SAFEARRAY **routeArray, SAFEARRAY **waypointArr
         TextFieldFromBstr(route->ident, sizeof route->ident, routes[i].ident);
         route->waypointCount = count;
         if (count) /* else firstWaypoint may point anywhere */
-            WaypointsFromHost(route->waypoints, &waypoints[routes[i].firstWaypoint], count);
+            form->read(route->waypoints, waypoints + (size_t)routes[i].firstWaypoint * form->elementSize, count);
         list->totalWaypoints += count;
     }
     return list;
@@ -204,7 +205,10 @@ void RouteUploadStep(PortSession *session, int code, const unsigned char *data, 
 static void CallDownloadCallback(PortSession *session, int32_t status, int32_t value, SAFEARRAY **routes,
                                  SAFEARRAY **waypoints)
 {
-    HalvexRouteCallback callback = RunningTransfer(session)->callback.routes;
+    TransferState *work = RunningTransfer(session);
+    /* The two callbacks have the same shape; the arrays' records differ. */
+    HalvexRouteCallback callback =
+        work->kind->extended ? (HalvexRouteCallback)work->callback.routesEx : work->callback.routes;
     if (callback)
         callback(status, value, routes, waypoints);
 }
@@ -308,10 +312,17 @@ static int TakeRoutePacket(PortSession *session, int packetId, const unsigned ch
 static int FinishRoutes(PortSession *session)
 {
     SAFEARRAY *routes = NULL, *waypoints = NULL;
-    BuildRouteArrays(&routes, &waypoints, RunningTransfer(session)->records.routes);
+    TransferState *work = RunningTransfer(session);
+    const HostWaypointForm *form = WaypointFormOf(work);
+    const ProtocolCaps *caps = ReceiverCaps(session);
+    BuildRouteArrays(&routes, &waypoints, work->records.routes, form, WaypointHolds(WaypointDataType(caps)));
+    /* A D202 header holds no number: the extended records say so. */
+    if (routes && work->kind->extended && RouteHeaderType(caps) == 202)
+        for (ULONG i = 0; i < routes->rgsabound[0].cElements; i++)
+            ((HostRoute *)routes->pvData)[i].number = -1;
     CallDownloadCallback(session, HalvexTransferDone, HalvexDownloadEnd, &routes, &waypoints);
     FreeRouteArray(&routes);
-    FreeWaypointArray(&waypoints);
+    FreeWaypointArray(&waypoints, form);
     return 1;
 }
 
@@ -325,7 +336,7 @@ void RouteDownloadStep(PortSession *session, int code, const unsigned char *data
 static int PrepareUpload(PortSession *session, const TransferRequest *request, TransferRecords *records,
                          uint16_t *word)
 {
-    RouteList *list = ReadHostRoutes(request->records, request->waypoints);
+    RouteList *list = ReadHostRoutes(request);
     uint32_t count = list ? RecordsOnWire(session, list) : 0;
     if (count > 0xFFFF) { /* more than packet 27 can announce */
         FreeRouteList(list);
@@ -346,18 +357,34 @@ static int PrepareDownload(PortSession *, const TransferRequest *, TransferRecor
 static void FreeRoutes(TransferRecords *records) { FreeRouteList(records->routes); }
 
 static const TransferKind RouteUploads = {ObjectiveRouteUpload, {RouteUploadStep, ReleaseTransfer}, PacketRecords,
-                                         PrepareUpload, FreeRoutes};
+                                         PrepareUpload, FreeRoutes, 0};
 static const TransferKind RouteDownloads = {ObjectiveRouteDownload, {RouteDownloadStep, ReleaseTransfer},
-                                           PacketCommand, PrepareDownload, FreeRoutes};
+                                           PacketCommand, PrepareDownload, FreeRoutes, 0};
+static const TransferKind RouteExUploads = {ObjectiveRouteUpload, {RouteUploadStep, ReleaseTransfer}, PacketRecords,
+                                           PrepareUpload, FreeRoutes, 1};
+static const TransferKind RouteExDownloads = {ObjectiveRouteDownload, {RouteDownloadStep, ReleaseTransfer},
+                                             PacketCommand, PrepareDownload, FreeRoutes, 1};
 
 int32_t HALVEX_CALL HalvexUploadRouteInit(PortSession *session, SAFEARRAY **routes, SAFEARRAY **waypoints,
                                           HalvexUploadCallback *callback)
 {
-    TransferRequest request = {routes, waypoints};
+    TransferRequest request = {routes, waypoints, 0};
     return TransferExport(session, &RouteUploads, CallbackOf(callback, &TransferCallback::upload), &request);
 }
 
 int32_t HALVEX_CALL HalvexDownloadRouteInit(PortSession *session, HalvexRouteCallback *callback)
 {
     return TransferExport(session, &RouteDownloads, CallbackOf(callback, &TransferCallback::routes), NULL);
+}
+
+int32_t HALVEX_CALL HalvexUploadRouteExInit(PortSession *session, SAFEARRAY **routes, SAFEARRAY **waypoints,
+                                            HalvexUploadCallback *callback)
+{
+    TransferRequest request = {routes, waypoints, 1};
+    return TransferExport(session, &RouteExUploads, CallbackOf(callback, &TransferCallback::upload), &request);
+}
+
+int32_t HALVEX_CALL HalvexDownloadRouteExInit(PortSession *session, HalvexRouteExCallback *callback)
+{
+    return TransferExport(session, &RouteExDownloads, CallbackOf(callback, &TransferCallback::routesEx), NULL);
 }

@@ -16,11 +16,10 @@
 #include "transfer.h"
 #include "waypointtypes.h"
 
-static const double TrackEpoch = 32875.0; /* 1990-01-02 00:00 as an OLE date */
 static const double DaysPerSecond = 1.1574074074074073e-05;
 /* What an OLE date near today cannot tell apart: a few ulps of 45000 days. */
 static const double OleDateSlackSeconds = 1.0e-5;
-enum { D300Size = 16, TrackPointLimit = 25, TrackHeaderLimit = 64 };
+enum { D300Size = 16, TrackPointLimit = 25, TrackHeaderLimit = TrackNameSize + 2 };
 
 /* Where a point type keeps its new-track flag, and its size. */
 static int NewTrackAt(int type) { return type == 302 ? 24 : type == 301 ? 20 : 12; }
@@ -43,8 +42,26 @@ void DecodeTrackPoint(int type, const unsigned char *data, int length, TrackPoin
     memset(point, 0, sizeof *point);
     point->latitude = SemicirclesToDegrees(ReadField<int32_t>(data, length, 0));
     point->longitude = SemicirclesToDegrees(ReadField<int32_t>(data, length, 4));
-    point->time = TrackEpoch + (uint32_t)ReadField<int32_t>(data, length, 8) * DaysPerSecond;
+    uint32_t seconds = (uint32_t)ReadField<int32_t>(data, length, 8);
+    point->time = TRACK_EPOCH_DATE + seconds * DaysPerSecond;
+    point->set = length >= 12 && seconds != 0xFFFFFFFF ? HalvexHoldsTime : 0;
     point->newTrack = length > NewTrackAt(type) ? data[NewTrackAt(type)] : 0;
+    if (type == 300)
+        return;
+    ReadMeasure(data, length, 12, &point->altitude, &point->set, HalvexHoldsAltitude);
+    ReadMeasure(data, length, 16, &point->depth, &point->set, HalvexHoldsDepth);
+    if (type == 302)
+        ReadMeasure(data, length, 20, &point->temperature, &point->set, HalvexHoldsTemperature);
+}
+
+int TrackHolds(int pointType, int headerType)
+{
+    int holds = HalvexHoldsTime;
+    if (pointType == 301 || pointType == 302)
+        holds |= HalvexHoldsAltitude | HalvexHoldsDepth;
+    if (pointType == 302)
+        holds |= HalvexHoldsTemperature;
+    return headerType == 310 || headerType == 312 ? holds | HalvexHoldsTrackName : holds;
 }
 
 int EncodeTrackPointData(int type, const TrackPointRecord *point, unsigned char *data)
@@ -57,23 +74,23 @@ int EncodeTrackPointData(int type, const TrackPointRecord *point, unsigned char 
      * 12:00:01.99999999): a time within a few microseconds of a whole second
      * is that second; any real fraction is truncated toward zero. Low 32
      * bits; a time no count can hold sends 0. */
-    double seconds = (point->time - TrackEpoch) * 86400.0;
+    double seconds = (point->time - TRACK_EPOCH_DATE) * 86400.0;
     double nearest = round(seconds);
     if (fabs(seconds - nearest) < OleDateSlackSeconds)
         seconds = nearest;
     int64_t whole = fabs(seconds) < 9.0e18 ? (int64_t)seconds : 0;
     WriteField<int32_t>(data + 8, (int32_t)(uint32_t)whole);
     if (type != 300) {
-        WriteNotSet(data + 12); /* altitude */
-        WriteNotSet(data + 16); /* depth */
+        WriteMeasure(data + 12, &point->altitude, point->set, HalvexHoldsAltitude);
+        WriteMeasure(data + 16, &point->depth, point->set, HalvexHoldsDepth);
     }
     if (type == 302)
-        WriteNotSet(data + 20); /* temperature */
+        WriteMeasure(data + 20, &point->temperature, point->set, HalvexHoldsTemperature);
     data[NewTrackAt(type)] = (unsigned char)point->newTrack;
     return size;
 }
 
-int EncodeTrackHeaderData(int type, int track, unsigned char *data)
+int EncodeTrackHeaderData(int type, int track, const TrackPointRecord *first, unsigned char *data)
 {
     if (type == 311) {
         WriteField<uint16_t>(data, (uint16_t)track);
@@ -81,9 +98,22 @@ int EncodeTrackHeaderData(int type, int track, unsigned char *data)
     }
     if (type != 310 && type != 312)
         return 0;
-    data[0] = 1;    /* displayed */
-    data[1] = 0xFF; /* the receiver's default colour */
+    int named = first && (first->set & HalvexHoldsTrackName);
+    data[0] = named && first->trackDisplay >= 0 ? (unsigned char)(first->trackDisplay != 0) : 1;
+    data[1] = named && first->trackColour >= 0 ? (unsigned char)first->trackColour : 0xFF; /* 0xFF: the default */
+    if (named && first->trackName[0])
+        return 2 + snprintf((char *)data + 2, TrackNameSize, "%s", first->trackName) + 1;
     return 2 + snprintf((char *)data + 2, TrackHeaderLimit - 2, "TRACK %02d", track) + 1;
+}
+
+void DecodeTrackHeader(int type, const unsigned char *data, int length, TrackPointRecord *first)
+{
+    if (type != 310 && type != 312)
+        return;
+    first->trackDisplay = ReadField<uint8_t>(data, length, 0);
+    first->trackColour = ReadField<uint8_t>(data, length, 1);
+    ReadWireString(first->trackName, sizeof first->trackName, data, length, 2);
+    first->set |= HalvexHoldsTrackName;
 }
 
 static int EncodeTrackPoint(PortSession *session, const TrackPointRecord *point)
@@ -93,21 +123,26 @@ static int EncodeTrackPoint(PortSession *session, const TrackPointRecord *point)
     return SendPacket(session, PacketTrackPoint, data, EncodeTrackPointData(type, point, data));
 }
 
-/* The host's points: the first starts a track whatever its newTrack says,
- * and so does each point whose newTrack is set, so that a host that never
- * set the field still sends one track. Null when the array cannot be read
- * safely. */
-static TrackList *ReadHostTrack(SAFEARRAY **array)
+/* The host's points: the first starts a track whatever it says, so that a
+ * host that never set the flags still sends one track. Null when the
+ * array cannot be read safely. */
+static TrackList *ReadHostTrack(const TransferRequest *request)
 {
-    const HostTrackPoint *elements;
-    TrackList *list = ListForHostArray(array, &elements, &TrackList::points, &TrackList::pointCount);
+    size_t size = request->extended ? sizeof(HostTrackPointEx) : sizeof(HostTrackPoint);
+    void *data;
+    uint32_t count;
+    if (!HostArrayElements(request->records, size, &data, &count))
+        return NULL;
+    TrackList *list = NewList(&TrackList::points, &TrackList::pointCount, count);
     for (int32_t i = 0; list && i < list->pointCount; i++) {
         TrackPointRecord *point = &list->points[i];
-        point->time = elements[i].time;
-        point->latitude = elements[i].latitude;
-        point->longitude = elements[i].longitude;
-        point->newTrack = i == 0 || elements[i].newTrack != 0;
-        list->headers += point->newTrack;
+        if (request->extended)
+            TrackPointFromHostEx(point, (const HostTrackPointEx *)data + i);
+        else
+            TrackPointFromHost(point, (const HostTrackPoint *)data + i);
+        if (i == 0)
+            point->newTrack = point->startsTrack = 1;
+        list->headers += point->startsTrack;
     }
     return list;
 }
@@ -129,12 +164,12 @@ static int SendTrackRecord(PortSession *session, int k)
     if (TrackHeaderType(session) == -1)
         return EncodeTrackPoint(session, &list->points[k]);
     const TrackPointRecord *point = &list->points[k - list->tracksSent];
-    if (!point->newTrack || list->startsTrack) {
+    if (!point->startsTrack || list->startsTrack) {
         list->startsTrack = 0;
         return EncodeTrackPoint(session, point);
     }
     unsigned char data[TrackHeaderLimit];
-    int length = EncodeTrackHeaderData(TrackHeaderType(session), list->tracksSent + 1, data);
+    int length = EncodeTrackHeaderData(TrackHeaderType(session), list->tracksSent + 1, point, data);
     list->tracksSent++;
     list->startsTrack = 1;
     return length && SendPacket(session, PacketTrackHeader, data, length);
@@ -153,17 +188,34 @@ void TrackUploadStep(PortSession *session, int code, const unsigned char *data, 
     UploadStep(session, code, TrackUploadAcked, TrackUploadFailed);
 }
 
-static int16_t CallDownloadCallback(PortSession *session, int32_t value, HostTrackPoint *point)
+static int TrackHoldsOf(const PortSession *session)
 {
-    HalvexTrackCallback callback = RunningTransfer(session)->callback.track;
-    return callback ? callback(0, value, point) : 1;
+    return TrackHolds(TrackPointType(ReceiverCaps(session)), TrackHeaderType(session));
+}
+
+/* The host's callback with the point in the record its export hands on. */
+static int16_t CallDownloadCallback(PortSession *session, int32_t value, const TrackPointRecord *record)
+{
+    TransferState *work = RunningTransfer(session);
+    if (work->kind->extended) {
+        HalvexTrackExCallback callback = work->callback.trackEx;
+        HostTrackPointEx point;
+        FillTrackPointEx(&point, record, TrackHoldsOf(session));
+        int16_t goOn = callback ? callback(0, value, &point) : 1;
+        SysFreeString(point.trackName);
+        return goOn;
+    }
+    HalvexTrackCallback callback = work->callback.track;
+    HostTrackPoint point;
+    FillTrackPoint(&point, record);
+    return callback ? callback(0, value, &point) : 1;
 }
 
 /* The end of the points, whether all came or not. */
 static void HandOnEnd(PortSession *session)
 {
     DisarmTimer(&RunningTransfer(session)->stallTimer);
-    HostTrackPoint none;
+    TrackPointRecord none;
     memset(&none, 0, sizeof none);
     CallDownloadCallback(session, HalvexDownloadEnd, &none);
 }
@@ -172,18 +224,12 @@ static void HandOnEnd(PortSession *session)
  * it by starting something else, or closing the port, from its callback). */
 static int HandOn(PortSession *session, const TrackPointRecord *record)
 {
-    HostTrackPoint point;
-    memset(&point, 0, sizeof point);
-    point.time = record->time;
-    point.latitude = record->latitude;
-    point.longitude = record->longitude;
-    point.newTrack = record->newTrack != 0;
     TransferState *work = RunningTransfer(session);
     work->recordsTaken++;
     /* The host counts points: the headers the count announced are not. */
     int32_t announced = work->recordsAnnounced < 0 ? 0 : work->recordsAnnounced;
     uint32_t operation = session->operation;
-    int16_t goOn = CallDownloadCallback(session, announced - work->records.track->headers, &point);
+    int16_t goOn = CallDownloadCallback(session, announced - work->records.track->headers, record);
     if (!OperationContinues(session, operation))
         return 0;
     if (goOn != 0)
@@ -210,8 +256,15 @@ static void TakePoint(PortSession *session, const unsigned char *data, int lengt
     if (work->repeatsHeld)
         ErrorLog("Track points repeated: %d dropped\n", work->repeatsHeld);
     work->repeatsHeld = 0;
-    DecodeTrackPoint(TrackPointType(ReceiverCaps(session)), data, length, last->points);
-    last->points->newTrack |= last->startsTrack;
+    TrackPointRecord *point = last->points;
+    DecodeTrackPoint(TrackPointType(ReceiverCaps(session)), data, length, point);
+    if (last->startsTrack) {
+        point->newTrack = point->startsTrack = 1;
+        point->set |= last->heading.set & HalvexHoldsTrackName;
+        point->trackColour = last->heading.trackColour;
+        point->trackDisplay = last->heading.trackDisplay;
+        memcpy(point->trackName, last->heading.trackName, sizeof point->trackName);
+    }
     last->startsTrack = 0;
     last->pointCount = 1;
     if (HandOn(session, last->points))
@@ -247,6 +300,8 @@ static int TakeTrackPacket(PortSession *session, int packetId, const unsigned ch
         work->recordsTaken++;
         last->headers++;
         last->startsTrack = 1;
+        memset(&last->heading, 0, sizeof last->heading);
+        DecodeTrackHeader(TrackHeaderType(session), data, length, &last->heading);
     }
     return 1;
 }
@@ -277,7 +332,7 @@ void TrackDownloadStep(PortSession *session, int code, const unsigned char *data
 static int PrepareUpload(PortSession *session, const TransferRequest *request, TransferRecords *records,
                          uint16_t *word)
 {
-    TrackList *list = ReadHostTrack(request->records);
+    TrackList *list = ReadHostTrack(request);
     if (list && UploadRecords(session, list) > 0xFFFF) { /* more than packet 27 can announce */
         FreeTrackList(list);
         return 0;
@@ -302,17 +357,32 @@ static int PrepareDownload(PortSession *, const TransferRequest *, TransferRecor
 static void FreeTrack(TransferRecords *records) { FreeTrackList(records->track); }
 
 static const TransferKind TrackUploads = {ObjectiveTrackUpload, {TrackUploadStep, ReleaseTransfer}, PacketRecords,
-                                         PrepareUpload, FreeTrack};
+                                         PrepareUpload, FreeTrack, 0};
 static const TransferKind TrackDownloads = {ObjectiveTrackDownload, {TrackDownloadStep, ReleaseTransfer},
-                                           PacketCommand, PrepareDownload, FreeTrack};
+                                           PacketCommand, PrepareDownload, FreeTrack, 0};
+static const TransferKind TrackExUploads = {ObjectiveTrackUpload, {TrackUploadStep, ReleaseTransfer}, PacketRecords,
+                                           PrepareUpload, FreeTrack, 1};
+static const TransferKind TrackExDownloads = {ObjectiveTrackDownload, {TrackDownloadStep, ReleaseTransfer},
+                                             PacketCommand, PrepareDownload, FreeTrack, 1};
 
 int32_t HALVEX_CALL HalvexUploadTrackInit(PortSession *session, SAFEARRAY **points, HalvexUploadCallback *callback)
 {
-    TransferRequest request = {points, NULL};
+    TransferRequest request = {points, NULL, 0};
     return TransferExport(session, &TrackUploads, CallbackOf(callback, &TransferCallback::upload), &request);
 }
 
 int32_t HALVEX_CALL HalvexDownloadTrackInit(PortSession *session, HalvexTrackCallback *callback)
 {
     return TransferExport(session, &TrackDownloads, CallbackOf(callback, &TransferCallback::track), NULL);
+}
+
+int32_t HALVEX_CALL HalvexUploadTrackExInit(PortSession *session, SAFEARRAY **points, HalvexUploadCallback *callback)
+{
+    TransferRequest request = {points, NULL, 1};
+    return TransferExport(session, &TrackExUploads, CallbackOf(callback, &TransferCallback::upload), &request);
+}
+
+int32_t HALVEX_CALL HalvexDownloadTrackExInit(PortSession *session, HalvexTrackExCallback *callback)
+{
+    return TransferExport(session, &TrackExDownloads, CallbackOf(callback, &TransferCallback::trackEx), NULL);
 }

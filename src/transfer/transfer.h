@@ -20,6 +20,9 @@ union TransferCallback {
     HalvexWaypointCallback waypoints;
     HalvexRouteCallback routes;
     HalvexTrackCallback track;
+    HalvexWaypointExCallback waypointsEx;
+    HalvexRouteExCallback routesEx;
+    HalvexTrackExCallback trackEx;
     HalvexTimeCallback clock;
 };
 
@@ -52,6 +55,7 @@ struct TransferState {
 struct TransferRequest {
     SAFEARRAY **records;
     SAFEARRAY **waypoints;
+    int extended; /* the arrays hold the extended records */
 };
 
 /* The host's callback as the export was given it (null: none), kept as the
@@ -80,7 +84,11 @@ struct TransferKind {
     int packetId;
     PrepareTransfer prepare;
     void (*freeRecords)(TransferRecords *records);
+    int extended; /* the host's records are the extended ones */
 };
+/* The kind's form of the host's waypoint records. */
+const struct HostWaypointForm *WaypointFormOf(const TransferState *work);
+const struct HostWaypointForm *RequestForm(const TransferRequest *request);
 /* The six transfer exports: under the engine lock, a live and ready session
  * prepares the working record, enters the objective and sends the first
  * packet (packetId with the word); then the dispatch thread is woken, so
@@ -146,7 +154,11 @@ void DecodeTrackPoint(int type, const unsigned char *data, int length, TrackPoin
 int EncodeTrackPointData(int type, const TrackPointRecord *point, unsigned char *data);
 /* The header of the track-th track in type 310, 311 or 312 (room for 64
  * bytes): its length, or 0 for another type. */
-int EncodeTrackHeaderData(int type, int track, unsigned char *data);
+int EncodeTrackHeaderData(int type, int track, const TrackPointRecord *first, unsigned char *data);
+/* A D310 or D312 header's name, colour and display into first. */
+void DecodeTrackHeader(int type, const unsigned char *data, int length, TrackPointRecord *first);
+/* The HalvexHolds... bits of the fields of those types. */
+int TrackHolds(int pointType, int headerType);
 
 /* The receiver's date-and-time record (8 bytes: month, day, year, hour,
  * minute, second, UTC) as an OLE date; 0 when it is short or no date. */

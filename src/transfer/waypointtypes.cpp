@@ -40,7 +40,7 @@ static const WaypointType waypointTypes[] = {
     {155, 131, Core, 1, {{62, 30}, {92, 24}, {116, 2}, {122, 2}}},
 };
 
-enum { IdentWidth = 6, CommentWidth = 40, MaxData = 255 };
+enum { IdentWidth = 6, CommentWidth = 40, MaxData = 255, D103SymbolAt = 58 };
 
 /* Where each layout keeps its fields. */
 struct Offsets {
@@ -102,6 +102,21 @@ void DecodeWaypoint(const ProtocolCaps *caps, const unsigned char *data, int len
     record->latitude = SemicirclesToDegrees(ReadField<int32_t>(data, length, at.latitude));
     record->longitude = SemicirclesToDegrees(ReadField<int32_t>(data, length, at.longitude));
     ReadFixedText(record->comment, sizeof record->comment, data, length, at.comment, CommentWidth);
+    if (row->type == 103 && length >= row->size) {
+        record->symbol = data[D103SymbolAt];
+        record->display = data[D103SymbolAt + 1];
+        record->set |= HalvexHoldsSymbol | HalvexHoldsDisplay;
+    }
+}
+
+int WaypointHolds(int type)
+{
+    const WaypointType *row = FindType(type);
+    if (!row)
+        return StringWaypointHolds(type);
+    if (row->layout == D105 || row->layout == D106)
+        return 0;
+    return type == 103 ? HalvexHoldsComment | HalvexHoldsSymbol | HalvexHoldsDisplay : HalvexHoldsComment;
 }
 
 void WaypointTextWidths(int type, int *ident, int *comment)
@@ -148,6 +163,11 @@ int EncodeWaypointData(int type, const WaypointRecord *record, unsigned char *da
     WriteField<int32_t>(data + at.latitude, DegreesToSemicircles(record->latitude));
     WriteField<int32_t>(data + at.longitude, DegreesToSemicircles(record->longitude));
     PadDeviceText((char *)data + at.comment, record->comment, CommentWidth);
+    if (type == 103) {
+        data[D103SymbolAt] = (record->set & HalvexHoldsSymbol) && record->symbol >= 0 ? (unsigned char)record->symbol : 0;
+        data[D103SymbolAt + 1] =
+            (record->set & HalvexHoldsDisplay) && record->display >= 0 ? (unsigned char)record->display : 0;
+    }
     return row->size;
 }
 

@@ -32,6 +32,10 @@ int DecodeStringWaypoint(int type, const unsigned char *data, int length, Waypoi
 /* The characters an ident and a comment keep in D108 to D110; 0 for another
  * type. */
 int StringWaypointLimit(int type);
+/* The HalvexHolds... bits of the fields a waypoint type holds beyond ident
+ * and position (StringWaypointHolds: 0 but for D108 to D110). */
+int WaypointHolds(int type);
+int StringWaypointHolds(int type);
 
 /* The characters of a waypoint's ident and comment that reach a receiver
  * of the type (cut by the type, or by the library's records); 0 and 0 for a
@@ -41,5 +45,10 @@ void WaypointTextWidths(int type, int *ident, int *comment);
 /* The float 1.0e25 that later receivers take for "not set" (altitude,
  * depth, proximity, temperature), little-endian. */
 void WriteNotSet(unsigned char *data);
+/* A float measure of a record: its value where set has bit, else "not set". */
+void WriteMeasure(unsigned char *data, const double *value, int set, int bit);
+/* The float at offset at into value, bit added to set, unless the receiver
+ * left it "not set" (or the data ends before it). */
+void ReadMeasure(const unsigned char *data, int length, int at, double *value, int32_t *set, int bit);
 
 #endif

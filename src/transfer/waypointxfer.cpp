@@ -11,12 +11,16 @@
 
 /* The host's waypoints as the library's records; null when the array cannot
  * be read safely or memory ran out. */
-static RouteRecord *ReadHostWaypoints(SAFEARRAY **array)
+static RouteRecord *ReadHostWaypoints(const TransferRequest *request)
 {
-    const HostWaypoint *elements;
-    RouteRecord *work = ListForHostArray(array, &elements, &RouteRecord::waypoints, &RouteRecord::waypointCount);
+    const HostWaypointForm *form = RequestForm(request);
+    void *data;
+    uint32_t count;
+    if (!HostArrayElements(request->records, form->elementSize, &data, &count))
+        return NULL;
+    RouteRecord *work = NewList(&RouteRecord::waypoints, &RouteRecord::waypointCount, count);
     if (work)
-        WaypointsFromHost(work->waypoints, elements, (uint32_t)work->waypointCount);
+        form->read(work->waypoints, data, count);
     return work;
 }
 
@@ -43,7 +47,10 @@ void WaypointUploadStep(PortSession *session, int code, const unsigned char *dat
 
 static void CallDownloadCallback(PortSession *session, SAFEARRAY **array)
 {
-    HalvexWaypointCallback callback = RunningTransfer(session)->callback.waypoints;
+    TransferState *work = RunningTransfer(session);
+    /* The two callbacks have the same shape; the array's records differ. */
+    HalvexWaypointCallback callback =
+        work->kind->extended ? (HalvexWaypointCallback)work->callback.waypointsEx : work->callback.waypoints;
     if (callback)
         callback(0, HalvexDownloadEnd, array);
 }
@@ -94,9 +101,11 @@ static int TakeWaypoint(PortSession *session, int packetId, const unsigned char 
 static int FinishWaypoints(PortSession *session)
 {
     SAFEARRAY *array = NULL;
-    BuildWaypointArray(&array, RunningTransfer(session)->records.waypoints);
+    TransferState *work = RunningTransfer(session);
+    const HostWaypointForm *form = WaypointFormOf(work);
+    BuildWaypointArray(&array, work->records.waypoints, form, WaypointHolds(WaypointDataType(ReceiverCaps(session))));
     CallDownloadCallback(session, &array);
-    FreeWaypointArray(&array);
+    FreeWaypointArray(&array, form);
     return 1;
 }
 
@@ -109,7 +118,7 @@ void WaypointDownloadStep(PortSession *session, int code, const unsigned char *d
 
 static int PrepareUpload(PortSession *, const TransferRequest *request, TransferRecords *records, uint16_t *word)
 {
-    records->waypoints = ReadHostWaypoints(request->records);
+    records->waypoints = ReadHostWaypoints(request);
     if (records->waypoints)
         *word = (uint16_t)records->waypoints->waypointCount;
     return records->waypoints != NULL;
@@ -125,17 +134,33 @@ static int PrepareDownload(PortSession *, const TransferRequest *, TransferRecor
 static void FreeWaypoints(TransferRecords *records) { FreeRouteRecord(records->waypoints); }
 
 static const TransferKind WaypointUploads = {ObjectiveWaypointUpload, {WaypointUploadStep, ReleaseTransfer},
-                                            PacketRecords, PrepareUpload, FreeWaypoints};
+                                            PacketRecords, PrepareUpload, FreeWaypoints, 0};
 static const TransferKind WaypointDownloads = {ObjectiveWaypointDownload, {WaypointDownloadStep, ReleaseTransfer},
-                                              PacketCommand, PrepareDownload, FreeWaypoints};
+                                              PacketCommand, PrepareDownload, FreeWaypoints, 0};
+static const TransferKind WaypointExUploads = {ObjectiveWaypointUpload, {WaypointUploadStep, ReleaseTransfer},
+                                              PacketRecords, PrepareUpload, FreeWaypoints, 1};
+static const TransferKind WaypointExDownloads = {ObjectiveWaypointDownload, {WaypointDownloadStep, ReleaseTransfer},
+                                                PacketCommand, PrepareDownload, FreeWaypoints, 1};
 
 int32_t HALVEX_CALL HalvexUploadWayPtInit(PortSession *session, SAFEARRAY **waypoints, HalvexUploadCallback *callback)
 {
-    TransferRequest request = {waypoints, NULL};
+    TransferRequest request = {waypoints, NULL, 0};
     return TransferExport(session, &WaypointUploads, CallbackOf(callback, &TransferCallback::upload), &request);
 }
 
 int32_t HALVEX_CALL HalvexDownloadWayPtInit(PortSession *session, HalvexWaypointCallback *callback)
 {
     return TransferExport(session, &WaypointDownloads, CallbackOf(callback, &TransferCallback::waypoints), NULL);
+}
+
+int32_t HALVEX_CALL HalvexUploadWayPtExInit(PortSession *session, SAFEARRAY **waypoints,
+                                            HalvexUploadCallback *callback)
+{
+    TransferRequest request = {waypoints, NULL, 1};
+    return TransferExport(session, &WaypointExUploads, CallbackOf(callback, &TransferCallback::upload), &request);
+}
+
+int32_t HALVEX_CALL HalvexDownloadWayPtExInit(PortSession *session, HalvexWaypointExCallback *callback)
+{
+    return TransferExport(session, &WaypointExDownloads, CallbackOf(callback, &TransferCallback::waypointsEx), NULL);
 }
