@@ -292,18 +292,18 @@ void Connection::Upload(const std::string &what, const std::vector<Item> &items,
 
 std::vector<GpxPoint> Connection::DownloadWaypoints(const std::function<void()> &tick)
 {
-    return Download("waypoint download", HalvexDownloadWayPtInit, HalvexWaypointCallback(OnWaypoints),
+    return Download("waypoint download", HalvexDownloadWayPtExInit, HalvexWaypointExCallback(OnWaypoints),
                     &Rendezvous::waypoints, tick);
 }
 
 void Connection::UploadWaypoints(const std::vector<GpxPoint> &waypoints, const std::function<void()> &tick)
 {
-    Upload<HostWaypoint>("waypoint upload", waypoints, "waypoints", HalvexUploadWayPtInit, tick);
+    Upload<HostWaypointEx>("waypoint upload", waypoints, "waypoints", HalvexUploadWayPtExInit, tick);
 }
 
 std::vector<GpxRoute> Connection::DownloadRoutes(const std::function<void()> &tick)
 {
-    return Download("route download", HalvexDownloadRouteInit, HalvexRouteCallback(OnRoutes), &Rendezvous::routes,
+    return Download("route download", HalvexDownloadRouteExInit, HalvexRouteExCallback(OnRoutes), &Rendezvous::routes,
                     tick);
 }
 
@@ -314,13 +314,13 @@ void Connection::UploadRoutes(const std::vector<GpxRoute> &routes, const std::fu
         pointCount += route.points.size();
     CheckTransferSize(routes.size() + pointCount, "routes and route points");
     HostArray<HostRoute> routeArray(routes.size());
-    HostArray<HostWaypoint> pointArray(pointCount);
+    HostArray<HostWaypointEx> pointArray(pointCount);
     std::size_t next = 0;
     for (std::size_t i = 0; i < routes.size(); ++i) {
         HostRoute &element = routeArray.Elements()[i];
         element.firstWaypoint = static_cast<int32_t>(next);
         element.waypointCount = static_cast<int16_t>(routes[i].points.size());
-        element.number = static_cast<int16_t>(routes[i].number);
+        element.number = static_cast<int16_t>(routes[i].number.value_or(0));
         element.comment = Bstr(routes[i].comment);
         element.ident = Bstr(routes[i].name);
         for (const GpxPoint &point : routes[i].points)
@@ -328,7 +328,7 @@ void Connection::UploadRoutes(const std::vector<GpxRoute> &routes, const std::fu
     }
     HalvexUploadCallback callback = OnUpload;
     RunUpload("route upload", routes.size() + pointCount,
-                [&] { return HalvexUploadRouteInit(session_, &routeArray.array, &pointArray.array, &callback); },
+                [&] { return HalvexUploadRouteExInit(session_, &routeArray.array, &pointArray.array, &callback); },
                 tick);
 }
 
@@ -338,8 +338,8 @@ std::vector<GpxTrackPoint> Connection::DownloadTrack(const ProgressFn &progress)
         std::lock_guard<std::mutex> hold(rendezvous.lock);
         rendezvous.progress = progress;
     }
-    HalvexTrackCallback callback = OnTrackPoint;
-    RunTransfer("track download", [&] { return HalvexDownloadTrackInit(session_, &callback); });
+    HalvexTrackExCallback callback = OnTrackPoint;
+    RunTransfer("track download", [&] { return HalvexDownloadTrackExInit(session_, &callback); });
     std::vector<GpxTrackPoint> track;
     int announced;
     int32_t why;
@@ -362,7 +362,7 @@ std::vector<GpxTrackPoint> Connection::DownloadTrack(const ProgressFn &progress)
 
 void Connection::UploadTrack(const std::vector<GpxTrackPoint> &points, const std::function<void()> &tick)
 {
-    Upload<HostTrackPoint>("track upload", points, "track points", HalvexUploadTrackInit, tick);
+    Upload<HostTrackPointEx>("track upload", points, "track points", HalvexUploadTrackExInit, tick);
 }
 
 std::optional<HostClock> Connection::ReadClock()

@@ -17,11 +17,15 @@ struct FitOptions {
     bool keepNames = false;
     bool allowUntimed = false; // track points without a time go with the receiver's "no time"
     bool strict = false;       // any change refuses the upload
+    bool renumber = false;     // route numbers the receiver cannot keep are given others
 };
 
 // Refuses, with the file, line and column, a track point the receiver
 // cannot date. Needs no receiver, so it runs before the port is opened.
 void CheckTrackTimes(Gpx &gpx, const FitOptions &options);
+
+// Refuses a file with nothing of the kind to upload: nothing is sent.
+void CheckSomethingToSend(const Gpx &gpx, const FitOptions &options, const std::string &file);
 
 // Makes the file what the receiver identified as product keeps; throws
 // Failure (ExitBadData) under --strict when that changed anything.

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <strings.h>
 #include <ctime>
 #include <fstream>
 #include <iostream>
@@ -121,8 +122,87 @@ public:
         point.longitude = Coordinate(node, "lon", 180);
         point.name = node.child_value("name");
         point.comment = node.child_value("cmt");
-        point.unkept = Others(node, {"name", "cmt"});
+        point.where = Where(node);
+        PointFields &f = point.fields;
+        f.elevation = Number(node.child("ele"));
+        if (pugi::xml_node time = node.child("time"))
+            f.time = Time(time);
+        if (pugi::xml_node sym = node.child("sym")) {
+            std::string name = sym.child_value();
+            int number = SymbolNumber(name);
+            if (number < 0 && !name.empty() && name.find_first_not_of("0123456789") == std::string::npos)
+                number = Whole(sym);
+            if (number >= 0)
+                f.symbol = number;
+            else
+                f.symbolName = name;
+        }
+        f.depth = Number(Extension(node, "depth"));
+        f.proximity = Number(Extension(node, "proximity"));
+        f.temperature = Number(Extension(node, "temperature"));
+        if (pugi::xml_node symbol = Extension(node, "symbol"))
+            f.symbol = Whole(symbol); // the number the receiver gave, whatever <sym> calls it
+        f.display = WholeIf(Extension(node, "display"));
+        f.colour = WholeIf(Extension(node, "colour"));
+        f.category = WholeIf(Extension(node, "category"));
+        f.wptClass = WholeIf(Extension(node, "class"));
+        f.facility = Extension(node, "facility").child_value();
+        f.city = Extension(node, "city").child_value();
+        f.address = Extension(node, "address").child_value();
+        f.crossRoad = Extension(node, "crossroad").child_value();
+        point.unkept = Others(node, {"name", "cmt", "ele", "time", "sym", "extensions"});
         return point;
+    }
+
+    // The element of the tool's own namespace under node's <extensions>.
+    static pugi::xml_node Extension(const pugi::xml_node &node, const char *name)
+    {
+        for (pugi::xml_node child : node.child("extensions").children()) {
+            std::string qualified = child.name();
+            std::size_t colon = qualified.find(':');
+            std::string prefix = colon == std::string::npos ? "" : qualified.substr(0, colon);
+            std::string local = colon == std::string::npos ? qualified : qualified.substr(colon + 1);
+            if (local == name && NamespaceOf(child, prefix) == kExtensionNamespace)
+                return child;
+        }
+        return {};
+    }
+
+    // What the prefix stands for where node is.
+    static std::string NamespaceOf(pugi::xml_node node, const std::string &prefix)
+    {
+        std::string attribute = prefix.empty() ? "xmlns" : "xmlns:" + prefix;
+        for (; node; node = node.parent())
+            if (pugi::xml_attribute declared = node.attribute(attribute.c_str()))
+                return declared.value();
+        return {};
+    }
+
+    std::optional<double> Number(const pugi::xml_node &node) const
+    {
+        if (!node)
+            return std::nullopt;
+        std::string text = node.child_value();
+        char *end = nullptr;
+        double value = std::strtod(text.c_str(), &end);
+        while (*end && std::strchr(" \t\r\n", *end))
+            ++end;
+        if (end == text.c_str() || *end || !std::isfinite(value))
+            Fail(node, "<" + std::string(node.name()) + "> \"" + text + "\" is not a number");
+        return value;
+    }
+
+    int Whole(const pugi::xml_node &node) const
+    {
+        double value = *Number(node);
+        if (value != std::floor(value) || value < 0 || value > 65535)
+            Fail(node, "<" + std::string(node.name()) + "> must be a whole number from 0 to 65535");
+        return static_cast<int>(value);
+    }
+
+    std::optional<int> WholeIf(const pugi::xml_node &node) const
+    {
+        return node ? std::optional<int>(Whole(node)) : std::nullopt;
     }
 
     // The child elements of node that are not among those carried.
@@ -284,17 +364,33 @@ public:
             GpxRoute route;
             route.name = rte.child_value("name");
             route.comment = rte.child_value("cmt");
-            route.number = rte.child("number").text().as_int(0);
+            route.where = Where(rte);
+            if (pugi::xml_node number = rte.child("number")) {
+                double value = *Number(number);
+                if (value != std::floor(value) || std::fabs(value) > 2147483647.0)
+                    Fail(number, "<number> must be a whole number");
+                route.number = static_cast<int>(value);
+                route.numberWhere = Where(number);
+            }
             route.unkept = Others(rte, {"name", "cmt", "number", "rtept"});
             for (pugi::xml_node rtept : rte.children("rtept"))
                 route.points.push_back(Point(rtept));
             gpx.routes.push_back(route);
         }
         for (pugi::xml_node trk : root.children("trk")) {
-            for (const std::string &other : Others(trk, {"trkseg"}))
+            for (const std::string &other : Others(trk, {"name", "trkseg", "extensions"}))
                 gpx.trackUnkept[other]++;
+            std::size_t first = gpx.trackPoints.size();
             for (pugi::xml_node segment : trk.children("trkseg"))
                 ReadSegment(segment, gpx.trackPoints);
+            if (first == gpx.trackPoints.size())
+                continue; // a track with no points sends nothing
+            GpxTrackPoint &start = gpx.trackPoints[first];
+            start.startsTrack = true;
+            start.trackName = trk.child_value("name");
+            start.trackColour = WholeIf(Extension(trk, "colour"));
+            start.trackDisplay = WholeIf(Extension(trk, "display"));
+            gpx.tracks++;
         }
         return gpx;
     }
@@ -311,7 +407,10 @@ private:
             point.timed = static_cast<bool>(time);
             point.time = time ? Time(time) : 0;
             point.startsSegment = first;
-            point.unkept = Others(trkpt, {"time"});
+            point.elevation = Number(trkpt.child("ele"));
+            point.depth = Number(Extension(trkpt, "depth"));
+            point.temperature = Number(Extension(trkpt, "temperature"));
+            point.unkept = Others(trkpt, {"time", "ele", "extensions"});
             point.where = Where(trkpt);
             first = false;
             points.push_back(point);
@@ -330,15 +429,107 @@ std::string Degrees(double value)
     return text;
 }
 
+// The shortest decimal that reads back as the same single-precision value:
+// receivers keep measures as 32-bit floats.
+std::string Measure(double value)
+{
+    char text[40];
+    for (int digits = 1; digits <= 17; ++digits) {
+        std::snprintf(text, sizeof text, "%.*g", digits, value);
+        if (static_cast<float>(std::strtod(text, nullptr)) == static_cast<float>(value))
+            break;
+    }
+    return text;
+}
+
+// The tool's extension element of parent, made when first needed.
+class Extensions {
+public:
+    explicit Extensions(pugi::xml_node parent) : parent_(parent) {}
+    void Add(const char *name, const std::string &text)
+    {
+        if (!node_) {
+            node_ = parent_.append_child("extensions");
+        }
+        node_.append_child((std::string("halvex:") + name).c_str()).text() = text.c_str();
+    }
+    void Add(const char *name, const std::optional<double> &value)
+    {
+        if (value)
+            Add(name, Measure(*value));
+    }
+    void Add(const char *name, const std::optional<int> &value)
+    {
+        if (value)
+            Add(name, std::to_string(*value));
+    }
+
+private:
+    pugi::xml_node parent_, node_;
+};
+
 void AddPoint(pugi::xml_node parent, const char *element, const GpxPoint &point)
 {
+    const PointFields &f = point.fields;
     pugi::xml_node node = parent.append_child(element);
     node.append_attribute("lat") = Degrees(point.latitude).c_str();
     node.append_attribute("lon") = Degrees(point.longitude).c_str();
+    if (f.elevation)
+        node.append_child("ele").text() = Measure(*f.elevation).c_str();
+    if (f.time)
+        node.append_child("time").text() = IsoTime(*f.time).c_str();
     if (!point.name.empty())
         node.append_child("name").text() = point.name.c_str();
     if (!point.comment.empty())
         node.append_child("cmt").text() = point.comment.c_str();
+    if (f.symbol) {
+        std::string name = SymbolName(*f.symbol);
+        node.append_child("sym").text() = (name.empty() ? std::to_string(*f.symbol) : name).c_str();
+    }
+    Extensions extensions(node);
+    extensions.Add("symbol", f.symbol);
+    extensions.Add("depth", f.depth);
+    extensions.Add("proximity", f.proximity);
+    extensions.Add("temperature", f.temperature);
+    extensions.Add("category", f.category);
+    extensions.Add("colour", f.colour);
+    extensions.Add("display", f.display);
+    extensions.Add("class", f.wptClass);
+    const std::pair<const char *, const std::string *> texts[] = {
+        {"facility", &f.facility}, {"city", &f.city}, {"address", &f.address}, {"crossroad", &f.crossRoad}};
+    for (auto [name, text] : texts)
+        if (!text->empty())
+            extensions.Add(name, *text);
+}
+
+void AddTrack(pugi::xml_node root, const std::vector<GpxTrackPoint> &points)
+{
+    pugi::xml_node trk, segment;
+    for (const GpxTrackPoint &point : points) {
+        if (!trk || point.startsTrack) {
+            trk = root.append_child("trk");
+            // A receiver that heads no tracks keeps one track log.
+            std::string name = point.startsTrack ? point.trackName : "Track log";
+            if (!name.empty())
+                trk.append_child("name").text() = name.c_str();
+            Extensions extensions(trk);
+            extensions.Add("colour", point.trackColour);
+            extensions.Add("display", point.trackDisplay);
+            segment = pugi::xml_node();
+        }
+        if (!segment || point.startsSegment)
+            segment = trk.append_child("trkseg");
+        pugi::xml_node trkpt = segment.append_child("trkpt");
+        trkpt.append_attribute("lat") = Degrees(point.latitude).c_str();
+        trkpt.append_attribute("lon") = Degrees(point.longitude).c_str();
+        if (point.elevation)
+            trkpt.append_child("ele").text() = Measure(*point.elevation).c_str();
+        if (point.timed)
+            trkpt.append_child("time").text() = IsoTime(point.time).c_str();
+        Extensions extensions(trkpt);
+        extensions.Add("depth", point.depth);
+        extensions.Add("temperature", point.temperature);
+    }
 }
 
 } // namespace
@@ -384,6 +575,33 @@ std::string IsoTime(double unixSeconds)
     return text;
 }
 
+namespace {
+
+// The receiver's numbers of the symbols GPX files name most.
+const std::pair<int, const char *> kSymbols[] = {
+    {18, "Waypoint"},
+    {8255, "Geocache"},
+    {8256, "Geocache Found"},
+};
+
+} // namespace
+
+int SymbolNumber(const std::string &name)
+{
+    for (auto [number, known] : kSymbols)
+        if (strcasecmp(name.c_str(), known) == 0)
+            return number;
+    return -1;
+}
+
+std::string SymbolName(int number)
+{
+    for (auto [known, name] : kSymbols)
+        if (known == number)
+            return name;
+    return {};
+}
+
 std::string IsoDay(double unixSeconds) { return IsoTime(unixSeconds).substr(0, 10); }
 
 std::string GpxText(const Gpx &gpx)
@@ -396,6 +614,7 @@ std::string GpxText(const Gpx &gpx)
     root.append_attribute("version") = "1.1";
     root.append_attribute("creator") = "halvex";
     root.append_attribute("xmlns") = kNamespace;
+    root.append_attribute("xmlns:halvex") = kExtensionNamespace;
     for (const GpxPoint &point : gpx.waypoints)
         AddPoint(root, "wpt", point);
     for (const GpxRoute &route : gpx.routes) {
@@ -404,24 +623,12 @@ std::string GpxText(const Gpx &gpx)
             rte.append_child("name").text() = route.name.c_str();
         if (!route.comment.empty())
             rte.append_child("cmt").text() = route.comment.c_str();
-        rte.append_child("number").text() = route.number;
+        if (route.number)
+            rte.append_child("number").text() = *route.number;
         for (const GpxPoint &point : route.points)
             AddPoint(rte, "rtept", point);
     }
-    if (!gpx.trackPoints.empty()) {
-        pugi::xml_node trk = root.append_child("trk");
-        trk.append_child("name").text() = "Track log";
-        pugi::xml_node segment;
-        for (const GpxTrackPoint &point : gpx.trackPoints) {
-            if (!segment || point.startsSegment)
-                segment = trk.append_child("trkseg");
-            pugi::xml_node trkpt = segment.append_child("trkpt");
-            trkpt.append_attribute("lat") = Degrees(point.latitude).c_str();
-            trkpt.append_attribute("lon") = Degrees(point.longitude).c_str();
-            if (point.timed)
-                trkpt.append_child("time").text() = IsoTime(point.time).c_str();
-        }
-    }
+    AddTrack(root, gpx.trackPoints);
     std::ostringstream out;
     document.save(out, "  ", pugi::format_default, pugi::encoding_utf8);
     return out.str();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,17 +19,34 @@ constexpr double kReceiverNoTime = kReceiverEpoch + 4294967295.0;
 // of child elements (ele, time, sym, ...).
 using Unkept = std::vector<std::string>;
 
+// The tool's own GPX extensions: what receivers keep that GPX has no
+// element for (depth, proximity, temperature, ...), so that a download
+// followed by an upload gives the receiver back exactly what it had.
+constexpr const char *kExtensionNamespace = "urn:halvex32:gpx:1";
+
+// A waypoint's fields beyond name, comment and position; none: not given.
+struct PointFields {
+    std::optional<double> elevation, time, depth, proximity, temperature; // time: seconds since 1970 UTC
+    std::optional<int> symbol, display, colour, category, wptClass;
+    std::string symbolName; // a <sym> that names no symbol the tool knows
+    std::string facility, city, address, crossRoad;
+};
+
 struct GpxPoint {
     double latitude = 0, longitude = 0;
     std::string name, comment;
+    PointFields fields;
     Unkept unkept;
+    std::string where; // file:line:column
 };
 
 struct GpxRoute {
     std::string name, comment;
-    int number = 0; // 0 when the file gave none
+    std::optional<int> number;
     std::vector<GpxPoint> points;
     Unkept unkept;
+    std::string where;
+    std::string numberWhere; // of its <number>
 };
 
 struct GpxTrackPoint {
@@ -36,6 +54,11 @@ struct GpxTrackPoint {
     double time = 0; // seconds since 1970 UTC
     bool startsSegment = false;
     bool timed = true; // false: the file, or the receiver, gave no time
+    std::optional<double> elevation, depth, temperature;
+    // The first point of a <trk>: the track's name, colour and display.
+    bool startsTrack = false;
+    std::string trackName;
+    std::optional<int> trackColour, trackDisplay;
     Unkept unkept;
     std::string where; // file:line:column, for what the receiver cannot take
 };
@@ -45,7 +68,13 @@ struct Gpx {
     std::vector<GpxRoute> routes;
     std::vector<GpxTrackPoint> trackPoints;
     std::map<std::string, int> trackUnkept; // child elements of <trk> not carried, and in how many tracks
+    int tracks = 0; // <trk> elements with points
 };
+
+// Symbols by the names GPX files give them (geocaching files among them),
+// both ways; -1, or an empty name, for one the tool does not know.
+int SymbolNumber(const std::string &name);
+std::string SymbolName(int number);
 
 // Reads and checks a whole file ("-": standard input); throws Failure
 // (ExitBadData) naming the file, line and column of what is wrong.

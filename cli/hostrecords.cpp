@@ -1,6 +1,7 @@
 #include "hostrecords.h"
 
 #include <cmath>
+#include <optional>
 
 namespace halvex {
 
@@ -17,10 +18,15 @@ std::string Field(BSTR b)
 
 double OleFromUnix(double seconds) { return seconds / 86400.0 + 25569.0; }
 
-// The library dates track points as receiver seconds counted from 1990-01-02
-// (its contract with existing hosts), while receivers count them from
-// 1989-12-31 00:00 UTC, as their position reports do: two days apart.
-constexpr double kTrackDateSkew = 2 * 86400.0;
+std::optional<double> Given(double value)
+{
+    return std::isnan(value) ? std::nullopt : std::optional<double>(value);
+}
+
+std::optional<int> Given(int32_t value) { return value < 0 ? std::nullopt : std::optional<int>(value); }
+
+double Or(const std::optional<double> &value) { return value ? *value : std::nan(""); }
+int32_t Or(const std::optional<int> &value) { return value ? *value : -1; }
 
 // The library truncates degrees to the receiver's semicircles (2^31 of them
 // to 180 degrees). A GPX position, written to 9 decimals, lies a hair off
@@ -52,15 +58,34 @@ BSTR Bstr(const std::string &text)
     return SysAllocStringLen(units.data(), static_cast<UINT>(units.size()));
 }
 
-std::vector<GpxPoint> ReadWaypoints(const HostWaypoint *elements, std::size_t count)
+std::vector<GpxPoint> ReadWaypoints(const HostWaypointEx *elements, std::size_t count)
 {
     std::vector<GpxPoint> out;
     for (std::size_t i = 0; i < count; ++i) {
+        const HostWaypointEx e = elements[i]; // by value: 4-byte packed on 32-bit targets
         GpxPoint point;
-        point.name = Field(elements[i].ident);
-        point.comment = Field(elements[i].comment);
-        point.latitude = elements[i].latitude;
-        point.longitude = elements[i].longitude;
+        point.name = Text(e.ident);
+        point.comment = Text(e.comment);
+        point.latitude = e.latitude;
+        point.longitude = e.longitude;
+        PointFields &f = point.fields;
+        f.elevation = Given(e.altitude);
+        f.depth = Given(e.depth);
+        f.proximity = Given(e.proximity);
+        f.temperature = Given(e.temperature);
+        if (!std::isnan(e.time))
+            f.time = std::round(UnixFromOle(e.time) * 1000.0) / 1000.0;
+        f.symbol = Given(e.symbol);
+        f.display = Given(e.display);
+        f.colour = Given(e.colour);
+        f.category = Given(e.category);
+        // A user waypoint is class 0, which says nothing worth a line of GPX.
+        if (e.wptClass > 0)
+            f.wptClass = e.wptClass;
+        f.facility = Text(e.facility);
+        f.city = Text(e.city);
+        f.address = Text(e.address);
+        f.crossRoad = Text(e.crossRoad);
         out.push_back(point);
     }
     return out;
@@ -68,15 +93,19 @@ std::vector<GpxPoint> ReadWaypoints(const HostWaypoint *elements, std::size_t co
 
 std::vector<GpxRoute> ReadRoutes(const SAFEARRAY *routes, const SAFEARRAY *waypoints)
 {
-    auto *points = static_cast<const HostWaypoint *>(waypoints->pvData);
+    auto *points = static_cast<const HostWaypointEx *>(waypoints->pvData);
     std::size_t pointCount = waypoints->rgsabound[0].cElements;
     auto *elements = static_cast<const HostRoute *>(routes->pvData);
     std::vector<GpxRoute> out;
     for (ULONG i = 0; i < routes->rgsabound[0].cElements; ++i) {
         GpxRoute route;
+        // A route header names a route (D202) or comments it (D201): either
+        // is the route's <name>.
         route.name = Field(elements[i].ident);
-        route.comment = Field(elements[i].comment);
-        route.number = static_cast<uint16_t>(elements[i].number);
+        if (route.name.empty())
+            route.name = Field(elements[i].comment);
+        if (elements[i].number >= 0)
+            route.number = elements[i].number;
         std::size_t first = static_cast<std::size_t>(elements[i].firstWaypoint);
         std::size_t count = static_cast<uint16_t>(elements[i].waypointCount);
         if (first + count <= pointCount)
@@ -86,39 +115,73 @@ std::vector<GpxRoute> ReadRoutes(const SAFEARRAY *routes, const SAFEARRAY *waypo
     return out;
 }
 
-GpxTrackPoint ReadTrackPoint(const HostTrackPoint &point)
+GpxTrackPoint ReadTrackPoint(const HostTrackPointEx &point)
 {
+    const HostTrackPointEx e = point; // by value: 4-byte packed on 32-bit targets
     GpxTrackPoint out;
-    out.latitude = point.latitude;
-    out.longitude = point.longitude;
-    out.time = UnixFromOle(point.time) - kTrackDateSkew;
-    out.startsSegment = point.newTrack != 0;
-    // Within a millisecond: the OLE date holds the second only so closely.
-    out.timed = std::fabs(out.time - kReceiverNoTime) > 0.001;
+    out.latitude = e.latitude;
+    out.longitude = e.longitude;
+    out.timed = !std::isnan(e.time);
+    // Receivers date points in whole seconds; the OLE date holds them to a
+    // few microseconds.
+    out.time = out.timed ? std::round(UnixFromOle(e.time) * 1000.0) / 1000.0 : kReceiverNoTime;
+    out.startsSegment = e.newTrack != 0;
+    out.elevation = Given(e.altitude);
+    out.depth = Given(e.depth);
+    out.temperature = Given(e.temperature);
+    out.startsTrack = e.trackStart != 0;
+    out.trackName = Text(e.trackName);
+    out.trackColour = Given(e.trackColour);
+    out.trackDisplay = Given(e.trackDisplay);
     return out;
 }
 
-void Fill(HostWaypoint &element, const GpxPoint &point)
+void Fill(HostWaypointEx &element, const GpxPoint &point)
 {
-    element.ident = Bstr(point.name);
-    element.latitude = OnSemicircle(point.latitude);
-    element.longitude = OnSemicircle(point.longitude);
-    element.comment = Bstr(point.comment);
+    const PointFields &f = point.fields;
+    HostWaypointEx e{};
+    e.latitude = OnSemicircle(point.latitude);
+    e.longitude = OnSemicircle(point.longitude);
+    e.altitude = Or(f.elevation);
+    e.depth = Or(f.depth);
+    e.proximity = Or(f.proximity);
+    e.time = f.time ? OleFromUnix(*f.time) : std::nan("");
+    e.temperature = Or(f.temperature);
+    e.symbol = Or(f.symbol);
+    e.display = Or(f.display);
+    e.colour = Or(f.colour);
+    e.category = Or(f.category);
+    e.wptClass = Or(f.wptClass);
+    e.ident = Bstr(point.name);
+    e.comment = Bstr(point.comment);
+    e.facility = Bstr(f.facility);
+    e.city = Bstr(f.city);
+    e.address = Bstr(f.address);
+    e.crossRoad = Bstr(f.crossRoad);
+    element = e;
 }
 
-void Fill(HostTrackPoint &element, const GpxTrackPoint &point)
+void Fill(HostTrackPointEx &element, const GpxTrackPoint &point)
 {
-    element = HostTrackPoint{};
-    element.time = OleFromUnix(point.time + kTrackDateSkew);
-    element.latitude = OnSemicircle(point.latitude);
-    element.longitude = OnSemicircle(point.longitude);
-    element.newTrack = point.startsSegment ? 1 : 0;
+    HostTrackPointEx e{};
+    e.time = point.timed ? OleFromUnix(point.time) : std::nan("");
+    e.latitude = OnSemicircle(point.latitude);
+    e.longitude = OnSemicircle(point.longitude);
+    e.altitude = Or(point.elevation);
+    e.depth = Or(point.depth);
+    e.temperature = Or(point.temperature);
+    e.newTrack = point.startsSegment ? 1 : 0;
+    e.trackStart = point.startsTrack ? 1 : 0;
+    e.trackColour = Or(point.trackColour);
+    e.trackDisplay = Or(point.trackDisplay);
+    e.trackName = Bstr(point.trackName);
+    element = e;
 }
 
-void FreeStrings(HostWaypoint &w)
+void FreeStrings(HostWaypointEx &w)
 {
-    SysFreeString(w.ident);
-    SysFreeString(w.comment);
+    for (BSTR b : {w.ident, w.comment, w.facility, w.city, w.address, w.crossRoad})
+        SysFreeString(b);
 }
 
 void FreeStrings(HostRoute &r)
@@ -126,5 +189,7 @@ void FreeStrings(HostRoute &r)
     SysFreeString(r.comment);
     SysFreeString(r.ident);
 }
+
+void FreeStrings(HostTrackPointEx &p) { SysFreeString(p.trackName); }
 
 } // namespace halvex

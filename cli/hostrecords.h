@@ -17,18 +17,18 @@ std::string Text(BSTR b);
 double UnixFromOle(double date);
 BSTR Bstr(const std::string &text);
 
-std::vector<GpxPoint> ReadWaypoints(const HostWaypoint *elements, std::size_t count);
+std::vector<GpxPoint> ReadWaypoints(const HostWaypointEx *elements, std::size_t count);
 // The routes of a download, each with its own run of the waypoint array.
 std::vector<GpxRoute> ReadRoutes(const SAFEARRAY *routes, const SAFEARRAY *waypoints);
-GpxTrackPoint ReadTrackPoint(const HostTrackPoint &point);
+GpxTrackPoint ReadTrackPoint(const HostTrackPointEx &point);
 
-void Fill(HostWaypoint &element, const GpxPoint &point);
-void Fill(HostTrackPoint &element, const GpxTrackPoint &point);
+void Fill(HostWaypointEx &element, const GpxPoint &point);
+void Fill(HostTrackPointEx &element, const GpxTrackPoint &point);
 
 // Host arrays for uploads, freed with their strings.
-void FreeStrings(HostWaypoint &w);
+void FreeStrings(HostWaypointEx &w);
 void FreeStrings(HostRoute &r);
-inline void FreeStrings(HostTrackPoint &) {}
+void FreeStrings(HostTrackPointEx &p);
 
 template <typename Element> struct HostArray {
     SAFEARRAY *array = nullptr;

@@ -85,6 +85,9 @@ void AddGlobalOptions(CLI::App &app, Options &options, Command &command)
     app.add_flag("--strict", command.fit.strict,
                  "send nothing when the receiver would not keep the file as it is (a name cut, a field dropped); "
                  "write no track whose dates would be moved past a GPS week rollover");
+    app.add_flag("--renumber", command.fit.renumber,
+                 "give a route whose <number> the receiver cannot keep (out of its range, or another's) the "
+                 "lowest free number, and say which");
     app.add_flag("--allow-untimed", command.fit.allowUntimed,
                  "send track points without a <time> with the receiver's \"no time\" (else they are refused)");
     app.fallthrough();
@@ -219,6 +222,7 @@ int Upload(const Options &options, const Command &command)
     fit.upload = command.waypointsPut->parsed() ? Records::Waypoints
                  : command.routesPut->parsed()  ? Records::Routes
                                                 : Records::Tracks;
+    CheckSomethingToSend(gpx, fit, command.input);
     if (fit.upload == Records::Tracks)
         CheckTrackTimes(gpx, fit);
     Connection connection(options);

@@ -47,7 +47,7 @@ void HALVEX_CALL OnWaypoints(int32_t, int32_t, SAFEARRAY **array)
     {
         std::lock_guard<std::mutex> hold(rendezvous.lock);
         if (*array)
-            rendezvous.waypoints = ReadWaypoints(static_cast<HostWaypoint *>((*array)->pvData),
+            rendezvous.waypoints = ReadWaypoints(static_cast<HostWaypointEx *>((*array)->pvData),
                                                  (*array)->rgsabound[0].cElements);
     }
     Finish(*array ? HalvexTransferDone : HalvexUploadAborted, 0); // a null array is the failure report
@@ -62,7 +62,7 @@ void HALVEX_CALL OnRoutes(int32_t status, int32_t, SAFEARRAY **routes, SAFEARRAY
     Finish(status, 0);
 }
 
-int16_t HALVEX_CALL OnTrackPoint(int32_t, int32_t value, HostTrackPoint *point)
+int16_t HALVEX_CALL OnTrackPoint(int32_t, int32_t value, HostTrackPointEx *point)
 {
     if (value == HalvexDownloadEnd) {
         Finish(HalvexTransferDone, 0);

@@ -56,7 +56,7 @@ void HALVEX_CALL OnProduct(int32_t code, int32_t value, HostProductInfo *info);
 void HALVEX_CALL OnUpload(int32_t status, int32_t);
 void HALVEX_CALL OnWaypoints(int32_t, int32_t, SAFEARRAY **array);
 void HALVEX_CALL OnRoutes(int32_t status, int32_t, SAFEARRAY **routes, SAFEARRAY **waypoints);
-int16_t HALVEX_CALL OnTrackPoint(int32_t, int32_t value, HostTrackPoint *point);
+int16_t HALVEX_CALL OnTrackPoint(int32_t, int32_t value, HostTrackPointEx *point);
 int16_t HALVEX_CALL OnNmea(int32_t code, int32_t, BSTR *text);
 void HALVEX_CALL OnFix(int32_t code, HostPosition *fix);
 void HALVEX_CALL OnClock(int32_t code, HostClock *clock);

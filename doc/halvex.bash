@@ -47,7 +47,7 @@ _halvex()
     esac
 
     local options="--port --baud --timeout --verbose --version --name-width --log --keep-names --strict
-        --allow-untimed --help --help-sim"
+        --renumber --allow-untimed --help --help-sim"
     # The built-in simulator's (halvex --help-sim).
     options+=" --preset --product-id --software-version --description --protocols --waypoint-type --route-type
         --week-rollovers --pace-baud --pvt-period --latitude --longitude --east --north --clock-seconds

@@ -184,8 +184,8 @@ void Receiver::ServeDownload(std::uint16_t command)
         int track = 0;
         for (std::size_t i = 0; i < store.trackPoints.size(); ++i) {
             const TrackPoint &t = store.trackPoints[i];
-            if (trackHeaderType_ && (i == 0 || t.newTrack))
-                packets.push_back({kTrackHeader, TrackHeaderToWire(trackHeaderType_, ++track)});
+            if (trackHeaderType_ && (i == 0 || (t.newTrack && !t.continuesTrack)))
+                packets.push_back({kTrackHeader, TrackHeaderToWire(trackHeaderType_, ++track, t)});
             packets.push_back({kTrackPoint, TrackPointToWire(t, trackPointType_)});
         }
     } else {
@@ -234,11 +234,15 @@ void Receiver::FinishUpload(std::uint16_t command)
         keep = std::clamp<long>(uploadAnnounced_ - (static_cast<long>(upload_.size()) - repeats), 0, repeats);
     Store taken;
     bool trackStarts = false; // a track header came: the next point starts a track
+    TrackPoint heading;       // its name, colour and display
     for (const auto &[packet, repeat] : upload_) {
         if (repeat && keep-- <= 0)
             continue;
-        if (packet.id == kTrackHeader)
+        if (packet.id == kTrackHeader) {
             trackStarts = true;
+            heading = TrackPoint{};
+            TrackHeaderFromWire(trackHeaderType_, packet.data, heading);
+        }
         if (packet.id == kWaypoint)
             taken.waypoints.push_back(WaypointFromWire(waypointType_, packet.data));
         else if (packet.id == kRouteHeader)
@@ -246,8 +250,16 @@ void Receiver::FinishUpload(std::uint16_t command)
         else if (packet.id == kRouteWaypoint && !taken.routes.empty())
             taken.routes.back().waypoints.push_back(WaypointFromWire(waypointType_, packet.data));
         else if (packet.id == kTrackPoint) {
-            taken.trackPoints.push_back(TrackPointFromWire(packet.data, trackPointType_));
-            taken.trackPoints.back().newTrack |= trackStarts;
+            TrackPoint point = TrackPointFromWire(packet.data, trackPointType_);
+            if (trackStarts) {
+                point.trackName = heading.trackName;
+                point.trackColour = heading.trackColour;
+                point.trackDisplay = heading.trackDisplay;
+            } else if (trackHeaderType_ && point.newTrack) {
+                point.continuesTrack = true; // a new segment of the same track
+            }
+            point.newTrack |= trackStarts;
+            taken.trackPoints.push_back(point);
             trackStarts = false;
         }
     }
@@ -258,7 +270,10 @@ void Receiver::FinishUpload(std::uint16_t command)
     if (command == kWaypoints)
         Keep(store_.waypoints, taken.waypoints, replace, [](const Waypoint &a, const Waypoint &b) { return a.ident == b.ident; });
     else if (command == kRoutes)
-        Keep(store_.routes, taken.routes, replace, [](const Route &a, const Route &b) { return a.number == b.number; });
+        // A D202 header holds a name and no number.
+        Keep(store_.routes, taken.routes, replace, [this](const Route &a, const Route &b) {
+            return routeHeaderType_ == 202 ? a.ident == b.ident : a.number == b.number;
+        });
     else if (command == kTracks)
         store_.trackPoints = taken.trackPoints; // the track log is one: an upload is the new log
 }

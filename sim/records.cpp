@@ -84,8 +84,17 @@ void PutFloat(Bytes &out, std::size_t at, float value)
     PutI32(out, at, static_cast<std::int32_t>(bits));
 }
 
-constexpr float kNotSet = 1.0e25f;
 constexpr std::size_t kStringLimit = 51;
+
+float GetFloat(const Bytes &in, std::size_t at)
+{
+    std::uint32_t bits = static_cast<std::uint32_t>(GetI32(in, at));
+    float value;
+    std::memcpy(&value, &bits, sizeof value);
+    return at + 4 <= in.size() ? value : kNotSet;
+}
+
+int Or(int value, int fallback) { return value >= 0 ? value : fallback; }
 
 // D108, D109 and D110: a head of this many bytes, then six strings.
 std::size_t StringHead(int type) { return type == 108 ? 48 : type == 109 ? 52 : type == 110 ? 62 : 0; }
@@ -94,28 +103,38 @@ Bytes StringWaypointToWire(int type, const Waypoint &w)
 {
     Bytes out(StringHead(type), 0);
     if (type == 108) {
-        out[1] = 0xFF; // colour: default
+        out[0] = static_cast<std::uint8_t>(w.wptClass);
+        out[1] = static_cast<std::uint8_t>(Or(w.colour, 0xFF));
+        out[2] = static_cast<std::uint8_t>(Or(w.display, 0));
         out[3] = 0x60;
     } else {
         out[0] = 0x01; // packet type
-        out[2] = 0x1F; // colour: default, displayed as a symbol
+        out[1] = static_cast<std::uint8_t>(w.wptClass);
+        out[2] = static_cast<std::uint8_t>((Or(w.colour, 0x1F) & 0x1F) | (Or(w.display, 0) & 3) << 5);
         out[3] = type == 109 ? 0x70 : 0x80;
     }
-    out[4] = 18; // symbol: a waypoint
+    out[4] = static_cast<std::uint8_t>(Or(w.symbol, 18));
+    out[5] = static_cast<std::uint8_t>(Or(w.symbol, 18) >> 8);
     std::fill(out.begin() + 12, out.begin() + 24, 0xFF);
     PutI32(out, 24, w.latitude);
     PutI32(out, 28, w.longitude);
-    for (std::size_t at : {32u, 36u, 40u})
-        PutFloat(out, at, kNotSet);
+    PutFloat(out, 32, w.altitude);
+    PutFloat(out, 36, w.depth);
+    PutFloat(out, 40, w.proximity);
     std::fill(out.begin() + 44, out.begin() + 48, ' ');
     if (type != 108)
         PutI32(out, 48, -1);
     if (type == 110) {
-        PutFloat(out, 52, kNotSet);
-        PutI32(out, 56, -1);
+        PutFloat(out, 52, w.temperature);
+        PutI32(out, 56, static_cast<std::int32_t>(w.time));
+        out[60] = static_cast<std::uint8_t>(w.category);
+        out[61] = static_cast<std::uint8_t>(w.category >> 8);
     }
-    for (const std::string &text : {w.ident, w.comment, std::string(), std::string(), std::string(), std::string()}) {
-        std::string kept = text.substr(0, kStringLimit);
+    const std::pair<const std::string *, std::size_t> strings[] = {
+        {&w.ident, kStringLimit}, {&w.comment, kStringLimit}, {&w.facility, 31},
+        {&w.city, 25},            {&w.address, 51},           {&w.crossRoad, 51}};
+    for (auto [text, limit] : strings) {
+        std::string kept = text->substr(0, limit);
         out.insert(out.end(), kept.begin(), kept.end());
         out.push_back(0);
     }
@@ -125,12 +144,28 @@ Bytes StringWaypointToWire(int type, const Waypoint &w)
 Waypoint StringWaypointFromWire(int type, const Bytes &data)
 {
     Waypoint w;
+    if (data.size() >= 6) {
+        w.wptClass = type == 108 ? data[0] : data[1];
+        w.colour = type == 108 ? data[1] : data[2] & 0x1F;
+        w.display = type == 108 ? data[2] : data[2] >> 5 & 3;
+        w.symbol = data[4] | data[5] << 8;
+    }
     w.latitude = GetI32(data, 24);
     w.longitude = GetI32(data, 28);
+    w.altitude = GetFloat(data, 32);
+    w.depth = GetFloat(data, 36);
+    w.proximity = GetFloat(data, 40);
+    if (type == 110) {
+        w.temperature = GetFloat(data, 52);
+        w.time = static_cast<std::uint32_t>(GetI32(data, 56));
+        w.category = data.size() >= 62 ? static_cast<std::uint16_t>(data[60] | data[61] << 8) : 0;
+    }
     std::size_t at = StringHead(type);
-    w.ident = GetString(data, at).substr(0, kStringLimit);
-    at += w.ident.size() + 1;
-    w.comment = GetString(data, at).substr(0, kStringLimit);
+    for (std::string *text : {&w.ident, &w.comment, &w.facility, &w.city, &w.address, &w.crossRoad}) {
+        *text = GetString(data, at);
+        at += text->size() + 1;
+        text->resize(std::min(text->size(), kStringLimit));
+    }
     return w;
 }
 
@@ -165,6 +200,10 @@ Bytes WaypointToWire(int type, const Waypoint &w)
     PutI32(out, static_cast<std::size_t>(s->latitude), w.latitude);
     PutI32(out, static_cast<std::size_t>(s->longitude), w.longitude);
     PutFixed(out, static_cast<std::size_t>(s->comment), w.comment, 40);
+    if (type == 103) { // the classic default is 0 for both
+        out[58] = static_cast<std::uint8_t>(Or(w.symbol, 0));
+        out[59] = static_cast<std::uint8_t>(Or(w.display, 0));
+    }
     return out;
 }
 
@@ -184,6 +223,10 @@ Waypoint WaypointFromWire(int type, const Bytes &data)
         w.latitude = GetI32(data, static_cast<std::size_t>(s->latitude));
         w.longitude = GetI32(data, static_cast<std::size_t>(s->longitude));
         w.comment = GetFixed(data, static_cast<std::size_t>(s->comment), 40);
+        if (type == 103 && data.size() >= 60) {
+            w.symbol = data[58];
+            w.display = data[59];
+        }
     }
     return w;
 }
@@ -236,8 +279,12 @@ Bytes TrackPointToWire(const TrackPoint &p, int type)
     PutI32(out, 0, p.latitude);
     PutI32(out, 4, p.longitude);
     PutI32(out, 8, static_cast<std::int32_t>(p.time));
-    for (std::size_t at = 12; at < NewTrackByte(type); at += 4)
-        PutFloat(out, at, kNotSet); // altitude, depth, temperature
+    if (type != 300) {
+        PutFloat(out, 12, p.altitude);
+        PutFloat(out, 16, p.depth);
+    }
+    if (type == 302)
+        PutFloat(out, 20, p.temperature);
     out[NewTrackByte(type)] = p.newTrack ? 1 : 0;
     return out;
 }
@@ -249,21 +296,36 @@ TrackPoint TrackPointFromWire(const Bytes &data, int type)
     p.longitude = GetI32(data, 4);
     p.time = static_cast<std::uint32_t>(GetI32(data, 8));
     p.newTrack = data.size() > NewTrackByte(type) && data[NewTrackByte(type)] != 0;
+    if (type != 300) {
+        p.altitude = GetFloat(data, 12);
+        p.depth = GetFloat(data, 16);
+    }
+    if (type == 302)
+        p.temperature = GetFloat(data, 20);
     return p;
 }
 
-Bytes TrackHeaderToWire(int type, int track)
+Bytes TrackHeaderToWire(int type, int track, const TrackPoint &first)
 {
     Bytes out;
     if (type == 311) {
         PutU16(out, static_cast<std::uint16_t>(track));
         return out;
     }
-    std::string name = "ACTIVE LOG " + std::to_string(track);
-    out = {1, 0xFF};
+    std::string name = first.trackName.empty() ? "ACTIVE LOG " + std::to_string(track) : first.trackName;
+    out = {static_cast<std::uint8_t>(Or(first.trackDisplay, 1)), static_cast<std::uint8_t>(Or(first.trackColour, 0xFF))};
     out.insert(out.end(), name.begin(), name.end());
     out.push_back(0);
     return out;
+}
+
+void TrackHeaderFromWire(int type, const Bytes &data, TrackPoint &first)
+{
+    if ((type != 310 && type != 312) || data.size() < 2)
+        return;
+    first.trackDisplay = data[0];
+    first.trackColour = data[1];
+    first.trackName = GetString(data, 2);
 }
 
 std::int32_t Semicircles(double degrees)

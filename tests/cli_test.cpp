@@ -206,7 +206,7 @@ TEST_F(Tool, GpxRoundTripThroughOneSimulator)
     halvex::Gpx routes = halvex::ReadGpx(Path("routes.gpx"));
     ASSERT_EQ(routes.routes.size(), 1u);
     EXPECT_EQ(routes.routes[0].number, 5);
-    EXPECT_EQ(routes.routes[0].comment, "THREE SIGHTS") << "D201 keeps number and comment";
+    EXPECT_EQ(routes.routes[0].name, "TOUR") << "D201 keeps number and, in its comment, the name";
     EXPECT_EQ(routes.routes[0].points.size(), 2u);
 
     halvex::Gpx track = halvex::ReadGpx(Path("tracks.gpx"));
@@ -234,7 +234,7 @@ TEST_F(Tool, GpxRoundTripThroughALaterReceiver)
 {
     std::string port = StartSimulator("--preset modern");
     ASSERT_FALSE(port.empty());
-    RoundTrip(port, ""); // names go whole: the tool asks the library what the receiver keeps
+    RoundTrip(port, "--renumber"); // names go whole: the tool asks the library what the receiver keeps
     halvex::Gpx waypoints = halvex::ReadGpx(Path("waypoints.gpx"));
     ASSERT_EQ(waypoints.waypoints.size(), 3u);
     EXPECT_EQ(waypoints.waypoints[0].name, "EIFFEL");
@@ -451,7 +451,11 @@ TEST_F(Tool, NamesArriveInTheReceiversLettersAndStayDistinct)
     Outcome put = Halvex("--port " + port + " waypoints put names.gpx");
     EXPECT_EQ(put.exit, 0) << put.err;
     EXPECT_EQ(put.err, "halvex: TOWER12 is sent as TOWE01, the receiver keeping 6 characters of a name\n"
-                       "halvex: 1 waypoint: <name> cut to 6 characters by this receiver (D103)\n");
+                       "halvex: 1 waypoint: <cmt> spelled in the receiver's letters (Gro\u00dfm\u00fcnster \u2603 -> "
+                       "GROSSMUNSTER -)\n"
+                       "halvex: 1 waypoint: <name> cut to 6 characters by this receiver (D103)\n"
+                       "halvex: 2 waypoints: <name> spelled in the receiver's letters (Z\u00fcrich -> ZURICH, "
+                       "\u00d8resund -> ORESUND)\n");
     ASSERT_EQ(Halvex("--port " + port + " waypoints get -o back.gpx").exit, 0);
     halvex::Gpx back = halvex::ReadGpx(Path("back.gpx"));
     ASSERT_EQ(back.waypoints.size(), 4u);
@@ -656,10 +660,11 @@ TEST_F(Tool, APacedRoundTripKeepsTracksRoutesAndNamesOrSaysWhatItLost)
     Outcome routes = Halvex("--port " + port + " routes put all.gpx");
     EXPECT_EQ(routes.exit, 0) << routes.err;
     EXPECT_EQ(routes.err, "halvex: 1 route point: no <name>, given one (WPT001 the last)\n"
-                          "halvex: 3 routes: <name> not kept by this receiver (D201)\n");
+                          "halvex: 3 routes: <name> upper-cased (first -> FIRST, second -> SECOND, ...)\n");
     Outcome tracks = Halvex("--port " + port + " tracks put all.gpx");
     EXPECT_EQ(tracks.exit, 0) << tracks.err;
-    EXPECT_EQ(tracks.err, "halvex: 1 track: <name> not kept by this receiver (D300)\n");
+    EXPECT_EQ(tracks.err,
+              "halvex: 2 tracks sent as segments of one track log: this receiver keeps no track names (D300)\n");
     for (const char *kind : {"waypoints", "routes", "tracks"})
         ASSERT_EQ(Halvex("--port " + port + " " + kind + " get -o " + kind + ".gpx").exit, 0) << kind;
 
