@@ -83,6 +83,12 @@ private:
         SysFreeString(r.ident);
     }
     static void FreeStrings(HostTrackPoint &) {}
+    static void FreeStrings(HostWaypointEx &w)
+    {
+        for (BSTR b : {w.ident, w.comment, w.facility, w.city, w.address, w.crossRoad})
+            SysFreeString(b);
+    }
+    static void FreeStrings(HostTrackPointEx &p) { SysFreeString(p.trackName); }
     static void FreeStrings(BSTR &b) { SysFreeString(b); }
     static void FreeStrings(NmeaTableEntry &e)
     {

@@ -102,6 +102,43 @@ Public Type HostLineCounts           ' since the port was opened
     reserved As Long
 End Type
 
+Public Type HostWaypointEx          ' a field the receiver's type does not hold is NaN, -1 or ""
+    latitude As Double             ' degrees
+    longitude As Double
+    altitude As Double             ' metres
+    depth As Double                ' metres
+    proximity As Double            ' metres
+    time As Double                 ' OLE Automation date, UTC
+    temperature As Double          ' degrees Celsius
+    symbol As Long                 ' 18 a waypoint, 8255 a geocache, 8256 a geocache found
+    display As Long
+    colour As Long
+    category As Long
+    wptClass As Long               ' 0 a user waypoint
+    given As Long                  ' what the type holds: 1 comment, 2 altitude, 4 depth, 8 proximity, 16 time, 32 temperature, 64 symbol, 128 display, 256 colour, 512 category, 1024 class, 2048 facility to cross road
+    ident As String
+    comment As String
+    facility As String
+    city As String
+    address As String
+    crossRoad As String
+End Type
+
+Public Type HostTrackPointEx
+    time As Double                 ' OLE Automation date, UTC; NaN: none
+    latitude As Double
+    longitude As Double
+    altitude As Double
+    depth As Double
+    temperature As Double
+    newTrack As Long               ' 1 when the point starts a segment
+    trackStart As Long             ' 1 when it starts a track under a header: trackName, trackColour, trackDisplay
+    trackColour As Long
+    trackDisplay As Long
+    given As Long                  ' as HostWaypointEx's, 4096 the track's name
+    trackName As String
+End Type
+
 Public Type HostClock
     receiverTime As Double         ' OLE Automation date, UTC, as the receiver said
     hostTime As Double             ' this computer's UTC clock when the answer came
@@ -116,6 +153,7 @@ End Type
 ' Waypoint download:              Sub OnWaypoints(ByVal zero As Long, ByVal value As Long, ByVal waypoints As LongPtr)
 ' Route download:                 Sub OnRoutes(ByVal status As Long, ByVal value As Long, ByVal routes As LongPtr, ByVal waypoints As LongPtr)
 ' Track download:                 Function OnTrackPoint(ByVal zero As Long, ByVal value As Long, ByRef point As HostTrackPoint) As Integer
+' Extended downloads:             as the three above, with HostWaypointEx arrays and HostTrackPointEx points
 ' NMEA mode:                      Function OnNmea(ByVal code As Long, ByVal value As Long, ByVal sentence As LongPtr) As Integer
 ' Live position:                  Sub OnFix(ByVal code As Long, ByRef fix As HostPosition)
 ' Receiver's clock:               Sub OnClock(ByVal code As Long, ByRef clock As HostClock)
@@ -143,6 +181,12 @@ Public Declare PtrSafe Function HalvexStartPosition Lib "halvex32.dll" (ByVal se
 Public Declare PtrSafe Function HalvexStopPosition Lib "halvex32.dll" (ByVal session As LongPtr) As Long
 Public Declare PtrSafe Function HalvexGetTimeInit Lib "halvex32.dll" (ByVal session As LongPtr, ByRef callback As LongPtr) As Long
 Public Declare PtrSafe Function HalvexGetLineCounts Lib "halvex32.dll" (ByVal session As LongPtr, ByRef counts As HostLineCounts) As Long
+Public Declare PtrSafe Function HalvexUploadWayPtExInit Lib "halvex32.dll" (ByVal session As LongPtr, ByVal waypoints As LongPtr, ByRef callback As LongPtr) As Long
+Public Declare PtrSafe Function HalvexDownloadWayPtExInit Lib "halvex32.dll" (ByVal session As LongPtr, ByRef callback As LongPtr) As Long
+Public Declare PtrSafe Function HalvexUploadRouteExInit Lib "halvex32.dll" (ByVal session As LongPtr, ByVal routes As LongPtr, ByVal waypoints As LongPtr, ByRef callback As LongPtr) As Long
+Public Declare PtrSafe Function HalvexDownloadRouteExInit Lib "halvex32.dll" (ByVal session As LongPtr, ByRef callback As LongPtr) As Long
+Public Declare PtrSafe Function HalvexUploadTrackExInit Lib "halvex32.dll" (ByVal session As LongPtr, ByVal points As LongPtr, ByRef callback As LongPtr) As Long
+Public Declare PtrSafe Function HalvexDownloadTrackExInit Lib "halvex32.dll" (ByVal session As LongPtr, ByRef callback As LongPtr) As Long
 ' The address of an array variable (its SAFEARRAY pointer), without conversion.
 Public Declare PtrSafe Function VarPtrArray Lib "VBE7" Alias "VarPtr" (ByRef Var() As Any) As LongPtr
 #Else
@@ -167,6 +211,12 @@ Public Declare Function HalvexStartPosition Lib "halvex32.dll" (ByVal session As
 Public Declare Function HalvexStopPosition Lib "halvex32.dll" (ByVal session As Long) As Long
 Public Declare Function HalvexGetTimeInit Lib "halvex32.dll" (ByVal session As Long, ByRef callback As Long) As Long
 Public Declare Function HalvexGetLineCounts Lib "halvex32.dll" (ByVal session As Long, ByRef counts As HostLineCounts) As Long
+Public Declare Function HalvexUploadWayPtExInit Lib "halvex32.dll" (ByVal session As Long, ByVal waypoints As Long, ByRef callback As Long) As Long
+Public Declare Function HalvexDownloadWayPtExInit Lib "halvex32.dll" (ByVal session As Long, ByRef callback As Long) As Long
+Public Declare Function HalvexUploadRouteExInit Lib "halvex32.dll" (ByVal session As Long, ByVal routes As Long, ByVal waypoints As Long, ByRef callback As Long) As Long
+Public Declare Function HalvexDownloadRouteExInit Lib "halvex32.dll" (ByVal session As Long, ByRef callback As Long) As Long
+Public Declare Function HalvexUploadTrackExInit Lib "halvex32.dll" (ByVal session As Long, ByVal points As Long, ByRef callback As Long) As Long
+Public Declare Function HalvexDownloadTrackExInit Lib "halvex32.dll" (ByVal session As Long, ByRef callback As Long) As Long
 ' Visual Basic 6; Office before 2010 names its runtime VBE6.
 Public Declare Function VarPtrArray Lib "msvbvm60.dll" Alias "VarPtr" (ByRef Var() As Any) As Long
 #End If
