@@ -95,6 +95,9 @@ float GetFloat(const Bytes &in, std::size_t at)
 }
 
 int Or(int value, int fallback) { return value >= 0 ? value : fallback; }
+// A value received as the type's default is kept as "the default", so that
+// what was decoded equals what was made with the defaults.
+int Canon(int value, int fallback) { return value == fallback ? -1 : value; }
 
 // D108, D109 and D110: a head of this many bytes, then six strings.
 std::size_t StringHead(int type) { return type == 108 ? 48 : type == 109 ? 52 : type == 110 ? 62 : 0; }
@@ -146,9 +149,9 @@ Waypoint StringWaypointFromWire(int type, const Bytes &data)
     Waypoint w;
     if (data.size() >= 6) {
         w.wptClass = type == 108 ? data[0] : data[1];
-        w.colour = type == 108 ? data[1] : data[2] & 0x1F;
-        w.display = type == 108 ? data[2] : data[2] >> 5 & 3;
-        w.symbol = data[4] | data[5] << 8;
+        w.colour = Canon(type == 108 ? data[1] : data[2] & 0x1F, type == 108 ? 0xFF : 0x1F);
+        w.display = Canon(type == 108 ? data[2] : data[2] >> 5 & 3, 0);
+        w.symbol = Canon(data[4] | data[5] << 8, 18);
     }
     w.latitude = GetI32(data, 24);
     w.longitude = GetI32(data, 28);
@@ -224,8 +227,8 @@ Waypoint WaypointFromWire(int type, const Bytes &data)
         w.longitude = GetI32(data, static_cast<std::size_t>(s->longitude));
         w.comment = GetFixed(data, static_cast<std::size_t>(s->comment), 40);
         if (type == 103 && data.size() >= 60) {
-            w.symbol = data[58];
-            w.display = data[59];
+            w.symbol = Canon(data[58], 0);
+            w.display = Canon(data[59], 0);
         }
     }
     return w;

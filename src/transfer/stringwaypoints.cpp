@@ -51,16 +51,17 @@ static void WriteSubclass(unsigned char *data)
     memset(data + 6, 0xFF, 12);
 }
 
-/* text as a string of at most limit characters, and never past the packet's
- * 255 bytes (a string cut there is logged): an ident upper-cased,
- * unprintable bytes as spaces, the way the fixed-width types send it. The
- * offset after the string's NUL. */
-static int WriteString(unsigned char *data, int at, const char *text, int limit, int ident)
+/* text as a string of at most limit characters, leaving room in the
+ * packet's 255 bytes for the NULs of the strings after it (a string cut
+ * there is logged): an ident upper-cased, unprintable bytes as spaces, the
+ * way the fixed-width types send it. The offset after the string's NUL. */
+static int WriteString(unsigned char *data, int at, const char *text, int limit, int ident, int after)
 {
     size_t n = strnlen(text, (size_t)limit);
-    if (n > (size_t)(MaxData - 1 - at)) {
+    size_t room = (size_t)(MaxData - at - 1 - after); /* the head and six NULs always fit */
+    if (n > room) {
         ErrorLog("Waypoint text cut to fit the packet: %s\n", text);
-        n = (size_t)(MaxData - 1 - at);
+        n = room;
     }
     for (size_t i = 0; i < n; i++) {
         unsigned char c = (unsigned char)text[i];
@@ -142,12 +143,12 @@ int EncodeStringWaypoint(int type, const WaypointRecord *record, unsigned char *
     if (!row)
         return 0;
     WriteHead(row, record, data);
-    int at = WriteString(data, row->head, record->ident, StringLimit, 1);
-    at = WriteString(data, at, record->comment, StringLimit, 0);
-    at = WriteString(data, at, record->facility, FacilitySize - 1, 0);
-    at = WriteString(data, at, record->city, CitySize - 1, 0);
-    at = WriteString(data, at, record->address, PlaceTextSize - 1, 0);
-    return WriteString(data, at, record->crossRoad, PlaceTextSize - 1, 0);
+    int at = WriteString(data, row->head, record->ident, StringLimit, 1, 5);
+    at = WriteString(data, at, record->comment, StringLimit, 0, 4);
+    at = WriteString(data, at, record->facility, FacilitySize - 1, 0, 3);
+    at = WriteString(data, at, record->city, CitySize - 1, 0, 2);
+    at = WriteString(data, at, record->address, PlaceTextSize - 1, 0, 1);
+    return WriteString(data, at, record->crossRoad, PlaceTextSize - 1, 0, 0);
 }
 
 static void ReadHead(int type, const unsigned char *data, int length, WaypointRecord *record)
