@@ -1164,3 +1164,137 @@ TEST_F(Tool, CompletionOffersEveryOptionWithoutTheCompletionPackage)
     EXPECT_EQ(complete("halvex --preset ''", 2).out, "classic modern\n");
     EXPECT_NE(complete("halvex tracks get --", 3).out.find("--rollover"), std::string::npos);
 }
+
+namespace {
+
+const char *const kEveryField = R"(<?xml version="1.0" encoding="UTF-8"?>
+<gpx version="1.1" creator="test" xmlns="http://www.topografix.com/GPX/1/1" xmlns:h="urn:halvex32:gpx:1">
+  <wpt lat="51.5" lon="-0.125"><ele>46.5</ele><name>CACHE1</name><cmt>under the bridge</cmt><sym>Geocache</sym>
+    <extensions><h:depth>11.25</h:depth></extensions></wpt>
+  <wpt lat="-33.75" lon="151.25"><name>PLAIN</name></wpt>
+  <rte><name>Bridges</name>
+    <rtept lat="51.5" lon="-0.125"><ele>46.5</ele><name>CACHE1</name><sym>Geocache Found</sym></rtept>
+    <rtept lat="-33.75" lon="151.25"><name>PLAIN</name></rtept>
+  </rte>
+  <trk><name>Morning</name><trkseg>
+    <trkpt lat="45" lon="7"><ele>120.5</ele><time>2026-12-01T08:00:00Z</time></trkpt>
+    <trkpt lat="45.001" lon="7"><ele>121</ele><time>2026-12-01T08:00:05Z</time></trkpt>
+  </trkseg></trk>
+  <trk><name>Evening</name><trkseg>
+    <trkpt lat="46" lon="7.5"><ele>300</ele><time>2026-12-01T18:00:00Z</time></trkpt>
+  </trkseg></trk>
+</gpx>
+)";
+
+} // namespace
+
+// A later receiver keeps every element of the file: it comes back equal,
+// element by element, and the tool has nothing to say.
+TEST_F(Tool, EveryFieldGoesUpAndComesBackFromALaterReceiver)
+{
+    Write("every.gpx", kEveryField);
+    std::string port = StartSimulator("--preset modern");
+    for (const char *kind : {"waypoints", "routes", "tracks"}) {
+        Outcome put = Halvex("--port " + port + " " + kind + " put every.gpx");
+        EXPECT_EQ(put.exit, 0) << put.err;
+        EXPECT_EQ(put.err, "") << kind << ": nothing lost, nothing said";
+        ASSERT_EQ(Halvex("--port " + port + " " + kind + " get -o " + kind + ".gpx").exit, 0) << kind;
+    }
+    halvex::Gpx sent = halvex::ReadGpx(Path("every.gpx"));
+    halvex::Gpx w = halvex::ReadGpx(Path("waypoints.gpx"));
+    ASSERT_EQ(w.waypoints.size(), 2u);
+    EXPECT_EQ(w.waypoints[0].name, "CACHE1");
+    EXPECT_EQ(w.waypoints[0].comment, "under the bridge");
+    EXPECT_EQ(w.waypoints[0].fields.elevation, 46.5);
+    EXPECT_EQ(w.waypoints[0].fields.symbol, 8255);
+    EXPECT_EQ(w.waypoints[0].fields.depth, 11.25);
+    EXPECT_FALSE(w.waypoints[1].fields.elevation) << "an altitude not given stays not given";
+    EXPECT_EQ(w.waypoints[1].fields.symbol, 18) << "the receiver's default symbol, which it holds";
+
+    halvex::Gpx r = halvex::ReadGpx(Path("routes.gpx"));
+    ASSERT_EQ(r.routes.size(), 1u);
+    EXPECT_EQ(r.routes[0].name, "Bridges");
+    EXPECT_FALSE(r.routes[0].number) << "D202 keeps no number";
+    ASSERT_EQ(r.routes[0].points.size(), 2u);
+    EXPECT_EQ(r.routes[0].points[0].fields.symbol, 8256);
+    EXPECT_EQ(r.routes[0].points[0].fields.elevation, 46.5);
+
+    halvex::Gpx t = halvex::ReadGpx(Path("tracks.gpx"));
+    ASSERT_EQ(t.trackPoints.size(), sent.trackPoints.size());
+    EXPECT_EQ(t.tracks, 2);
+    for (size_t i = 0; i < t.trackPoints.size(); i++) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(t.trackPoints[i].time, sent.trackPoints[i].time);
+        EXPECT_EQ(t.trackPoints[i].elevation, sent.trackPoints[i].elevation);
+        EXPECT_EQ(t.trackPoints[i].startsTrack, sent.trackPoints[i].startsTrack);
+        EXPECT_EQ(t.trackPoints[i].trackName, sent.trackPoints[i].trackName);
+    }
+
+    // And again: what came back goes up and back to the byte.
+    for (const char *kind : {"waypoints", "routes", "tracks"}) {
+        std::string first = Path(std::string(kind) + ".gpx"), again = Path(std::string(kind) + "-again.gpx");
+        Outcome put = Halvex("--port " + port + " " + kind + " put " + first);
+        EXPECT_EQ(put.err, "") << kind;
+        ASSERT_EQ(Halvex("--port " + port + " " + kind + " get -o " + again).exit, 0);
+        std::ifstream a(first), b(again);
+        std::string textA((std::istreambuf_iterator<char>(a)), {}), textB((std::istreambuf_iterator<char>(b)), {});
+        EXPECT_EQ(textA, textB) << kind;
+    }
+}
+
+// A classic receiver keeps what D103, D201 and D300 hold and the tool says,
+// a line a kind, what it did not; what it cannot hold at all is refused
+// before anything is sent.
+TEST_F(Tool, AClassicReceiverSaysWhatItDidNotKeepAndRefusesWhatItCannotHold)
+{
+    Write("every.gpx", kEveryField);
+    std::string port = StartSimulator();
+    Outcome waypoints = Halvex("--port " + port + " waypoints put every.gpx");
+    EXPECT_EQ(waypoints.exit, 0) << waypoints.err;
+    EXPECT_EQ(waypoints.err, "halvex: 1 waypoint: <cmt> upper-cased (under the bridge -> UNDER THE BRIDGE)\n"
+                             "halvex: 1 waypoint: <ele> not kept by this receiver (D103)\n"
+                             "halvex: 1 waypoint: <sym> not kept by this receiver (D103)\n"
+                             "halvex: 1 waypoint: depth not kept by this receiver (D103)\n");
+    Outcome routes = Halvex("--port " + port + " routes put every.gpx");
+    EXPECT_EQ(routes.exit, 0) << routes.err;
+    EXPECT_NE(routes.err.find("halvex: 1 route: <name> upper-cased (Bridges -> BRIDGES)\n"), std::string::npos)
+        << routes.err;
+    Outcome tracks = Halvex("--port " + port + " tracks put every.gpx");
+    EXPECT_EQ(tracks.exit, 0) << tracks.err;
+    EXPECT_EQ(tracks.err, "halvex: 2 tracks sent as segments of one track log: this receiver keeps no track names "
+                          "(D300)\n"
+                          "halvex: 3 track points: <ele> not kept by this receiver (D300)\n");
+    ASSERT_EQ(Halvex("--port " + port + " routes get -o routes.gpx").exit, 0);
+    halvex::Gpx r = halvex::ReadGpx(Path("routes.gpx"));
+    ASSERT_EQ(r.routes.size(), 1u);
+    EXPECT_EQ(r.routes[0].name, "BRIDGES") << "the D201 comment holds the route's name";
+    EXPECT_EQ(r.routes[0].number, 1);
+
+    // Numbers the header cannot hold, or given twice: refused at their line.
+    Write("numbers.gpx", "<gpx>\n<rte><number>300</number><rtept lat=\"1\" lon=\"2\"/></rte>\n"
+                         "<rte><number>44</number><rtept lat=\"1\" lon=\"2\"/></rte>\n"
+                         "<rte>\n<number>44</number><rtept lat=\"1\" lon=\"2\"/></rte>\n</gpx>\n");
+    std::string before = Halvex("--port " + port + " routes get").out;
+    Outcome wide = Halvex("--port " + port + " routes put numbers.gpx");
+    EXPECT_EQ(wide.exit, 5);
+    EXPECT_EQ(wide.err, "halvex: numbers.gpx:2:6: route number 300 cannot be sent: this receiver numbers routes 0 "
+                        "to 255 (D201) (--renumber gives it another)\n");
+    Outcome renumbered = Halvex("--port " + port + " --renumber routes put numbers.gpx");
+    EXPECT_EQ(renumbered.exit, 0) << renumbered.err;
+    EXPECT_EQ(renumbered.err, "halvex: route number 300 is sent as 1\nhalvex: route number 44 is sent as 2\n"
+                              "halvex: 3 route points: no <name>, given one (WPT001 the last)\n");
+    Write("twice.gpx", "<gpx>\n<rte><number>44</number><rtept lat=\"1\" lon=\"2\"/></rte>\n"
+                       "<rte>\n<number>44</number><rtept lat=\"1\" lon=\"2\"/></rte>\n</gpx>\n");
+    EXPECT_EQ(Halvex("--port " + port + " routes put twice.gpx").err,
+              "halvex: twice.gpx:4:1: route number 44 cannot be sent: another route has it (--renumber gives it "
+              "another)\n");
+
+    // A file with nothing of the kind asked sends nothing.
+    before = Halvex("--port " + port + " routes get").out;
+    Write("none.gpx", "<gpx><wpt lat=\"1\" lon=\"2\"/></gpx>\n");
+    Outcome none = Halvex("--port " + port + " routes put none.gpx");
+    EXPECT_EQ(none.exit, 5);
+    EXPECT_EQ(none.err, "halvex: no routes in none.gpx; nothing sent\n");
+    EXPECT_EQ(Halvex("--port " + port + " tracks put none.gpx").err, "halvex: no track points in none.gpx; nothing sent\n");
+    EXPECT_EQ(Halvex("--port " + port + " routes get").out, before) << "the receiver's routes as they were";
+}
