@@ -436,9 +436,11 @@ std::string Measure(double value)
     char text[40];
     for (int digits = 1; digits <= 17; ++digits) {
         std::snprintf(text, sizeof text, "%.*g", digits, value);
-        if (static_cast<float>(std::strtod(text, nullptr)) == static_cast<float>(value))
-            break;
+        bool plain = !std::strchr(text, 'e'); // 20, not 2e+01
+        if (plain && static_cast<float>(std::strtod(text, nullptr)) == static_cast<float>(value))
+            return text;
     }
+    std::snprintf(text, sizeof text, "%.9g", value);
     return text;
 }
 

@@ -314,23 +314,28 @@ static_assert(offsetof(HostTrackPointEx, newTrack) == 48 && offsetof(HostTrackPo
 /* Line events of OpenCommPortEx: (1, event mask) for a modem-line change,
  * (2, 0) when the port was lost and the session closed. */
 typedef void(HALVEX_CALL *HalvexPortCallback)(int32_t code, int32_t value);
-/* Product identification: (0, 0, record) when identified, else a failure code. */
+/* Product identification: (0, 0, record) when identified, else a failure code;
+ * the record and its description are the library's until the call returns. */
 typedef void(HALVEX_CALL *HalvexProductCallback)(int32_t code, int32_t value, HostProductInfo *record);
 /* Uploads: (0, 0) when every record was acknowledged, (1, 0) when aborted. */
 typedef void(HALVEX_CALL *HalvexUploadCallback)(int32_t status, int32_t zero);
-/* Waypoint download: (0, -1, array) with a null array when aborted. */
+/* Waypoint download: (0, -1, array) with a null array when aborted; the
+ * array and its strings are the library's, freed when the call returns. */
 typedef void(HALVEX_CALL *HalvexWaypointCallback)(int32_t zero, int32_t value, SAFEARRAY **waypoints);
-/* Route download: (0, -1, routes, waypoints), or (2, 0, null, null) when aborted. */
+/* Route download: (0, -1, routes, waypoints), or (2, 0, null, null) when
+ * aborted; both arrays are the library's, freed when the call returns. */
 typedef void(HALVEX_CALL *HalvexRouteCallback)(int32_t status, int32_t value, SAFEARRAY **routes,
                                                SAFEARRAY **waypoints);
-/* Track download: one call per point; returning 0 stops the download. */
+/* Track download: one call per point (the library's until the call returns);
+ * returning 0 stops the download. */
 typedef int16_t(HALVEX_CALL *HalvexTrackCallback)(int32_t zero, int32_t value, HostTrackPoint *point);
 /* The extended downloads: the same calls with the extended records. */
 typedef void(HALVEX_CALL *HalvexWaypointExCallback)(int32_t zero, int32_t value, SAFEARRAY **waypoints);
 typedef void(HALVEX_CALL *HalvexRouteExCallback)(int32_t status, int32_t value, SAFEARRAY **routes,
                                                  SAFEARRAY **waypoints);
 typedef int16_t(HALVEX_CALL *HalvexTrackExCallback)(int32_t zero, int32_t value, HostTrackPointEx *point);
-/* NMEA mode: a sentence, a line error or a silence report. */
+/* NMEA mode: a sentence (the library's until the call returns), a line error
+ * or a silence report. */
 typedef int16_t(HALVEX_CALL *HalvexNmeaCallback)(int32_t code, int32_t value, BSTR *sentence);
 
 /* Live position: one call per fix, the record the library's until the call
@@ -446,7 +451,9 @@ HALVEX_API void HALVEX_CALL CloseCommPort(PortSession *session);
  * when the log file could not be written. */
 HALVEX_API int32_t HALVEX_CALL OutputDebug(const char *text);
 
-/* Binary link protocol. Each returns 1 when started, 0 when refused. */
+/* Binary link protocol. Each returns 1 when started, 0 when refused. An
+ * upload reads the host's arrays and their strings before it returns; they
+ * stay the host's to free. */
 HALVEX_API int32_t HALVEX_CALL HalvexGetProductInfoInit(PortSession *session, HalvexProductCallback *callback);
 HALVEX_API int32_t HALVEX_CALL HalvexUploadWayPtInit(PortSession *session, SAFEARRAY **waypoints,
                                                      HalvexUploadCallback *callback);

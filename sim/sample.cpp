@@ -41,7 +41,7 @@ Store SampleStore(int trackPoints)
     store.routes.push_back(route);
 
     // A loop around the park, a point every 5 s, a second track halfway.
-    const std::uint32_t start = 1133568000u; // 2025-12-01 00:00 UTC in receiver seconds, from 1989-12-31
+    const std::uint32_t start = 1133568000u; // 2025-12-02 00:00 UTC in receiver seconds, from 1989-12-31
     for (int i = 0; i < trackPoints; ++i) {
         double angle = 2 * M_PI * i / std::max(trackPoints, 1);
         double latitude = 51.4446 + 0.012 * std::sin(angle);
