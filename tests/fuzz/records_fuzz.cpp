@@ -54,6 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     case 2: {
         TrackPointRecord point;
         DecodeTrackPoint(trackTypes[variant % 3], copy, length, &point);
+        DecodeTrackHeader(variant % 2 ? 310 : 312, copy, length, &point);
         break;
     }
     default:
