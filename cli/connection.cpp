@@ -10,6 +10,7 @@
 #include <sstream>
 #include <mutex>
 
+#include "detect.h"
 #include "errors.h"
 #include "hostrecords.h"
 #include "rendezvous.h"
@@ -77,35 +78,71 @@ std::string RefusalReason(int32_t why)
 
 } // namespace
 
+BuiltInReceiver::BuiltInReceiver(const Options &options)
+{
+    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0)
+        throw Failure(ExitDevice, "cannot create a pseudo-terminal for the simulator");
+    device_ = ptsname(master_);
+    halvexsim::Config config = options.simulator;
+    if (config.store.waypoints.empty() && config.store.routes.empty() && config.store.trackPoints.empty())
+        config.store = halvexsim::SampleStore(options.simulatorTrackPoints);
+    receiver_ = std::make_unique<halvexsim::Receiver>(config);
+    receiver_->Start(master_);
+}
+
+BuiltInReceiver::~BuiltInReceiver() { receiver_->Stop(); }
+
 Connection::Connection(const Options &options) : options_(options)
 {
     device_ = options.port;
     if (device_.empty()) {
-        master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0)
-            throw Failure(ExitDevice, "cannot create a pseudo-terminal for the simulator");
-        device_ = ptsname(master_);
-        halvexsim::Config config = options.simulator;
-        if (config.store.waypoints.empty() && config.store.routes.empty() && config.store.trackPoints.empty())
-            config.store = halvexsim::SampleStore(options.simulatorTrackPoints);
-        simulator_ = std::make_unique<halvexsim::Receiver>(config);
-        simulator_->Start(master_);
+        simulator_ = std::make_unique<BuiltInReceiver>(options);
+        device_ = simulator_->Device();
     }
+    if (options.autoBaud)
+        options_.baud = FindSpeed();
     if (options.verbose)
         Say(std::string("halvex: opening ") + (simulator_ ? "the simulated receiver on " : "") + device_ + " at " +
-            std::to_string(options.baud) + " baud");
+            std::to_string(options_.baud) + " baud");
     HalvexPortCallback onLine = OnLine;
-    session_ = OpenCommPortEx(device_.c_str(), options.baud, &onLine);
+    session_ = OpenCommPortEx(device_.c_str(), options_.baud, &onLine);
     if (!session_)
         throw Failure(ExitDevice, OpenFailure(device_, HalvexGetLastError()));
+}
+
+int Connection::FindSpeed()
+{
+    Detection found = Detect(device_);
+    if (options_.verbose)
+        Say("halvex: " + device_ + ": " + found.Sentence());
+    bool fits = options_.nmeaCommand ? found.mode == "nmea" : found.mode == "binary" && found.product;
+    if (!fits)
+        throw Failure(ExitNoAnswer, "found on " + device_ + ": " + found.Sentence());
+    return found.baud;
+}
+
+std::string Connection::HeardInstead()
+{
+    // The port is the library's until it is closed.
+    CloseCommPort(session_);
+    session_ = nullptr;
+    DetectOptions listen;
+    listen.speeds = {options_.baud};
+    if (options_.baud != 4800)
+        listen.speeds.push_back(4800);
+    listen.askProduct = false;
+    Detection found = Detect(device_, listen);
+    if (found.mode == "silent")
+        return "does not answer: no reply to the product request after 4 tries, and nothing heard at " +
+               std::to_string(options_.baud) + (options_.baud != 4800 ? " or 4800" : "") + " baud";
+    return "did not answer; it is sending " + found.Sentence();
 }
 
 Connection::~Connection()
 {
     if (session_)
         CloseCommPort(session_);
-    if (simulator_)
-        simulator_->Stop();
 }
 
 bool Connection::Lost() const
@@ -204,8 +241,11 @@ Product Connection::Identify()
     if (!ended && limited)
         throw Failure(ExitNoAnswer, "the receiver on " + device_ + " was not identified within the " +
                                         std::to_string(static_cast<int>(options_.timeout)) + " s of --timeout");
-    if (!ended || rendezvous.lineLost || rendezvous.status != HalvexProductIdentified)
+    if (!ended || rendezvous.lineLost || rendezvous.status != HalvexProductIdentified) {
+        if (!Lost())
+            NoAnswer(HeardInstead());
         NoAnswer("does not answer: no reply to the product request after 4 tries");
+    }
     identified_ = true;
     {
         std::lock_guard<std::mutex> hold(rendezvous.lock);
@@ -407,7 +447,7 @@ void Connection::StartNmea(std::function<void(const std::string &)> onSentence)
         throw Failure(ExitFailure, "the library refused NMEA mode");
     identified_ = false; // binary mode is left behind
     if (simulator_)
-        simulator_->FallSilent(0);
+        Simulator()->FallSilent(0);
 }
 
 void Connection::StopNmea()

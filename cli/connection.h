@@ -38,6 +38,8 @@ struct Product {
 struct Options {
     std::string port; // empty: the built-in simulator
     int baud = 9600;
+    bool autoBaud = false;    // --baud auto: find the receiver's speed (and mode) first
+    bool nmeaCommand = false; // the command speaks NMEA, not the binary protocol
     double timeout = 0; // seconds a transfer may take at most; 0: no limit
     bool verbose = false;
     halvexsim::Config simulator;
@@ -46,6 +48,22 @@ struct Options {
 
 // Progress of a transfer: points so far and points announced (0 if unknown).
 using ProgressFn = std::function<void(int done, int total)>;
+
+// The built-in simulator, serving on a pseudo-terminal of its own.
+class BuiltInReceiver {
+public:
+    explicit BuiltInReceiver(const Options &options);
+    ~BuiltInReceiver();
+    BuiltInReceiver(const BuiltInReceiver &) = delete;
+    BuiltInReceiver &operator=(const BuiltInReceiver &) = delete;
+    const std::string &Device() const { return device_; }
+    halvexsim::Receiver *Receiver() { return receiver_.get(); }
+
+private:
+    int master_ = -1;
+    std::string device_;
+    std::unique_ptr<halvexsim::Receiver> receiver_;
+};
 
 class Connection {
 public:
@@ -56,7 +74,7 @@ public:
 
     const std::string &Device() const { return device_; }
     bool Simulated() const { return static_cast<bool>(simulator_); }
-    halvexsim::Receiver *Simulator() { return simulator_.get(); }
+    halvexsim::Receiver *Simulator() { return simulator_ ? simulator_->Receiver() : nullptr; }
 
     // Identifies the receiver once; later calls give what was learnt.
     Product Identify();
@@ -127,9 +145,13 @@ private:
     void AwaitTransfer(const std::string &what, const std::function<void()> &tick = nullptr);
 
     Options options_;
+    // --baud auto: the speed to open at, found by listening first.
+    int FindSpeed();
+    // Identification failed: what the line carries instead, in a sentence.
+    std::string HeardInstead();
+
     std::string device_;
-    int master_ = -1;
-    std::unique_ptr<halvexsim::Receiver> simulator_;
+    std::unique_ptr<BuiltInReceiver> simulator_;
     PortSession *session_ = nullptr;
     bool identified_ = false;
     Product product_;

@@ -18,6 +18,7 @@
 #include "errors.h"
 #include "fitting.h"
 #include "gpx.h"
+#include "detect.h"
 #include "identify.h"
 #include "nmeawatch.h"
 #include "output.h"
@@ -54,7 +55,8 @@ struct Command {
     std::vector<std::string> kinds, sentences;
     PositionOptions position;
     std::string rollover = "auto";
-    CLI::App *identify, *demo, *watch, *send, *ports, *position_, *time;
+    CLI::App *identify, *demo, *watch, *send, *ports, *position_, *time, *detect;
+    bool probe = false;
     std::vector<std::string> devices;
     CLI::App *waypointsGet, *waypointsPut, *routesGet, *routesPut, *tracksGet, *tracksPut;
 };
@@ -65,9 +67,17 @@ void AddGlobalOptions(CLI::App &app, Options &options, Command &command)
                    "serial device of the receiver, e.g. /dev/ttyUSB0 (without --port: the built-in simulator)")
         ->check(Takes("a serial device such as /dev/ttyUSB0 (leave --port out for the built-in simulator)",
                       NotBlank));
-    app.add_option("--baud", options.baud, "line speed for NMEA mode (binary transfers run at 9600)")
-        ->capture_default_str()
-        ->check(Takes("a whole number of bits per second, such as 4800 or 9600", WholeAboveZero));
+    app.add_option_function<std::string>(
+           "--baud",
+           [&options](const std::string &value) {
+               options.autoBaud = value == "auto";
+               options.baud = options.autoBaud ? options.baud : std::atoi(value.c_str());
+           },
+           "line speed: 9600 for the binary protocol, 4800 for most NMEA talkers; 'auto' listens first and goes "
+           "on at the speed found")
+        ->default_str("9600")
+        ->check(Takes("a whole number of bits per second, such as 4800 or 9600, or 'auto'",
+                      [](const std::string &value) { return value == "auto" || WholeAboveZero(value); }));
     app.add_option("--timeout", options.timeout,
                    "give a transfer at most this many seconds (default: no limit; a transfer that makes no "
                    "progress for 12 s ends by itself)")
@@ -98,6 +108,10 @@ void AddGlobalOptions(CLI::App &app, Options &options, Command &command)
     app.add_option("--sim-track-points", options.simulatorTrackPoints, "points in the simulator's sample track")
         ->capture_default_str()
         ->group("Simulator (without --port; the groups below shape it too)");
+    app.add_option("--sim-baud", options.simulator.lineBaud,
+                   "the simulator's own line speed: at another --baud it is heard as garbage (0: any speed)")
+        ->capture_default_str()
+        ->group("Simulator (without --port; the groups below shape it too)");
 }
 
 // The simulator's options are many and of interest to few: --help leaves
@@ -111,6 +125,7 @@ bool SimulatorHelp(CLI::App &app, int argc, char **argv)
     for (CLI::App *group : app.get_subcommands([](CLI::App *sub) { return sub->get_name().empty(); }))
         group->group("");
     app.get_option("--sim-track-points")->group("");
+    app.get_option("--sim-baud")->group("");
     return false;
 }
 
@@ -182,6 +197,12 @@ void AddCommands(CLI::App &app, Command &command)
     command.time->add_flag("--json", command.json, "as JSON, for scripts");
     command.ports = app.add_subcommand("ports", "list the serial ports of this machine, and whether they can be opened");
     command.ports->add_option("device", command.devices, "devices to look at besides the usual ones");
+    command.ports->add_flag("--probe", command.probe,
+                            "find out what is on each port (as detect does): listening, and the product request "
+                            "at 9600 only where nothing but silence or frames was heard");
+    command.detect = app.add_subcommand("detect", "find out what is on the port: which mode and which speed, in one "
+                                                  "sentence (within 15 s)");
+    command.detect->add_flag("--json", command.json, "as JSON, for scripts");
     command.demo = app.add_subcommand("demo", "a tour against the simulator: identify, upload, download to GPX, NMEA");
     command.demo->add_option("--out", command.folder,
                              "folder for the GPX files (default: halvex-demo-<date>-<time> in the temporary directory)");
@@ -265,10 +286,29 @@ int Download(const Options &options, const Command &command)
     return 0;
 }
 
-int Run(const Options &options, const Command &command)
+int RunDetect(const Options &options, bool json)
 {
+    std::unique_ptr<BuiltInReceiver> simulator;
+    std::string port = options.port;
+    if (port.empty()) {
+        simulator = std::make_unique<BuiltInReceiver>(options);
+        port = simulator->Device();
+    }
+    if (!json)
+        Say("halvex: listening on " + port + " at 4800 to 115200 baud (up to 15 s)");
+    Detection found = Detect(port);
+    std::printf("%s\n", json ? found.Json().c_str() : found.Sentence().c_str());
+    return found.Recognised() ? 0 : ExitNoAnswer;
+}
+
+int Run(Options options, const Command &command)
+{
+    options.nmeaCommand = command.watch->parsed() || command.send->parsed() ||
+                          (command.position_->parsed() && command.position.nmea);
     if (command.ports->parsed())
-        return ListPorts(command.devices);
+        return ListPorts(command.devices, command.probe);
+    if (command.detect->parsed())
+        return RunDetect(options, command.json);
     if (options.port.empty() && !command.demo->parsed() && StderrIsTerminal())
         Say("halvex: no --port: using the built-in simulator");
     if (command.identify->parsed())

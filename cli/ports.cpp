@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <set>
 
+#include "detect.h"
 #include "terminal.h"
 
 namespace halvex {
@@ -66,7 +67,7 @@ std::string PortState(const std::string &path)
 
 } // namespace
 
-int ListPorts(const std::vector<std::string> &given)
+int ListPorts(const std::vector<std::string> &given, bool probe)
 {
     std::set<std::string> named; // devices a by-id link names
     for (const std::string &link : Glob("/dev/serial/by-id/*")) {
@@ -88,7 +89,13 @@ int ListPorts(const std::vector<std::string> &given)
                 std::printf("%-20s not a serial port\n", path.c_str());
             continue;
         }
+        if (probe && state == "serial port") {
+            DetectOptions careful;
+            careful.careful = true;
+            state = Detect(path, careful).Sentence();
+        }
         std::printf("%-20s %s\n", path.c_str(), state.c_str());
+        std::fflush(stdout);
         shown++;
     }
     if (shown == 0 && named.empty())

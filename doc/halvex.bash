@@ -22,7 +22,11 @@ _halvex()
         COMPREPLY=($(compgen -f -- "$cur") $(compgen -W "$(ls /dev/ttyUSB* /dev/ttyACM* /dev/ttyS* 2>/dev/null)" -- "$cur"))
         return
         ;;
-    --baud | --pace-baud)
+    --baud)
+        COMPREPLY=($(compgen -W "auto 4800 9600 19200 38400 57600 115200" -- "$cur"))
+        return
+        ;;
+    --pace-baud | --sim-baud)
         COMPREPLY=($(compgen -W "4800 9600 19200 38400 57600 115200" -- "$cur"))
         return
         ;;
@@ -41,7 +45,7 @@ _halvex()
     --timeout | --name-width | --seconds | --table | --count | --product-id | --software-version | --description | \
         --protocols | --waypoint-type | --route-type | --week-rollovers | --pvt-period | --latitude | --longitude | \
         --east | --north | --clock-* | --nmea-rate | --nmea-count | --drop-* | --seed | --corrupt-* | --resend-ms | \
-        --mute-after | --nak-nth | --ack-delay | --silent-after | --noise | --chunk | --hang-up-after | --sim-track-points)
+        --mute-after | --nak-nth | --ack-delay | --silent-after | --noise | --chunk | --hang-up-after | --sim-track-points | --sim-baud)
         return
         ;;
     esac
@@ -53,18 +57,19 @@ _halvex()
         --week-rollovers --pace-baud --pvt-period --latitude --longitude --east --north --clock-seconds
         --clock-leap-seconds --clock-days --nmea --nmea-rate --nmea-count --nmea-file --nmea-live --drop-nth
         --drop-fraction --seed --corrupt-nth --corrupt-fraction --resend-ms --mute-after --nak-nth --ack-delay
-        --silent --silent-after --noise --chunk --hang-up-after --sim-track-points"
+        --silent --silent-after --noise --chunk --hang-up-after --sim-track-points --sim-baud --text"
     local command="" action="" i
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
-        identify | waypoints | routes | tracks | nmea | position | time | ports | demo) [[ -z $command ]] && command=${words[i]} ;;
+        identify | waypoints | routes | tracks | nmea | position | time | ports | detect | demo) [[ -z $command ]] && command=${words[i]} ;;
         get | put | watch | send) [[ -n $command ]] && action=${words[i]} ;;
         esac
     done
 
     if [[ $cur == -* ]]; then
         case $command/$action in
-        identify/) options+=" --json" ;;
+        identify/ | detect/) options+=" --json" ;;
+        ports/) options+=" --probe" ;;
         tracks/get) options+=" -o --output --rollover" ;;
         */get) options+=" -o --output" ;;
         time/) options+=" --json" ;;
@@ -76,7 +81,7 @@ _halvex()
         return
     fi
     case $command/$action in
-    /) COMPREPLY=($(compgen -W "identify waypoints routes tracks nmea position time ports demo" -- "$cur")) ;;
+    /) COMPREPLY=($(compgen -W "identify waypoints routes tracks nmea position time ports detect demo" -- "$cur")) ;;
     waypoints/ | routes/ | tracks/) COMPREPLY=($(compgen -W "get put" -- "$cur")) ;;
     nmea/) COMPREPLY=($(compgen -W "watch send" -- "$cur")) ;;
     */put) _halvex_files gpx ;;

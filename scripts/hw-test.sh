@@ -110,7 +110,7 @@ chmod +x "$root/init"
 # A receiver for each line; qemu's adapter opens its simulator's terminal
 # itself, the host side the two others.
 for line in uart qemu-adapter adapter; do
-  "$build/halvex-sim" --preset modern --link "$work/$line-line" >"$work/sim-$line.log" 2>&1 &
+  "$build/halvex-sim" --baud 0 --preset modern --link "$work/$line-line" >"$work/sim-$line.log" 2>&1 &
   pids+=($!)
 done
 for line in uart qemu-adapter adapter; do

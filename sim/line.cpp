@@ -8,6 +8,7 @@
 #include <cmath>
 
 #include "path.h"
+#include "speed.h"
 
 namespace halvexsim {
 
@@ -51,15 +52,45 @@ void Receiver::Talk(long long now)
                 return;
             i = sentences_++;
         }
-        std::string sentence = n.replay.empty() ? GeneratedSentence(i, config_.weekRollovers * kRolloverDays) : n.replay[i % n.replay.size()];
+        std::string sentence = n.text             ? TextLine(i)
+                               : n.replay.empty() ? GeneratedSentence(i, config_.weekRollovers * kRolloverDays)
+                                                  : n.replay[i % n.replay.size()];
         output_.insert(output_.end(), sentence.begin(), sentence.end());
         if (n.perSecond > 0)
             nextSentenceAt_ = now + static_cast<long long>(1000.0 / n.perSecond);
     }
 }
 
+unsigned Receiver::MismatchedHostBaud() const
+{
+    termios settings{};
+    if (!config_.lineBaud || slaveFd_ < 0 || tcgetattr(slaveFd_, &settings) != 0)
+        return 0;
+    unsigned host = BaudOf(cfgetospeed(&settings));
+    return host == config_.lineBaud ? 0 : host ? host : 1;
+}
+
+void Receiver::Mishear()
+{
+    unsigned host = MismatchedHostBaud();
+    if (!host || misheard_ >= output_.size())
+        return;
+    Bytes heard = Misheard(output_.data() + misheard_, output_.size() - misheard_, host, config_.lineBaud, misheardAt_);
+    misheardAt_ += output_.size() - misheard_;
+    output_.resize(misheard_);
+    output_.insert(output_.end(), heard.begin(), heard.end());
+    misheard_ = output_.size();
+}
+
+void Receiver::Consume(std::size_t sent)
+{
+    output_.erase(output_.begin(), output_.begin() + static_cast<long>(sent));
+    misheard_ -= std::min(misheard_, sent);
+}
+
 void Receiver::Flush()
 {
+    Mishear();
     if (fd_ >= 0 && config_.baud > 0) {
         // Bytes reach the host once the line has carried them; a pty with
         // no room keeps what arrived for the next pass.
@@ -75,7 +106,7 @@ void Receiver::Flush()
             std::size_t n = std::min(output_.size(), sending_.Room());
             sending_.Put(nowUs, output_.data(), n, sendWaited_);
             sendWaited_ = true;
-            output_.erase(output_.begin(), output_.begin() + static_cast<long>(n));
+            Consume(n);
         }
         ssize_t sent = arrivedOut_.empty() ? 0 : write(fd_, arrivedOut_.data(), arrivedOut_.size());
         CountSent(sent);
@@ -92,7 +123,7 @@ void Receiver::Flush()
         CountSent(sent);
         if (sent <= 0)
             return; // the line is full: poll says when there is room
-        output_.erase(output_.begin(), output_.begin() + sent);
+        Consume(static_cast<std::size_t>(sent));
         if (config_.faults.chunkSize > 0)
             nextWriteAt_ = NowMs() + 1; // let each piece arrive on its own
     }

@@ -21,6 +21,11 @@ int main(int argc, char **argv)
     std::string link;
     app.add_option("--link", link, "also make this path a symbolic link to the terminal");
     halvexsim::AddOptions(app, config);
+    config.lineBaud = 9600;
+    app.add_option("--baud", config.lineBaud,
+                   "the receiver's own line speed: a host at another hears garbage and is not understood "
+                   "(0: every speed works)")
+        ->capture_default_str();
     app.add_flag("--version", "print the simulator's version");
     try {
         app.parse(argc, argv);

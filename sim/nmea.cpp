@@ -9,6 +9,14 @@
 
 namespace halvexsim {
 
+std::string TextLine(std::uint64_t i)
+{
+    char line[96];
+    std::snprintf(line, sizeof line, "POS %llu LAT 51.47793 LON -0.00155 ALT 46 SATS 8\r\n",
+                  static_cast<unsigned long long>(i));
+    return line;
+}
+
 std::string WithChecksum(const std::string &body)
 {
     unsigned checksum = 0;

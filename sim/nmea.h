@@ -15,6 +15,9 @@ namespace halvexsim {
 // those of a receiver on time.
 std::string GeneratedSentence(std::uint64_t i, int earlyDays = 0);
 
+// The i-th line of a plain-text talker: a position, and no NMEA sentence.
+std::string TextLine(std::uint64_t i);
+
 // "$" + body + "*" + checksum + CR LF.
 std::string WithChecksum(const std::string &body);
 
@@ -29,6 +32,7 @@ struct NmeaConfig {
     std::vector<std::string> replay; // when not empty, sent in a loop instead
     bool held = false;         // silent from the start, until FallSilent(0)
     bool live = false;         // fix epochs along the path at the current time, once a second
+    bool text = false;         // plain lines of text instead, as a receiver set to a text output sends
 };
 
 } // namespace halvexsim

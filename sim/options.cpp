@@ -95,6 +95,13 @@ static void AddNmeaOptions(CLI::App &app, Config &config)
 {
     auto *nmea = app.add_option_group("NMEA talker");
     nmea->add_flag("--nmea", config.nmea.enabled, "send NMEA 0183 sentences (GGA, RMC, GSA, GSV, ZDA, PHLVX)");
+    nmea->add_flag_callback(
+        "--text",
+        [&config] {
+            config.nmea.enabled = true;
+            config.nmea.text = true;
+        },
+        "send plain lines of text that are not NMEA, as a receiver set to a text output does");
     nmea->add_option("--nmea-rate", config.nmea.perSecond, "sentences a second; 0 as fast as the line takes")
         ->capture_default_str();
     nmea->add_option("--nmea-count", config.nmea.count, "stop after this many sentences (0: never)");

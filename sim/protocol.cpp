@@ -42,6 +42,8 @@ void Receiver::Take(const std::uint8_t *bytes, std::size_t count)
         received_.append(reinterpret_cast<const char *>(bytes), count);
         stats_.bytesReceived += count;
     }
+    if (MismatchedHostBaud())
+        return; // sent at another speed: nothing a UART here makes sense of
     reader_.Feed(bytes, count);
 }
 

@@ -71,6 +71,10 @@ struct Config {
     int waypointType = 103;
     int routeHeaderType = 201;
     unsigned baud = 0; // pace the bytes as a UART at this rate; 0: as fast as the line takes
+    // The receiver's own line speed: while the host's end of a
+    // pseudo-terminal is set to another, it hears garbage from the receiver
+    // and the receiver understands nothing it sends. 0: every speed works.
+    unsigned lineBaud = 0;
     PvtConfig pvt;
     Faults faults;
     Store store; // what downloads serve
@@ -154,6 +158,11 @@ private:
     // How far its dates trail UTC, in seconds.
     double DateLag() const { return config_.weekRollovers * kRolloverSeconds; }
     void Flush();
+    // The host's speed when it differs from the receiver's own, else 0.
+    unsigned MismatchedHostBaud() const;
+    // Turns what is queued and not yet turned into what the host hears.
+    void Mishear();
+    void Consume(std::size_t sent);
     void Take(const std::uint8_t *bytes, std::size_t count);
     void CountSent(ssize_t bytes);
     void Talk(long long now);
@@ -187,6 +196,8 @@ private:
     long long resendAt_ = 0;
     int resends_ = 0;
     Bytes output_;
+    std::size_t misheard_ = 0;    // output_ up to here is what a host at the wrong speed hears
+    std::uint64_t misheardAt_ = 0; // bytes turned so far
     long long nextWriteAt_ = 0; // an unpaced line in chunks: the next piece
     PacedLine sending_, taking_; // the two directions of a paced line
     Bytes arrivedOut_;           // carried across, not yet taken by the pty

@@ -312,11 +312,11 @@ TEST_F(Tool, MistakesAreOnePlainSentence)
                                "simulator)"},
         {"--port ' ' waypoints put x.gpx", "--port takes a serial device such as /dev/ttyUSB0 (leave --port out for "
                                            "the built-in simulator)"},
-        {"--baud abc identify", "--baud takes a whole number of bits per second, such as 4800 or 9600"},
+        {"--baud abc identify", "--baud takes a whole number of bits per second, such as 4800 or 9600, or 'auto'"},
         {"--product-id abc identify", "--product-id takes a whole number, 0 or more"},
         {"--drop-fraction 2 identify", "--drop-fraction takes a number from 0 to 1"},
         {"waypoints put missing.gpx", "cannot read missing.gpx: no such file"},
-        {"frob", "unknown command 'frob' (identify, waypoints, routes, tracks, nmea, position, time, ports, demo)"},
+        {"frob", "unknown command 'frob' (identify, waypoints, routes, tracks, nmea, position, time, ports, detect, demo)"},
         {"routes frob", "unknown command 'frob' of routes (get, put)"},
         {"--bogus identify", "unknown option --bogus (halvex --help lists them)"},
         {"--prot x identify", "unknown option --prot (did you mean --port?)"},
@@ -1297,4 +1297,90 @@ TEST_F(Tool, AClassicReceiverSaysWhatItDidNotKeepAndRefusesWhatItCannotHold)
     EXPECT_EQ(none.err, "halvex: no routes in none.gpx; nothing sent\n");
     EXPECT_EQ(Halvex("--port " + port + " tracks put none.gpx").err, "halvex: no track points in none.gpx; nothing sent\n");
     EXPECT_EQ(Halvex("--port " + port + " routes get").out, before) << "the receiver's routes as they were";
+}
+
+// Finding the receiver: the mode and speed of what is on the line, in one
+// sentence, within 15 s; each simulated receiver as a real one would be.
+struct DetectCase {
+    const char *simulator, *sentence;
+    int exit;
+};
+
+class DetectEach : public Tool, public ::testing::WithParamInterface<DetectCase> {};
+
+std::string DetectCaseName(const ::testing::TestParamInfo<DetectCase> &info)
+{
+    static const char *const names[] = {"Binary", "SecondRequest", "Nmea38400", "Text", "Noise", "Silent"};
+    return names[info.index];
+}
+
+TEST_P(DetectEach, SaysWhatIsOnTheLineInOneSentence)
+{
+    const DetectCase &c = GetParam();
+    std::string port = StartSimulator(c.simulator);
+    auto start = std::chrono::steady_clock::now();
+    Outcome found = Halvex("--port " + port + " detect");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
+    EXPECT_EQ(found.exit, c.exit) << found.err;
+    EXPECT_EQ(found.out.compare(0, std::strlen(c.sentence), c.sentence), 0) << found.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Receivers, DetectEach,
+    ::testing::Values(
+        DetectCase{"", "binary link at 9600 baud: product 4242, Halvex Trail 12 Software Version 3.10\n", 0},
+        // The first product request is lost: the library's second is answered.
+        DetectCase{"--drop-nth 1", "binary link at 9600 baud: product 4242, Halvex Trail 12 Software Version 3.10\n",
+                   0},
+        DetectCase{"--nmea --nmea-rate 4 --baud 38400", "NMEA 0183 at 38400 baud (", 0},
+        DetectCase{"--text --nmea-rate 4",
+                   "text at 9600 baud that is not NMEA: the receiver's interface may be set to a plain-text output\n",
+                   0},
+        DetectCase{"--nmea --nmea-rate 20 --baud 230400",
+                   "bytes at every speed but no sentence or frame: a wrong speed beyond 115200, line noise, or a "
+                   "cable that inverts the signal levels\n",
+                   4},
+        DetectCase{"--silent", "nothing at all in 1", 4}),
+    DetectCaseName);
+
+TEST_F(Tool, AReceiverSpeakingNmeaAt4800IsFoundAndUsed)
+{
+    std::string port = StartSimulator("--nmea --baud 4800");
+    Outcome found = Halvex("--port " + port + " detect --json");
+    EXPECT_EQ(found.exit, 0) << found.err;
+    nlohmann::json json = nlohmann::json::parse(found.out);
+    EXPECT_EQ(json["mode"], "nmea");
+    EXPECT_EQ(json["baud"], 4800);
+    EXPECT_TRUE(json["product"].is_null());
+    EXPECT_FALSE(json["sentences"].empty());
+
+    // A binary command says what is there instead of a bare time-out.
+    Outcome identify = Halvex("--port " + port + " identify");
+    EXPECT_EQ(identify.exit, 4);
+    EXPECT_NE(identify.err.find("did not answer; it is sending NMEA 0183 at 4800 baud"), std::string::npos)
+        << identify.err;
+    // --baud auto: a binary command refuses at once, an NMEA one goes on at the speed found.
+    Outcome binary = Halvex("--port " + port + " --baud auto waypoints get");
+    EXPECT_EQ(binary.exit, 4);
+    EXPECT_NE(binary.err.find("NMEA 0183 at 4800 baud"), std::string::npos) << binary.err;
+    Outcome fixes = Halvex("--port " + port + " --baud auto position --nmea --count 3 --json");
+    EXPECT_EQ(fixes.exit, 0) << fixes.err;
+    EXPECT_EQ(std::count(fixes.out.begin(), fixes.out.end(), '\n'), 3) << fixes.out;
+}
+
+TEST_F(Tool, AutoBaudFindsABinaryReceiverAndProbeSaysWhoHoldsAPort)
+{
+    std::string port = StartSimulator();
+    Outcome identify = Halvex("--port " + port + " --baud auto identify");
+    EXPECT_EQ(identify.exit, 0) << identify.err;
+    EXPECT_NE(identify.out.find("Halvex Trail 12"), std::string::npos);
+
+    int held = open(port.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
+    Outcome busy = Halvex("ports --probe " + port);
+    EXPECT_NE(busy.out.find("serial port, in use by another program"), std::string::npos) << busy.out;
+    close(held);
+    Outcome probed = Halvex("ports --probe " + port);
+    EXPECT_NE(probed.out.find("binary link at 9600 baud: product 4242"), std::string::npos) << probed.out;
 }
