@@ -1359,7 +1359,12 @@ TEST_F(Tool, AReceiverSpeakingNmeaAt4800IsFoundAndUsed)
     EXPECT_EQ(identify.exit, 4);
     EXPECT_NE(identify.err.find("did not answer; it is sending NMEA 0183 at 4800 baud"), std::string::npos)
         << identify.err;
-    // --baud auto: a binary command refuses at once, an NMEA one goes on at the speed found.
+}
+
+// --baud auto: a binary command refuses at once, an NMEA one goes on at the speed found.
+TEST_F(Tool, AutoBaudGoesOnAtTheSpeedFoundOrSaysWhatIsThere)
+{
+    std::string port = StartSimulator("--nmea --baud 4800");
     Outcome binary = Halvex("--port " + port + " --baud auto waypoints get");
     EXPECT_EQ(binary.exit, 4);
     EXPECT_NE(binary.err.find("NMEA 0183 at 4800 baud"), std::string::npos) << binary.err;
@@ -1368,13 +1373,17 @@ TEST_F(Tool, AReceiverSpeakingNmeaAt4800IsFoundAndUsed)
     EXPECT_EQ(std::count(fixes.out.begin(), fixes.out.end(), '\n'), 3) << fixes.out;
 }
 
-TEST_F(Tool, AutoBaudFindsABinaryReceiverAndProbeSaysWhoHoldsAPort)
+TEST_F(Tool, AutoBaudFindsABinaryReceiver)
 {
     std::string port = StartSimulator();
     Outcome identify = Halvex("--port " + port + " --baud auto identify");
     EXPECT_EQ(identify.exit, 0) << identify.err;
     EXPECT_NE(identify.out.find("Halvex Trail 12"), std::string::npos);
+}
 
+TEST_F(Tool, ProbeSaysWhoHoldsAPortAndWhatIsOnTheOthers)
+{
+    std::string port = StartSimulator();
     int held = open(port.c_str(), O_RDWR | O_NOCTTY);
     ASSERT_GE(held, 0);
     ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
