@@ -28,6 +28,10 @@ for host in "$work/identify-pc" "$work/host/identify"; do
     exit 1
   }
 done
+# The Python package from the installed files alone.
+package=$(dirname "$(find "$work/prefix" -path '*/halvex32/__init__.py' | head -n 1)")
+PYTHONPATH=$(dirname "$package") HALVEX32_LIBRARY="$work/prefix/lib/libhalvex32.so.1" /usr/bin/python3 -c \
+  "import halvex32, sys; rx = halvex32.open(sys.argv[1]); assert rx.identify(timeout=20).id == 4242" "$port"
 # The tool's manual page renders without a warning, and its completion
 # registers with bash.
 page="$work/prefix/share/man/man1/halvex.1"
@@ -35,4 +39,4 @@ warnings=$(man --warnings -l "$page" 2>&1 >/dev/null)
 [ -z "$warnings" ] || { echo "man -l $page: $warnings" >&2; exit 1; }
 bash -c "source '$work/prefix/share/bash-completion/completions/halvex' && complete -p halvex" >/dev/null
 echo "installed library: a C host built with pkg-config and with find_package(halvex32) both identify and download;" \
-  "the manual page renders and the completion registers"
+  "the Python package identifies; the manual page renders and the completion registers"

@@ -6,7 +6,7 @@
 set -euo pipefail
 build=(cmake g++ make libcli11-dev libpugixml-dev nlohmann-json3-dev libicu-dev)
 test=(googletest g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-  python3-gpxpy clang libclang-rt-14-dev g++-multilib
+  python3-gpxpy python3-pytest clang libclang-rt-14-dev g++-multilib
   qemu-user pkg-config man-db wine wine64)
 hw=(qemu-system-x86 busybox-static cpio libusbredirparser-dev pkg-config)
 case "${1:-build}" in

@@ -28,6 +28,10 @@ run_suite() { # name, extra cmake arguments...
 
 run_suite build
 scripts/check-install.sh build
+# The Python package, against the simulator, on the library just built.
+echo "== python ($(date +%T))"
+HALVEX32_LIBRARY="$PWD/build/libhalvex32.so.1" HALVEX_SIM="$PWD/build/halvex-sim" PYTHONPATH="$PWD/python" \
+  /usr/bin/python3 -m pytest -q -p no:cacheprovider python/tests
 # The native build again on the kernel's own serial drivers, in a qemu guest.
 echo "== hw ($(date +%T))"
 scripts/hw-test.sh build
