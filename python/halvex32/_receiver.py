@@ -111,7 +111,10 @@ class Receiver:
         self.close()
 
     def __del__(self):
-        self.close()
+        try:
+            self.close()
+        except Exception:  # the interpreter may be going away, modules and all
+            pass
 
     @property
     def closed(self):
