@@ -1,5 +1,6 @@
 """halvex-sim on a pseudo-terminal, for tests and examples."""
 
+import atexit
 import os
 import shutil
 import subprocess
@@ -33,6 +34,7 @@ class Simulator:
     def start(self):
         self.process = subprocess.Popen([_find()] + self.arguments, stdout=subprocess.PIPE,
                                         stderr=subprocess.DEVNULL, text=True)
+        atexit.register(self.stop)  # a simulator never outlives the program that started it
         self.port = self.process.stdout.readline().strip()
         if not self.port:
             self.stop()
@@ -40,6 +42,7 @@ class Simulator:
         return self
 
     def stop(self):
+        atexit.unregister(self.stop)
         if self.process:
             self.process.terminate()
             self.process.wait()
