@@ -32,6 +32,24 @@ def _release(callback):
         _alive.pop(id(callback), None)
 
 
+def _once(kind, results, answer):
+    """A callback of the kind whose answer(*arguments) goes to results; None
+    is no answer yet. After its answer the library calls it no more, and it
+    is let go."""
+    def call(*arguments):
+        outcome = answer(*arguments)
+        if outcome is not None:
+            results.put(outcome)
+            _release(made)
+    made = kind(call)
+    return made
+
+
+def _failure():
+    """Why the operation ended, read on the library's thread in its callback."""
+    return (False, n.HalvexGetLastError() or 1460)
+
+
 def _waypoint(e):
     return Waypoint(ident=n.text(e.ident), latitude=e.latitude, longitude=e.longitude, comment=n.text(e.comment),
                     altitude=given(e.altitude), depth=given(e.depth), proximity=given(e.proximity),
@@ -150,12 +168,12 @@ class Receiver:
             code = 1167 if self._lost.is_set() else n.HalvexGetLastError()
             raise error_for(code, f"{self.port}: {what} refused")
 
-    def _run(self, what, start, callback, timeout):
-        """Starts an operation whose final callback puts (ok, value) and waits for it."""
+    def _run(self, what, start, kind, answer, timeout):
+        """Starts an operation whose callback answers (ok, value) once, and waits for it."""
         with self._lock:
             session = self._live()
             results = queue.Queue()
-            holder = ctypes.c_void_p(ctypes.cast(_keep(callback(results)), ctypes.c_void_p).value)
+            holder = ctypes.c_void_p(ctypes.cast(_keep(_once(kind, results, answer)), ctypes.c_void_p).value)
             self._start(start(session, ctypes.byref(holder)), what)
             ok, value = self._wait(results, timeout, what)
             if not ok:
@@ -169,24 +187,16 @@ class Receiver:
 
     def identify(self, timeout=None):
         """The receiver's product data and what the library speaks to it."""
-        def callback(results):
-            def take(code, value, record):
-                if code == 1:  # a line error: the request goes on
-                    return None
-                if code != 0:
-                    return (False, n.HalvexGetLastError() or 1460)
-                r = record.contents
-                return (True, (r.productId & 0xFFFF, r.softwareVersion, n.text(r.description)))
+        def answer(code, value, record):
+            if code == 1:  # a line error: the request goes on
+                return None
+            if code != 0:
+                return _failure()
+            r = record.contents
+            return (True, (r.productId & 0xFFFF, r.softwareVersion, n.text(r.description)))
 
-            def call(code, value, record):
-                answer = take(code, value, record)
-                if answer is not None:
-                    results.put(answer)
-                    _release(made)
-            made = n.ProductCallback(call)
-            return made
-
-        product_id, version, description = self._run("identification", n.HalvexGetProductInfoInit, callback, timeout)
+        product_id, version, description = self._run("identification", n.HalvexGetProductInfoInit,
+                                                     n.ProductCallback, answer, timeout)
         info = n.HostReceiverInfo()
         product = Product(id=product_id, software_version=version, description=description)
         if n.HalvexGetReceiverInfo(self._live(), ctypes.byref(info)):
@@ -200,25 +210,15 @@ class Receiver:
     # -- waypoints and routes --------------------------------------------
 
     def _upload(self, what, start, timeout):
-        def callback(results):
-            def call(status, zero):
-                results.put((True, None) if status == 0 else (False, n.HalvexGetLastError() or 1460))
-                _release(made)
-            made = n.UploadCallback(call)
-            return made
-        self._run(what, start, callback, timeout)
+        self._run(what, start, n.UploadCallback,
+                  lambda status, zero: (True, None) if status == 0 else _failure(), timeout)
 
     def waypoints(self, timeout=None):
         """Every waypoint the receiver holds."""
-        def callback(results):
-            def call(zero, value, array):
-                records = n.elements(array, n.HostWaypointEx)
-                results.put((False, n.HalvexGetLastError() or 1460) if records is None
-                            else (True, [_waypoint(e) for e in records]))
-                _release(made)
-            made = n.WaypointCallback(call)
-            return made
-        return self._run("waypoint download", n.HalvexDownloadWayPtExInit, callback, timeout)
+        def answer(zero, value, array):
+            records = n.elements(array, n.HostWaypointEx)
+            return _failure() if records is None else (True, [_waypoint(e) for e in records])
+        return self._run("waypoint download", n.HalvexDownloadWayPtExInit, n.WaypointCallback, answer, timeout)
 
     def put_waypoints(self, waypoints, timeout=None):
         waypoints = list(waypoints)
@@ -234,23 +234,18 @@ class Receiver:
 
     def routes(self, timeout=None):
         """Every route the receiver holds, each with its waypoints."""
-        def callback(results):
-            def call(status, value, routes, points):
-                headers, waypoints = n.elements(routes, n.HostRoute), n.elements(points, n.HostWaypointEx)
-                if status != 0 or headers is None or waypoints is None:
-                    results.put((False, n.HalvexGetLastError() or 1460))
-                else:
-                    out = []
-                    for h in headers:
-                        first, count = h.firstWaypoint, h.waypointCount & 0xFFFF
-                        out.append(Route(waypoints=[_waypoint(waypoints[i]) for i in range(first, first + count)],
-                                         number=None if h.number < 0 else h.number, name=n.text(h.ident),
-                                         comment=n.text(h.comment)))
-                    results.put((True, out))
-                _release(made)
-            made = n.RouteCallback(call)
-            return made
-        return self._run("route download", n.HalvexDownloadRouteExInit, callback, timeout)
+        def answer(status, value, routes, points):
+            headers, waypoints = n.elements(routes, n.HostRoute), n.elements(points, n.HostWaypointEx)
+            if status != 0 or headers is None or waypoints is None:
+                return _failure()
+            out = []
+            for h in headers:
+                first, count = h.firstWaypoint, h.waypointCount & 0xFFFF
+                out.append(Route(waypoints=[_waypoint(waypoints[i]) for i in range(first, first + count)],
+                                 number=None if h.number < 0 else h.number, name=n.text(h.ident),
+                                 comment=n.text(h.comment)))
+            return (True, out)
+        return self._run("route download", n.HalvexDownloadRouteExInit, n.RouteCallback, answer, timeout)
 
     def put_routes(self, routes, timeout=None):
         routes = list(routes)
@@ -388,16 +383,12 @@ class Receiver:
 
     def time(self, timeout=None):
         """The receiver's clock beside this computer's."""
-        def callback(results):
-            def call(code, clock):
-                c = clock.contents
-                results.put((True, Clock(datetime_from_ole(c.receiverTime), datetime_from_ole(c.hostTime),
-                                         c.weeksBehind)) if code == 0 else (False, n.HalvexGetLastError() or 1460))
-                _release(made)
-            made = n.TimeCallback(call)
-            return made
-        return self._run("clock request", n.HalvexGetTimeInit, callback, timeout)
-
+        def answer(code, clock):
+            if code != 0:
+                return _failure()
+            c = clock.contents
+            return (True, Clock(datetime_from_ole(c.receiverTime), datetime_from_ole(c.hostTime), c.weeksBehind))
+        return self._run("clock request", n.HalvexGetTimeInit, n.TimeCallback, answer, timeout)
 
 def open(port, baud=9600):  # noqa: A001 - the package's verb, as in the README
     """Opens the port; use it in a with block, or close() it."""
