@@ -1,5 +1,6 @@
 #include "fitting.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
@@ -191,6 +192,29 @@ void FitFields(PointFields &f, int type, const std::string &kind, Changes &chang
     f.crossRoad = Kept(f.crossRoad, false, kind, "cross road", changes).substr(0, 51);
 }
 
+// D108 to D110 send a waypoint's six strings after a fixed head in one
+// record of at most 255 bytes: place texts that do not fit are cut here,
+// and said, rather than by the library unseen.
+void FitRecord(GpxPoint &point, int type, const std::string &kind, Changes &changes)
+{
+    std::size_t head = type == 108 ? 48 : type == 109 ? 52 : type == 110 ? 62 : 0;
+    PointFields &f = point.fields;
+    std::string *places[] = {&f.crossRoad, &f.address, &f.city, &f.facility}; // cut from the last
+    std::size_t used = head + point.name.size() + point.comment.size() + 6; // six NULs
+    for (const std::string *text : places)
+        used += text->size();
+    if (!head || used <= 255)
+        return;
+    changes.Note(kind, "facility, city, address and cross road cut to fit the receiver's 255-byte record", type);
+    for (std::string *text : places) {
+        if (used <= 255)
+            break;
+        std::size_t cut = std::min(used - 255, text->size());
+        text->resize(text->size() - cut);
+        used -= cut;
+    }
+}
+
 void FitComment(std::string &comment, const Product &product, const std::string &kind, Changes &changes)
 {
     comment = Kept(comment, UpperCaseComments(product.types.waypoint), kind, "<cmt>", changes);
@@ -234,6 +258,7 @@ void FitWaypoints(Gpx &gpx, const Product &product, const FitOptions &options, C
             changes.Note(kind, "<name> cut to " + std::to_string(width) + " characters", type);
         FitComment(point.comment, product, kind, changes);
         FitFields(point.fields, type, kind, changes);
+        FitRecord(point, type, kind, changes);
         changes.Unkept(kind, point.unkept, type);
     };
     for (GpxPoint &point : gpx.waypoints)

@@ -1393,3 +1393,20 @@ TEST_F(Tool, ProbeSaysWhoHoldsAPortAndWhatIsOnTheOthers)
     Outcome probed = Halvex("ports --probe " + port);
     EXPECT_NE(probed.out.find("binary link at 9600 baud: product 4242"), std::string::npos) << probed.out;
 }
+
+// Six strings of a later waypoint share one 255-byte record: place texts that
+// do not fit are cut where the user is told, not unseen by the library.
+TEST_F(Tool, PlaceTextsBeyondTheRecordAreCutAndSaid)
+{
+    std::string long51(51, 'x');
+    Write("long.gpx", "<gpx xmlns:h=\"urn:halvex32:gpx:1\"><wpt lat=\"1\" lon=\"2\"><name>" + std::string(40, 'N') +
+                          "</name><cmt>" + long51 + "</cmt><extensions><h:facility>" + long51 +
+                          "</h:facility><h:city>" + long51 + "</h:city><h:address>" + long51 +
+                          "</h:address><h:crossroad>" + long51 + "</h:crossroad></extensions></wpt></gpx>\n");
+    Outcome put = Halvex("--preset modern waypoints put long.gpx");
+    EXPECT_EQ(put.exit, 0) << put.err;
+    EXPECT_NE(put.err.find("1 waypoint: facility, city, address and cross road cut to fit the receiver's 255-byte "
+                           "record by this receiver (D108)"),
+              std::string::npos)
+        << put.err;
+}

@@ -164,7 +164,10 @@ def text(bstr):
 
 def bstr(value):
     """A new host string (the caller frees it) of text in the receiver's 8-bit characters."""
-    data = (value or "").encode("latin-1", errors="replace")
+    try:
+        data = (value or "").encode("latin-1")
+    except UnicodeEncodeError as error:  # never a character silently turned into another
+        raise ValueError(f"halvex32: {value!r} has characters a receiver cannot keep (8-bit text only)") from error
     units = (ctypes.c_uint16 * max(len(data), 1))(*data)
     return SysAllocStringLen(units, len(data))
 
