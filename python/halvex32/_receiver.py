@@ -253,10 +253,14 @@ class Receiver:
         headers = n.HostArray(n.HostRoute, len(routes), ("comment", "ident"))
         array = n.HostArray(n.HostWaypointEx, len(points), _WAYPOINT_STRINGS)
         try:
+            # A route without a number gets the lowest free from 1, as the
+            # tool gives it: never 0, which many receivers keep as the active route.
+            taken = {route.number for route in routes if route.number is not None}
+            free = (number for number in range(1, 65536) if number not in taken)
             first = 0
             for element, route in zip(headers.elements, routes):
                 element.firstWaypoint, element.waypointCount = first, len(route.waypoints)
-                element.number = route.number if route.number is not None else 0
+                element.number = route.number if route.number is not None else next(free)
                 element.comment, element.ident = n.bstr(route.comment), n.bstr(route.name)
                 first += len(route.waypoints)
             for element, waypoint in zip(array.elements, points):
