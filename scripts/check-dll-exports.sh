@@ -3,11 +3,13 @@
 # at the same ordinals, undecorated, nothing else exported, and only system
 # DLLs imported; on the 32-bit DLL each function compiled as standard call
 # with the listed bytes of arguments (x64 has one calling convention).
-# Either DLL: the build folder says which.
+# Either DLL: the build folder says which. DLL, when given, is that build's
+# DLL as it ships (a copy, stripped).
+#   check-dll-exports.sh BUILD_DIR [DLL]
 set -euo pipefail
-build=${1:?usage: check-dll-exports.sh BUILD_DIR}
+build=${1:?usage: check-dll-exports.sh BUILD_DIR [DLL]}
 top=$(cd "$(dirname "$0")/.." && pwd)
-dll=$build/halvex32.dll
+dll=${2:-$build/halvex32.dll}
 cross=x86_64-w64-mingw32
 if i686-w64-mingw32-objdump -f "$dll" 2>/dev/null | grep -q 'file format pei-i386'; then
   cross=i686-w64-mingw32
@@ -50,4 +52,4 @@ for dll_name in $imports; do
   esac
 done
 convention=$([ "$cross" = i686-w64-mingw32 ] && echo "standard call" || echo "x64 calls")
-echo "halvex32.dll ($cross): $(wc -l <<<"$expected") exports at ordinals $(head -n1 <<<"$actual" | cut -d' ' -f1)-$(tail -n1 <<<"$actual" | cut -d' ' -f1), $convention, imports: $imports"
+echo "$dll ($cross): $(wc -l <<<"$expected") exports at ordinals $(head -n1 <<<"$actual" | cut -d' ' -f1)-$(tail -n1 <<<"$actual" | cut -d' ' -f1), $convention, imports: $imports"

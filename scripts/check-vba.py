@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Checks hosts/vba/halvex32.bas against src/exports.txt: each export declared
+"""Checks hosts/vba/halvex32.bas (or the module given) against src/exports.txt: each export declared
 once for VBA7 (PtrSafe, LongPtr handles) and once for 32-bit VBA and VB6,
 with as many arguments as the export takes (its standard-call bytes / 4),
 and nothing else declared from halvex32.dll."""
@@ -14,7 +14,8 @@ for line in (top / "src/exports.txt").read_text().splitlines():
         ordinal, name, size = line.split()
         exports[name] = int(size) // 4
 
-module = (top / "hosts/vba/halvex32.bas").read_text()
+path = Path(sys.argv[1]) if len(sys.argv) > 1 else top / "hosts/vba/halvex32.bas"
+module = path.read_text()
 vba7, _, rest = module.partition("#If VBA7 Then\n")[2].partition("#Else\n")
 classic = rest.partition("#End If\n")[0]
 declare = re.compile(r'^Public Declare (PtrSafe )?(Function|Sub) (\w+) Lib "halvex32\.dll" \(([^)]*)\)', re.M)
@@ -45,4 +46,4 @@ for branch, text, ptrsafe in (("VBA7", vba7, True), ("32-bit", classic, False)):
 if problems:
     print("\n".join(problems), file=sys.stderr)
     sys.exit(1)
-print(f"hosts/vba/halvex32.bas: {len(exports)} exports declared for VBA7 and for 32-bit VBA, as the export table has them")
+print(f"{path}: {len(exports)} exports declared for VBA7 and for 32-bit VBA, as the export table has them")

@@ -90,7 +90,8 @@ debian() {
   # Every error and warning is fixed or overridden with its reason.
   lintian --fail-on error,warning "$work"/halvex32_*.changes
   rm -f "$out"/*.deb
-  cp "$work"/*.deb "$out/"
+  # The debug symbols stay in the build folder: users install the four.
+  find "$work" -maxdepth 1 -name '*.deb' ! -name '*-dbgsym_*' -exec cp {} "$out/" \;
   ls "$out"/*.deb
 }
 
