@@ -73,7 +73,7 @@ windows() {
   cp "$src/LICENSE" "$stage/"
   # Windows users open these in Notepad: CRLF line ends.
   for text in README-windows.txt LICENSE c/BUILD.txt; do sed -i 's/\r\{0,1\}$/\r/' "$stage/$text"; done
-  (cd "$stage" && find . -type f | sed 's|^\./||' | LC_ALL=C sort | xargs sha256sum >SHA256SUMS)
+  (cd "$stage" && find . -type f ! -name SHA256SUMS | sed 's|^\./||' | LC_ALL=C sort | xargs sha256sum >SHA256SUMS)
   local zip=$out/halvex32-$version-windows.zip
   rm -f "$zip"
   /usr/bin/python3 "$src/scripts/reproducible-zip.py" "$stage" "$zip"
