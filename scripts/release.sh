@@ -32,12 +32,19 @@ out=$(realpath -m "${out:-release}")
 "$top/scripts/install-deps.sh" release
 cd "$top"
 version=$(sed -n 's/^project(halvex32 VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
-commit=$(git rev-parse --short HEAD)
-if [ -n "$(git status --porcelain --untracked-files=no)" ]; then
-  echo "release.sh: the working tree has changes that are not committed; the release is built from $commit without them" >&2
-fi
 export SOURCE_DATE_EPOCH
-SOURCE_DATE_EPOCH=$(git log -1 --format=%ct)
+if git rev-parse --git-dir >/dev/null 2>&1; then
+  commit=$(git rev-parse --short HEAD)
+  if [ -n "$(git status --porcelain --untracked-files=no)" ]; then
+    echo "release.sh: the working tree has changes that are not committed; the release is built from $commit without them" >&2
+  fi
+  SOURCE_DATE_EPOCH=$(git log -1 --format=%ct)
+else
+  # A tree without its history (an unpacked source archive): its files as
+  # they are, dated by SOURCE_DATE_EPOCH when set, else by CMakeLists.txt.
+  commit="a tree without git history"
+  SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(stat -c %Y CMakeLists.txt)}
+fi
 
 work=$out/build
 rm -rf "$work"
@@ -46,7 +53,11 @@ mkdir -p "$work"
 # not depend on OUT_DIR (the DLLs see only that name).
 src=$work/halvex32-$version
 mkdir "$src"
-git archive HEAD | tar -x -C "$src"
+if [ "$commit" = "a tree without git history" ]; then
+  tar -c --exclude='./build*' --exclude='./release' --exclude="./${out#"$top"/}" --exclude='*/__pycache__' . | tar -x -C "$src"
+else
+  git archive HEAD | tar -x -C "$src"
+fi
 jobs=$(nproc)
 echo "halvex32 $version from $commit, dated $(date -u -d "@$SOURCE_DATE_EPOCH" +%F)"
 

@@ -7,19 +7,20 @@
 # status on a pseudo-terminal), so the port check asks only that the open
 # ends cleanly: a refused port or an open one, never a hang or a crash.
 #
-#   wine-test.sh BUILD64 BUILD32 SHIPPED32 SIMULATOR
+#   wine-test.sh BUILD64 BUILD32 SHIPPED SIMULATOR
 #
 # BUILD32 holds the 32-bit tests (built with the -posix compilers, as
-# std::thread needs); SHIPPED32 the 32-bit DLL as it ships, which the
-# loading tests load too.
+# std::thread needs); SHIPPED the release zip unpacked (scripts/release.sh,
+# then scripts/check-release.sh, which builds the C host into x64/ and x86/):
+# the loading tests load its DLLs, and the C host runs with the 64-bit one.
 #
 # Wine's background services keep any pipe open, so its output goes to files,
 # and the prefix's wineserver is ended on the way out.
 set -euo pipefail
-usage="usage: wine-test.sh BUILD64 BUILD32 SHIPPED32 SIMULATOR"
+usage="usage: wine-test.sh BUILD64 BUILD32 SHIPPED SIMULATOR"
 build64=${1:?$usage}
 build32=${2:?$usage}
-shipped32=${3:?$usage}
+shipped=${3:?$usage}
 simulator=${4:?$usage}
 
 work=$(mktemp -d)
@@ -54,6 +55,14 @@ for suite in unit_tests engine_tests; do
   run "x64-$suite" "$build64/tests/$suite.exe" --gtest_brief=1
   echo "x86-64 Windows, $suite: $(count "x64-$suite") tests passed under wine64"
 done
+# The loading tests again, with the DLL of the release beside them.
+shipped_library() { # word size: x64 or x86; its tests' folder
+  mkdir "$work/shipped-$1"
+  cp "$2/tests/engine_tests.exe" "$shipped/$1/halvex32.dll" "$work/shipped-$1/"
+  run "shipped-$1" "$work/shipped-$1/engine_tests.exe" --gtest_brief=1 --gtest_filter='Library.*'
+  echo "the $1 DLL of the release: $(count "shipped-$1") loading tests passed under Wine"
+}
+shipped_library x64 "$build64"
 
 # 32-bit Windows programs run where a probe of one prints what it should.
 probe=$work/probe32.exe
@@ -64,10 +73,7 @@ if run probe32 "$probe" >/dev/null 2>&1 && grep -q 32-bit "$work/probe32.out"; t
     run "x86-$suite" "$build32/tests/$suite.exe" --gtest_brief=1
     echo "32-bit Windows, $suite: $(count "x86-$suite") tests passed under Wine"
   done
-  mkdir "$work/shipped"
-  cp "$build32/tests/engine_tests.exe" "$shipped32/halvex32.dll" "$work/shipped/"
-  run shipped-library "$work/shipped/engine_tests.exe" --gtest_brief=1 --gtest_filter='Library.*'
-  echo "the 32-bit DLL as it ships: $(count shipped-library) loading tests passed under Wine"
+  shipped_library x86 "$build32"
 else
   echo "no 32-bit Wine here: the 32-bit Windows tests are built, not run"
 fi
@@ -81,7 +87,7 @@ for _ in $(seq 100); do
 done
 ln -s "$work/receiver" "$WINEPREFIX/dosdevices/com5"
 status=0
-run com5 "$build64/identify.exe" COM5 || status=$?
+run com5 "$shipped/x64/identify.exe" COM5 || status=$?
 case $status in
   0) echo "COM5: the C host opened the port and identified the receiver" ;;
   3) echo "COM5: the C host's open was refused cleanly" ;;
