@@ -17,6 +17,12 @@ version=$(sed -n 's/^project(halvex32 VERSION \([0-9.]*\).*/\1/p' "$top/CMakeLis
 zip=$rel/halvex32-$version-windows.zip
 fail() { echo "check-release: $*" >&2; exit 1; }
 
+# The files that must spell the version out agree with project().
+changelog=$(dpkg-parsechangelog -l "$top/debian/changelog" -S Version)
+python=$(sed -n 's/^version = "\(.*\)"$/\1/p' "$top/python/pyproject.toml")
+[ "$changelog" = "$version" ] || fail "debian/changelog says $changelog, CMakeLists.txt $version"
+[ "$python" = "$version" ] || fail "python/pyproject.toml says $python, CMakeLists.txt $version"
+
 # ---- The Windows zip ----
 expected="LICENSE
 README-windows.txt
