@@ -36,14 +36,16 @@ release=$!
 trap 'kill "$release" 2>/dev/null || true' EXIT
 (cd build && ctest --output-on-failure -j "$jobs" --timeout 300)
 scripts/check-install.sh build
-# The Python package, against the simulator, on the library just built.
-echo "== python ($(date +%T))"
-HALVEX32_LIBRARY="$PWD/build/libhalvex32.so.1" HALVEX_SIM="$PWD/build/halvex-sim" PYTHONPATH="$PWD/python" \
-  /usr/bin/python3 -m pytest -q -p no:cacheprovider python/tests
+# What follows measures time (Ctrl-C in Python, the qemu guest): the release
+# is done first.
 wait "$release" || { cat build-release.log; echo "scripts/release.sh failed" >&2; exit 1; }
 cat build-release.log
 echo "== check-release ($(date +%T))"
 scripts/check-release.sh build-release
+# The Python package, against the simulator, on the library just built.
+echo "== python ($(date +%T))"
+HALVEX32_LIBRARY="$PWD/build/libhalvex32.so.1" HALVEX_SIM="$PWD/build/halvex-sim" PYTHONPATH="$PWD/python" \
+  /usr/bin/python3 -m pytest -q -p no:cacheprovider python/tests
 # The native build again on the kernel's own serial drivers, in a qemu guest.
 echo "== hw ($(date +%T))"
 scripts/hw-test.sh build
