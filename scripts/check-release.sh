@@ -41,8 +41,8 @@ mkdir "$unpacked"
 unzip -q "$zip" -d "$unpacked"
 (cd "$unpacked" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not match the zip's files"
 [ "$(wc -l <"$unpacked/SHA256SUMS")" -eq 8 ] || fail "SHA256SUMS does not cover the other 8 files"
-"$top/scripts/check-dll-exports.sh" "$rel/build/x86" "$unpacked/x86/halvex32.dll"
-"$top/scripts/check-dll-exports.sh" "$rel/build/x64" "$unpacked/x64/halvex32.dll"
+"$top/scripts/check-dll-exports.sh" "$rel/release-build/x86" "$unpacked/x86/halvex32.dll"
+"$top/scripts/check-dll-exports.sh" "$rel/release-build/x64" "$unpacked/x64/halvex32.dll"
 for word in x86 x64; do
   /usr/bin/python3 "$top/scripts/dll-version.py" --expect "$version" "$unpacked/$word/halvex32.dll" |
     sed -n "s/^FileDescription: /$word\/halvex32.dll: /p"
@@ -62,7 +62,7 @@ rm -rf "$again"
 echo "zip: built twice from the same commit, byte for byte the same ($(stat -c %s "$zip") bytes)"
 
 # ---- The Debian packages ----
-mapfile -t debs < <(ls "$rel"/*.deb)
+mapfile -t debs < <(ls "$rel"/{libhalvex32-1,libhalvex32-dev,halvex,python3-halvex32}_*.deb)
 [ ${#debs[@]} -eq 4 ] || fail "expected 4 packages in $rel, found ${#debs[@]}"
 packages=(libhalvex32-1 libhalvex32-dev halvex python3-halvex32)
 work=$(mktemp -d)

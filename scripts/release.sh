@@ -6,7 +6,7 @@
 #                                  SHA256SUMS
 #   *.deb                          libhalvex32-1, libhalvex32-dev, halvex,
 #                                  python3-halvex32, checked by lintian
-# The builds stay in OUT_DIR/build. The same commit gives the same zip, byte
+# The builds stay in OUT_DIR/release-build. The same commit gives the same zip, byte
 # for byte: everything is dated from the commit (SOURCE_DATE_EPOCH), the DLLs
 # carry no link time stamp and no build path, and the zip's entries are
 # sorted with fixed dates and modes.
@@ -46,9 +46,16 @@ else
   SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(stat -c %Y CMakeLists.txt)}
 fi
 
-work=$out/build
+# Only a folder this script made is ever emptied: OUT_DIR may be a folder
+# of the user's own.
+work=$out/release-build
+if [ -e "$work" ] && [ ! -e "$work/.made-by-release.sh" ]; then
+  echo "release.sh: $work exists and was not made by release.sh; not replaced" >&2
+  exit 1
+fi
 rm -rf "$work"
 mkdir -p "$work"
+touch "$work/.made-by-release.sh"
 # A clean tree: the commit's files and nothing else, under a name that does
 # not depend on OUT_DIR (the DLLs see only that name).
 src=$work/halvex32-$version
@@ -100,7 +107,7 @@ debian() {
   }
   # Every error and warning is fixed or overridden with its reason.
   lintian --fail-on error,warning "$work"/halvex32_*.changes
-  rm -f "$out"/*.deb
+  rm -f "$out"/{libhalvex32-1,libhalvex32-dev,halvex,python3-halvex32}_*.deb
   # The debug symbols stay in the build folder: users install the four.
   find "$work" -maxdepth 1 -name '*.deb' ! -name '*-dbgsym_*' -exec cp {} "$out/" \;
   ls "$out"/*.deb
