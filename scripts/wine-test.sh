@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
-# The Windows tests under Wine: the suite's x86-64 Windows tests under wine64,
-# the i686 ones too where this machine runs 32-bit Windows programs (a kernel
-# with IA-32 emulation and 32-bit Wine installed), and a COM port mapped to
-# the simulator's pseudo-terminal opened by the C host. Wine cannot carry the
-# serial receive path (no EV_RXFLAG, no overlapped read time-outs, no modem
-# status on a pseudo-terminal), so the port check asks only that the open
-# ends cleanly: a refused port or an open one, never a hang or a crash.
+# The Windows tests under Wine. Under the system's wine64: the suite's x86-64
+# unit and engine tests (they need no serial port), and the loading tests
+# with the release's DLLs; the i686 ones too where this machine runs 32-bit
+# Windows programs (a kernel with IA-32 emulation and 32-bit Wine installed).
+# The system's Wine cannot carry the serial receive path (no EV_RXFLAG, no
+# COMMTIMEOUTS reads, no modem status on a pseudo-terminal, waits that
+# CancelIoEx does not end), so the receive path runs under a private Wine
+# with a patched ntdll (scripts/wine-serial.sh): the end-to-end tests through
+# COM ports joined to halvex-sim, and the C host identifying the receiver on
+# COM5. A probe of the four gaps runs under both Wines: it must find them in
+# the system's and none in the private one.
 #
 #   wine-test.sh BUILD64 BUILD32 SHIPPED SIMULATOR
 #
@@ -23,23 +27,27 @@ build32=${2:?$usage}
 shipped=${3:?$usage}
 simulator=${4:?$usage}
 
+here=$(cd "$(dirname "$0")" && pwd)
+
 work=$(mktemp -d)
 export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-simulator_pid=
+peers=()
 finish() {
-  [ -n "$simulator_pid" ] && kill "$simulator_pid" 2>/dev/null
+  [ ${#peers[@]} -gt 0 ] && kill "${peers[@]}" 2>/dev/null
   wineserver -k 2>/dev/null || true
   rm -rf "$work"
 }
 trap finish EXIT
 
-# Runs a Windows program with a time limit; its output, kept in a file, is
-# shown afterwards. The program's exit status, 124 when it hung.
+# Runs a Windows program with a time limit under $loader (the system's Wine
+# unless set); its output, kept in a file, is shown afterwards. The
+# program's exit status, 124 when it hung.
+loader=wine
 run() { # name, program, arguments...
   local name=$1
   shift
   local status=0
-  timeout 300 wine "$@" >"$work/$name.out" 2>&1 </dev/null || status=$?
+  timeout 300 "$loader" "$@" >"$work/$name.out" 2>&1 </dev/null || status=$?
   cat "$work/$name.out"
   return $status
 }
@@ -78,20 +86,49 @@ else
   echo "no 32-bit Wine here: the 32-bit Windows tests are built, not run"
 fi
 
-# COM5 is the simulator's pseudo-terminal, as Wine maps ports to devices.
-"$simulator" --link "$work/receiver" >"$work/simulator.out" 2>&1 &
-simulator_pid=$!
-for _ in $(seq 100); do
-  [ -e "$work/receiver" ] && break
-  sleep 0.1
-done
-ln -s "$work/receiver" "$WINEPREFIX/dosdevices/com5"
-status=0
-run com5 "$shipped/x64/identify.exe" COM5 || status=$?
-case $status in
-  0) echo "COM5: the C host opened the port and identified the receiver" ;;
-  3) echo "COM5: the C host's open was refused cleanly" ;;
-  4) echo "COM5: the port opened; the receiver's answer did not reach the host (Wine's serial layer), and the host ended cleanly" ;;
-  124) echo "COM5: the C host hung" >&2; exit 1 ;;
-  *) echo "COM5: the C host ended with status $status" >&2; exit 1 ;;
-esac
+# Joins COMn to a new pseudo-terminal: the far end is the given program,
+# started with --link and the terminal's path last.
+join_port() { # n, program, arguments...
+  local n=$1 link=$work/line$1
+  shift
+  "$@" "$link" >"$work/peer$n.log" 2>&1 &
+  peers+=($!)
+  for _ in $(seq 100); do
+    [ -e "$link" ] && break
+    sleep 0.1
+  done
+  ln -sfn "$link" "$WINEPREFIX/dosdevices/com$n"
+}
+probe() { # which Wine, for the messages
+  local status=0
+  run "probe-$1" "$build64/tests/serial_probe.exe" COM6 >/dev/null || status=$?
+  tr -d '\r' <"$work/probe-$1.out" | sed "s/^/  /"
+  return $status
+}
+join_port 6 "$here/../tests/wine/echo_peer.py"
+
+echo "the serial layer of the system's Wine:"
+if probe system; then
+  echo "the probe found none of the serial layer's gaps in the system's Wine: it no longer tells them apart" >&2
+  exit 1
+fi
+wineserver -k 2>/dev/null || true
+
+loader=$("$here/wine-serial.sh" | tail -n1)
+export WINELOADER=$loader
+echo "the serial layer of the patched Wine ($loader):"
+probe patched || { echo "the patched Wine's serial layer has gaps" >&2; exit 1; }
+
+# The end-to-end tests, each on a COM port of its own with the simulator it names.
+"$loader" "$build64/tests/com_tests.exe" --lines 2>/dev/null </dev/null | tr -d '\r' >"$work/lines"
+while read -r n options; do
+  # shellcheck disable=SC2086 # the options are words
+  join_port "$n" "$simulator" $options --link
+done <"$work/lines"
+run com "$build64/tests/com_tests.exe" --gtest_brief=1
+echo "x86-64 Windows, the receive path: $(count com) end-to-end tests passed through COM ports under the patched Wine"
+
+# COM5: the C host of the release, as a user runs it.
+join_port 5 "$simulator" --link
+run com5 "$shipped/x64/identify.exe" COM5 || { echo "COM5: the C host did not identify the receiver" >&2; exit 1; }
+echo "COM5: the C host identified the receiver under the patched Wine"
