@@ -89,7 +89,7 @@ scripts/fuzz.sh --runs 200000
 # version, the C host built against each) are loaded by the tests too.
 echo "== build-mingw64 ($(date +%T))"
 cmake -S . -B build-mingw64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DHALVEX_TESTS=ON >/dev/null
-cmake --build build-mingw64 -j "$jobs" --target unit_tests engine_tests
+cmake --build build-mingw64 -j "$jobs" --target unit_tests engine_tests com_tests serial_probe
 echo "== build-mingw-tests ($(date +%T))"
 cmake -S . -B build-mingw-tests -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DHALVEX_MINGW_POSIX=ON \
   -DHALVEX_TESTS=ON >/dev/null

@@ -13,6 +13,9 @@
 #
 #   wine-test.sh BUILD64 BUILD32 SHIPPED SIMULATOR
 #
+# HALVEX_SERIAL_WINE names another Wine loader to take for the patched one
+# (to try a change to the patch by hand).
+#
 # BUILD32 holds the 32-bit tests (built with the -posix compilers, as
 # std::thread needs); SHIPPED the release zip unpacked (scripts/release.sh,
 # then scripts/check-release.sh, which builds the C host into x64/ and x86/):
@@ -114,7 +117,7 @@ if probe system; then
 fi
 wineserver -k 2>/dev/null || true
 
-loader=$("$here/wine-serial.sh" | tail -n1)
+loader=${HALVEX_SERIAL_WINE:-$("$here/wine-serial.sh" | tail -n1)}
 export WINELOADER=$loader
 echo "the serial layer of the patched Wine ($loader):"
 probe patched || { echo "the patched Wine's serial layer has gaps" >&2; exit 1; }
