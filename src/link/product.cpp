@@ -64,12 +64,15 @@ static void CallProductCallback(PortSession *session, int32_t code, HostProductI
 }
 
 /* The one failure report of an identification: it ends there, so neither a
- * timer still armed nor product data that comes late reports again. */
+ * timer still armed nor product data that comes late reports again, and the
+ * link is left ready but with no receiver known, which the transfers read as
+ * "not identified". */
 static void ReportProductFailure(PortSession *session)
 {
     LinkState *link = LinkOf(session);
     DisarmTimer(&link->productTimer);
-    link->step = 0;
+    ReleaseProductRecords(session);
+    ReturnToReady(session);
     PurgeComm(session->portHandle, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
     HostProductInfo nothing = {0, 0, NULL};
     CallProductCallback(session, HalvexProductFailed, &nothing);

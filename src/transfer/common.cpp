@@ -24,8 +24,9 @@ DWORD ReadyForTransfer(const PortSession *session)
     if (!IsLiveSession(session))
         return ERROR_INVALID_HANDLE;
     int objective = LinkObjective(session);
-    if (objective < ObjectiveReady)
-        return ERROR_NOT_READY; /* not identified, or in NMEA mode */
+    /* Not identified (never, or the identification failed), or in NMEA mode. */
+    if (objective < ObjectiveReady || (objective == ObjectiveReady && !ReceiverCaps(session)))
+        return ERROR_NOT_READY;
     return objective == ObjectiveReady ? ERROR_SUCCESS : ERROR_BUSY;
 }
 
