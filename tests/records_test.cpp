@@ -202,12 +202,12 @@ TEST_F(Decoding, ARouteWaypointBeforeAnyHeaderIsIgnored)
     Link()->objective = ObjectiveRouteDownload;
     Link()->transfer = &work;
     Bytes waypoint = Encoded(103, Record("abc", 1, 2, ""));
-    RouteDownloadStep(session, 30 + 4, waypoint.data(), static_cast<int>(waypoint.size()));
+    RouteDownloadStep(session, &work, 30 + 4, waypoint.data(), static_cast<int>(waypoint.size()));
     EXPECT_EQ(list->routeCount, 0);
     EXPECT_EQ(list->totalWaypoints, 0);
     Bytes header = {9};
-    RouteDownloadStep(session, 29 + 4, header.data(), 1);
-    RouteDownloadStep(session, 30 + 4, waypoint.data(), static_cast<int>(waypoint.size()));
+    RouteDownloadStep(session, &work, 29 + 4, header.data(), 1);
+    RouteDownloadStep(session, &work, 30 + 4, waypoint.data(), static_cast<int>(waypoint.size()));
     ASSERT_EQ(list->routeCount, 1);
     EXPECT_EQ(list->routes[0].number, 9);
     EXPECT_EQ(list->routes[0].waypointCount, 1);

@@ -9,11 +9,6 @@
 
 enum { LinkBaud = 9600, ETX = 0x03 };
 
-static void PurgePort(PortSession *session)
-{
-    PurgeComm(session->portHandle, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
-}
-
 static void StopHalvex(PortSession *session);
 
 static const ModeHooks LinkMode = {LinkReceive, HalvexErrorProc, AbortExchange, StopHalvex};
@@ -38,14 +33,10 @@ int PrepareLinkPort(PortSession *session)
         return 0;
     link->hooks = &LinkMode; /* no objective until identification starts */
     EnterMode(session, link);
-    DCB dcb;
-    dcb.DCBlength = sizeof dcb;
-    GetCommState(session->portHandle, &dcb);
-    link->savedBaud = dcb.BaudRate;
     /* ETX ends every frame, so each frame brings its own read. */
-    dcb.BaudRate = LinkBaud;
-    dcb.EvtChar = ETX;
-    SetCommState(session->portHandle, &dcb);
+    DWORD before = 0;
+    SetLineMode(session, LinkBaud, ETX, &before);
+    link->savedBaud = before;
     PurgePort(session);
     return 1;
 }
@@ -56,13 +47,7 @@ static void StopHalvex(PortSession *session)
 {
     LinkState *link = LinkOf(session);
     SettlePendingFrame(session);
-    DCB dcb;
-    dcb.DCBlength = sizeof dcb;
-    GetCommState(session->portHandle, &dcb);
-    dcb.fOutX = 0;
-    dcb.BaudRate = link->savedBaud;
-    dcb.EvtChar = '\n';
-    SetCommState(session->portHandle, &dcb);
+    SetLineMode(session, link->savedBaud, '\n', NULL);
     PurgePort(session);
     ReleaseProductRecords(session);
     ReleaseObjectiveRecord(session); /* a transfer under way is cut off here */

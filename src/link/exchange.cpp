@@ -69,7 +69,7 @@ void AckTimeout(void *context)
     PendingFrame *pending = &LinkOf(session)->pending;
     pending->ackTimer = NULL;
     ErrorLog("Communications Timeout retry count=%d\n", pending->retriesLeft);
-    uint32_t operation = session->operation;
+    uint32_t operation = CurrentOperation(session);
     DispatchByObjective(session, DispatchTimedOut, NULL, 0);
     if (OperationContinues(session, operation))
         RetryOrAbort(session, ERROR_TIMEOUT);
@@ -118,7 +118,7 @@ void DispatchByObjective(PortSession *session, int code, const unsigned char *da
     const ObjectiveEntry *entry = link ? link->entry : NULL;
     /* Nothing to say while no mode has the line, or before identification. */
     if (entry && entry->step)
-        entry->step(session, code, data, length);
+        entry->step(session, link->transfer, code, data, length);
     else if (link ? link->objective != ObjectiveNone : session->mode != NULL)
         ErrorLog("Unknown objective\n");
 }
@@ -246,7 +246,7 @@ void HandleFrame(PortSession *session, const unsigned char *frame, int count)
             return;
         }
         link->repeats.packetRepeated = repeated;
-        uint32_t operation = session->operation;
+        uint32_t operation = CurrentOperation(session);
         DispatchByObjective(session, id + DispatchPacket, data, size);
         if (OperationContinues(session, operation))
             link->repeats.packetRepeated = 0;

@@ -69,7 +69,7 @@ struct TransferState; /* a transfer's working record, the transfer layer's */
  * working record is freed when the objective ends or is cut off (null: it
  * has none). */
 struct ObjectiveEntry {
-    void (*step)(PortSession *session, int code, const unsigned char *data, int length);
+    void (*step)(PortSession *session, TransferState *work, int code, const unsigned char *data, int length);
     void (*release)(TransferState *work);
 };
 

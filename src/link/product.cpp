@@ -8,6 +8,7 @@
 #include "../engine/timerqueue.h"
 #include "../errlog/errlog.h"
 #include "../errlog/lasterror.h"
+#include "../port/port.h"
 #include "../port/registry.h"
 #include "../host/strings.h"
 #include "fields.h"
@@ -73,7 +74,7 @@ static void ReportProductFailure(PortSession *session)
     DisarmTimer(&link->productTimer);
     ReleaseProductRecords(session);
     ReturnToReady(session);
-    PurgeComm(session->portHandle, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
+    PurgePort(session);
     HostProductInfo nothing = {0, 0, NULL};
     CallProductCallback(session, HalvexProductFailed, &nothing);
     ErrorLog("Product data request failed\n");
@@ -111,7 +112,7 @@ static void CompleteIdentification(PortSession *session, const unsigned char *da
     HostProductInfo info = {ReadField<int16_t>(product->productData, 4, 0),
                             ReadField<int16_t>(product->productData, 4, 2), NULL};
     BstrFromText(&info.description, (const char *)product->productData + 4);
-    uint32_t operation = session->operation;
+    uint32_t operation = CurrentOperation(session);
     CallProductCallback(session, HalvexProductIdentified, &info);
     SysFreeString(info.description);
     if (!OperationContinues(session, operation))
@@ -156,6 +157,12 @@ void ProductHandler(PortSession *session, int code, const unsigned char *data, i
     default:
         break;
     }
+}
+
+/* Identification as the link's objective: it keeps no transfer record. */
+static void IdentificationStep(PortSession *session, TransferState *, int code, const unsigned char *data, int length)
+{
+    ProductHandler(session, code, data, length);
 }
 
 void ProductTimeout(void *context)
@@ -261,7 +268,7 @@ int32_t HALVEX_CALL HalvexGetProductInfoInit(PortSession *session, HalvexProduct
     }
     if (started) {
         /* A transfer under way ends here, unreported. */
-        static const ObjectiveEntry identification = {ProductHandler, NULL};
+        static const ObjectiveEntry identification = {IdentificationStep, NULL};
         EnterObjective(session, ObjectiveProduct, &identification, NULL);
         LinkState *link = LinkOf(session);
         link->step = 1;

@@ -254,7 +254,7 @@ void NmeaFixSentence(PortSession *session, const char *text)
         if (strcmp(fields[1], epoch->time) != 0) {
             int pending = epoch->time[0] && !epoch->delivered;
             if (pending) {
-                uint32_t operation = session->operation;
+                uint32_t operation = CurrentOperation(session);
                 Deliver(session, epoch);
                 if (!OperationContinues(session, operation) || nmea->fixEpoch != epoch || !session->positionCallback)
                     return;

@@ -103,7 +103,7 @@ void NmeaReceive(PortSession *session, const unsigned char *bytes, int count)
         if (!sentence)
             continue;
         /* The sentence is ours, whatever the host does from its callback. */
-        uint32_t operation = session->operation;
+        uint32_t operation = CurrentOperation(session);
         if (whole) {
             CountLine(session, &HostLineCounts::sentences, 1);
             DispatchNmeaSentence(session, (const char *)sentence);
@@ -122,7 +122,7 @@ static void ArmSilenceTimer(PortSession *session)
 void DispatchNmeaSentence(PortSession *session, const char *text)
 {
     ErrorLog("%s\n", text);
-    uint32_t operation = session->operation;
+    uint32_t operation = CurrentOperation(session);
     NmeaState *nmea = NmeaOf(session);
     DisarmTimer(&nmea->silenceTimer);
     char talker[3], firstField[FirstFieldLimit + 1];
@@ -152,11 +152,11 @@ void NmeaSilenceTimer(void *context)
     PortSession *session = (PortSession *)context;
     NmeaState *nmea = NmeaOf(session);
     nmea->silenceTimer = NULL;
-    PurgeComm(session->portHandle, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
+    PurgePort(session);
     if (!nmea->callback)
         return;
     BSTR none = NULL;
-    uint32_t operation = session->operation;
+    uint32_t operation = CurrentOperation(session);
     int16_t again = CallNmeaCallback(session, HalvexNmeaSilence, 0, &none);
     if (again && OperationContinues(session, operation))
         ArmSilenceTimer(session);

@@ -12,6 +12,12 @@ PortSession *OpenPortSession(const char *name, DWORD baud, HalvexPortCallback ca
 void ClosePortSession(PortSession *session);
 void ConfigureLineDcb(DCB *dcb, DWORD baud);
 
+/* Empties both queues of the line and ends what is under way on them. */
+void PurgePort(PortSession *session);
+/* The line's speed and event character for a mode (no output flow
+ * control); the speed it had before in *baudBefore, unless null. */
+void SetLineMode(PortSession *session, DWORD baud, char eventChar, DWORD *baudBefore);
+
 /* Hands the line to a mode, whose state the session keeps until the mode
  * leaves: the mode in charge leaves first. */
 void EnterMode(PortSession *session, ModeState *state);

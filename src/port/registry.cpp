@@ -29,6 +29,11 @@ int IsLiveSession(const PortSession *session)
 
 void BeginOperation(PortSession *session) { session->operation++; }
 
+uint32_t CurrentOperation(const PortSession *session)
+{
+    return session->operation;
+}
+
 int OperationContinues(const PortSession *session, uint32_t operation)
 {
     return IsLiveSession(session) && session->operation == operation;

@@ -20,6 +20,9 @@ void BeginOperation(PortSession *session);
  * do. A callback that started another operation, stopped this one or
  * closed the port leaves the session as it made it. */
 int OperationContinues(const PortSession *session, uint32_t operation);
+/* The operation running now: read before a host callback, for
+ * OperationContinues after it. */
+uint32_t CurrentOperation(const PortSession *session);
 
 /* Dispatch thread, between waits: frees the retired sessions, once no wait
  * can be using their events. */

@@ -11,6 +11,7 @@
 #include "../link/fields.h"
 #include "../link/link.h"
 #include "../link/product.h"
+#include "../port/registry.h"
 #include "transfer.h"
 
 /* How long the record may take once the receiver took the command. */
@@ -39,33 +40,34 @@ static int KeepsClock(const PortSession *session)
     return slot >= 0 && slot % 100 == 0;
 }
 
-static void ReportClock(PortSession *session, int32_t code, HostClock *clock)
+static void ReportClock(PortSession *session, TransferState *work, int32_t code, HostClock *clock)
 {
-    uint32_t operation = session->operation;
-    HalvexTimeCallback callback = RunningTransfer(session)->callback.clock;
+    uint32_t operation = CurrentOperation(session);
+    HalvexTimeCallback callback = work->callback.clock;
     if (callback)
         callback(code, clock);
     EndTransfer(session, operation);
 }
 
-static void ClockFailed(PortSession *session)
+static void ClockFailed(PortSession *session, TransferState *work)
 {
     HostClock zero;
     memset(&zero, 0, sizeof zero);
     ErrorLog("Date and time not received\n");
-    ReportClock(session, HalvexClockFailed, &zero);
+    ReportClock(session, work, HalvexClockFailed, &zero);
 }
 
 static void ClockSilent(void *context)
 {
     PortSession *session = (PortSession *)context;
-    RunningTransfer(session)->stallTimer = NULL;
+    TransferState *work = RunningTransfer(session); /* a timer is no step: it looks its record up */
+    work->stallTimer = NULL;
     ErrorLog("No date and time within %d ms\n", ClockAnswerMs);
     SetHalvexError(ERROR_TIMEOUT);
-    ClockFailed(session);
+    ClockFailed(session, work);
 }
 
-static void TakeDateTime(PortSession *session, const unsigned char *data, int length)
+static void TakeDateTime(PortSession *session, TransferState *work, const unsigned char *data, int length)
 {
     /* The record shows that the command arrived, even if its ACK was lost. */
     if (AwaitingAck(session))
@@ -76,7 +78,7 @@ static void TakeDateTime(PortSession *session, const unsigned char *data, int le
     if (!DecodeDateTime(data, length, &said)) {
         ErrorLog("Date and time record is no date (%d bytes)\n", length);
         SetHalvexError(ERROR_INVALID_DATA);
-        ClockFailed(session);
+        ClockFailed(session, work);
         return;
     }
     clock.receiverTime = said; /* a packed record's double is set, never pointed to */
@@ -84,22 +86,21 @@ static void TakeDateTime(PortSession *session, const unsigned char *data, int le
     clock.weeksBehind = RolloverWeeksBehind(clock.receiverTime, RolloverReference(clock.hostTime));
     ErrorLog("Date and time received, %d weeks behind\n", clock.weeksBehind);
     SetHalvexError(ERROR_SUCCESS);
-    ReportClock(session, HalvexClockRead, &clock);
+    ReportClock(session, work, HalvexClockRead, &clock);
 }
 
-static void ClockStep(PortSession *session, int code, const unsigned char *data, int length)
+static void ClockStep(PortSession *session, TransferState *work, int code, const unsigned char *data, int length)
 {
-    TransferState *work = RunningTransfer(session);
     switch (code) {
     case DispatchAcked:
         ArmTimer(&work->stallTimer, session, ClockAnswerMs, ClockSilent);
         break;
     case DispatchAborted:
-        ClockFailed(session);
+        ClockFailed(session, work);
         break;
     case PacketDateTime + DispatchPacket:
         DisarmTimer(&work->stallTimer);
-        TakeDateTime(session, data, length);
+        TakeDateTime(session, work, data, length);
         break;
     default:
         break; /* NAKs and time-outs are the link's to retry */

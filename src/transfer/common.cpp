@@ -112,9 +112,9 @@ static void DownloadStalled(void *context)
  * packet restart its silence timer, the end stops it, and a records packet
  * (logged here) sets the count announced. 0 when the code was a records
  * packet or a stale transfer complete and nothing is left to do with it. */
-static int NoteDownloadProgress(PortSession *session, int code, const unsigned char *data, int length)
+static int NoteDownloadProgress(PortSession *session, TransferState *work, int code, const unsigned char *data,
+                                int length)
 {
-    TransferState *work = RunningTransfer(session);
     /* Every download announces its records first, so a transfer complete
      * before that is left over from the transfer before: the receiver sent
      * it again because our ACK of it was lost. Acknowledged by the link, it
@@ -144,25 +144,26 @@ static int NoteDownloadProgress(PortSession *session, int code, const unsigned c
     return 0;
 }
 
-void DownloadStep(PortSession *session, int code, const unsigned char *data, int length, const DownloadKind *kind)
+void DownloadStep(PortSession *session, TransferState *work, int code, const unsigned char *data, int length,
+                  const DownloadKind *kind)
 {
-    if (!NoteDownloadProgress(session, code, data, length))
+    if (!NoteDownloadProgress(session, work, code, data, length))
         return;
     if (code == DispatchAborted) {
-        kind->fail(session);
+        kind->fail(session, work);
     } else if (code == PacketXferComplete + DispatchPacket) {
-        if (kind->settle && !kind->settle(session)) {
-            kind->fail(session);
+        if (kind->settle && !kind->settle(session, work)) {
+            kind->fail(session, work);
             return;
         }
-        uint32_t operation = session->operation;
-        if (kind->finish(session)) {
+        uint32_t operation = CurrentOperation(session);
+        if (kind->finish(session, work)) {
             EndTransfer(session, operation);
             ErrorLog("Xfer complete=%d\n", ReadField<uint16_t>(data, length, 0));
         }
-    } else if (code >= DispatchPacket && !kind->take(session, code - DispatchPacket, data, length)) {
+    } else if (code >= DispatchPacket && !kind->take(session, work, code - DispatchPacket, data, length)) {
         SetHalvexError(ERROR_NOT_ENOUGH_MEMORY);
-        kind->fail(session);
+        kind->fail(session, work);
     }
 }
 
@@ -192,10 +193,10 @@ void EndTransfer(PortSession *session, uint32_t operation)
     ReturnToReady(session); /* the working record goes with the objective */
 }
 
-void EndUpload(PortSession *session, int32_t status, const char *failureLine)
+void EndUpload(PortSession *session, TransferState *work, int32_t status, const char *failureLine)
 {
-    uint32_t operation = session->operation;
-    HalvexUploadCallback callback = RunningTransfer(session)->callback.upload;
+    uint32_t operation = CurrentOperation(session);
+    HalvexUploadCallback callback = work->callback.upload;
     if (callback)
         callback(status, 0);
     EndTransfer(session, operation);
@@ -203,14 +204,15 @@ void EndUpload(PortSession *session, int32_t status, const char *failureLine)
         ErrorLog("%s", failureLine);
 }
 
-void UploadStep(PortSession *session, int code, void (*onAck)(PortSession *session), const char *failureLine)
+void UploadStep(PortSession *session, TransferState *work, int code, void (*onAck)(PortSession *session, TransferState *work),
+                const char *failureLine)
 {
     switch (code) {
     case DispatchAcked:
-        onAck(session);
+        onAck(session, work);
         break;
     case DispatchAborted:
-        EndUpload(session, HalvexUploadAborted, failureLine);
+        EndUpload(session, work, HalvexUploadAborted, failureLine);
         break;
     case DispatchNaked:
     case DispatchTimedOut:
@@ -221,20 +223,20 @@ void UploadStep(PortSession *session, int code, void (*onAck)(PortSession *sessi
     }
 }
 
-void SendNextRecord(PortSession *session, int count, int (*sendRecord)(PortSession *session, int k),
-                    uint16_t command, const char *failureLine)
+void SendNextRecord(PortSession *session, TransferState *work, int count,
+                    int (*sendRecord)(PortSession *session, TransferState *work, int k), uint16_t command,
+                    const char *failureLine)
 {
-    TransferState *work = RunningTransfer(session);
     int k = work->step - 1;
     if (k > count) {
-        EndUpload(session, HalvexTransferDone, failureLine); /* that was the ACK of the transfer complete */
+        EndUpload(session, work, HalvexTransferDone, failureLine); /* that was the ACK of the transfer complete */
         return;
     }
-    int sent = k < count ? sendRecord(session, k) : SendWord(session, PacketXferComplete, command);
+    int sent = k < count ? sendRecord(session, work, k) : SendWord(session, PacketXferComplete, command);
     if (sent)
         work->step++;
     else
-        EndUpload(session, HalvexUploadAborted, failureLine);
+        EndUpload(session, work, HalvexUploadAborted, failureLine);
 }
 
 void LogWaypoint(const WaypointRecord *record)

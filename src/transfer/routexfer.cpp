@@ -153,7 +153,10 @@ static uint32_t RecordsOnWire(const PortSession *session, const RouteList *list)
 
 static const char RouteUploadFailed[] = "Route upload request failed\n";
 
-static void FinishUpload(PortSession *session, int32_t status) { EndUpload(session, status, RouteUploadFailed); }
+static void FinishUpload(PortSession *session, TransferState *work, int32_t status)
+{
+    EndUpload(session, work, status, RouteUploadFailed);
+}
 
 /* step 1: between routes; step 2 + k: the current route's header and k of
  * the packets after it (waypoints, and links between them) are out. The next packet goes on the ACK of the last one.
@@ -172,7 +175,7 @@ static void SendNextRoutePacket(PortSession *session, TransferState *work)
             if (sent)
                 work->step++;
             else
-                FinishUpload(session, HalvexUploadAborted); /* a type we cannot send would stall */
+                FinishUpload(session, work, HalvexUploadAborted); /* a type we cannot send would stall */
             return;
         }
         list->currentRoute++;
@@ -182,30 +185,27 @@ static void SendNextRoutePacket(PortSession *session, TransferState *work)
         if (EncodeRouteHeader(session, &list->routes[list->currentRoute]))
             work->step = 2;
         else
-            FinishUpload(session, HalvexUploadAborted); /* likewise a header type we cannot send */
+            FinishUpload(session, work, HalvexUploadAborted); /* likewise a header type we cannot send */
     } else if (list->currentRoute == list->routeCount) {
         if (SendWord(session, PacketXferComplete, CommandTransferRoutes))
             list->currentRoute++;
         else
-            FinishUpload(session, HalvexUploadAborted);
+            FinishUpload(session, work, HalvexUploadAborted);
     } else {
-        FinishUpload(session, HalvexTransferDone); /* that was the ACK of the transfer complete */
+        FinishUpload(session, work, HalvexTransferDone); /* that was the ACK of the transfer complete */
     }
 }
 
-static void RouteUploadAcked(PortSession *session) { SendNextRoutePacket(session, RunningTransfer(session)); }
-
-void RouteUploadStep(PortSession *session, int code, const unsigned char *data, int length)
+void RouteUploadStep(PortSession *session, TransferState *work, int code, const unsigned char *data, int length)
 {
     (void)data;
     (void)length;
-    UploadStep(session, code, RouteUploadAcked, RouteUploadFailed);
+    UploadStep(session, work, code, SendNextRoutePacket, RouteUploadFailed);
 }
 
-static void CallDownloadCallback(PortSession *session, int32_t status, int32_t value, SAFEARRAY **routes,
+static void CallDownloadCallback(TransferState *work, int32_t status, int32_t value, SAFEARRAY **routes,
                                  SAFEARRAY **waypoints)
 {
-    TransferState *work = RunningTransfer(session);
     /* The two callbacks have the same shape; the arrays' records differ. */
     HalvexRouteCallback callback =
         work->kind->extended ? (HalvexRouteCallback)work->callback.routesEx : work->callback.routes;
@@ -213,11 +213,11 @@ static void CallDownloadCallback(PortSession *session, int32_t status, int32_t v
         callback(status, value, routes, waypoints);
 }
 
-static void FailDownload(PortSession *session)
+static void FailDownload(PortSession *session, TransferState *work)
 {
     SAFEARRAY *routes = NULL, *waypoints = NULL;
-    uint32_t operation = session->operation;
-    CallDownloadCallback(session, HalvexRouteFailed, 0, &routes, &waypoints);
+    uint32_t operation = CurrentOperation(session);
+    CallDownloadCallback(work, HalvexRouteFailed, 0, &routes, &waypoints);
     EndTransfer(session, operation);
     ErrorLog("Route download request failed\n");
 }
@@ -253,16 +253,16 @@ static int AddRouteWaypoint(PortSession *session, RouteList *list, const unsigne
  * missing. A header sent again came
  * right after the one it repeats, before any of that route's waypoints, so
  * the waypoints that follow it belong to the route it repeats. */
-static int SettleRouteRepeats(PortSession *session)
+static int SettleRouteRepeats(PortSession *, TransferState *work)
 {
-    RouteList *list = RunningTransfer(session)->records.routes;
+    RouteList *list = work->records.routes;
     int repeats = 0;
     for (int r = 0; r < list->routeCount; r++) {
         repeats += list->routes[r].repeated != 0;
         for (int k = 0; k < list->routes[r].waypointCount; k++)
             repeats += list->routes[r].waypoints[k].repeated != 0;
     }
-    int keep = RepeatsToKeep(RunningTransfer(session), list->routeCount + list->totalWaypoints + list->links, repeats);
+    int keep = RepeatsToKeep(work, list->routeCount + list->totalWaypoints + list->links, repeats);
     int routes = 0;
     list->totalWaypoints = 0;
     for (int r = 0; r < list->routeCount; r++) {
@@ -288,12 +288,13 @@ static int SettleRouteRepeats(PortSession *session)
         list->totalWaypoints += kept;
     }
     list->routeCount = routes;
-    return !RecordsMissing(RunningTransfer(session), list->routeCount + list->totalWaypoints + list->links);
+    return !RecordsMissing(work, list->routeCount + list->totalWaypoints + list->links);
 }
 
-static int TakeRoutePacket(PortSession *session, int packetId, const unsigned char *data, int length)
+static int TakeRoutePacket(PortSession *session, TransferState *work, int packetId, const unsigned char *data,
+                           int length)
 {
-    RouteList *list = RunningTransfer(session)->records.routes;
+    RouteList *list = work->records.routes;
     switch (packetId) {
     case PacketRouteHeader:
         return AddRoute(session, list, data, length);
@@ -309,10 +310,9 @@ static int TakeRoutePacket(PortSession *session, int packetId, const unsigned ch
     }
 }
 
-static int FinishRoutes(PortSession *session)
+static int FinishRoutes(PortSession *session, TransferState *work)
 {
     SAFEARRAY *routes = NULL, *waypoints = NULL;
-    TransferState *work = RunningTransfer(session);
     const HostWaypointForm *form = WaypointFormOf(work);
     const ProtocolCaps *caps = ReceiverCaps(session);
     BuildRouteArrays(&routes, &waypoints, work->records.routes, form, WaypointHolds(WaypointDataType(caps)));
@@ -320,7 +320,7 @@ static int FinishRoutes(PortSession *session)
     if (routes && work->kind->extended && RouteHeaderType(caps) == 202)
         for (ULONG i = 0; i < routes->rgsabound[0].cElements; i++)
             ((HostRoute *)routes->pvData)[i].number = -1;
-    CallDownloadCallback(session, HalvexTransferDone, HalvexDownloadEnd, &routes, &waypoints);
+    CallDownloadCallback(work, HalvexTransferDone, HalvexDownloadEnd, &routes, &waypoints);
     FreeRouteArray(&routes);
     FreeWaypointArray(&waypoints, form);
     return 1;
@@ -328,9 +328,9 @@ static int FinishRoutes(PortSession *session)
 
 static const DownloadKind RouteDownload = {TakeRoutePacket, SettleRouteRepeats, FinishRoutes, FailDownload};
 
-void RouteDownloadStep(PortSession *session, int code, const unsigned char *data, int length)
+void RouteDownloadStep(PortSession *session, TransferState *work, int code, const unsigned char *data, int length)
 {
-    DownloadStep(session, code, data, length, &RouteDownload);
+    DownloadStep(session, work, code, data, length, &RouteDownload);
 }
 
 static int PrepareUpload(PortSession *session, const TransferRequest *request, TransferRecords *records,

@@ -158,9 +158,9 @@ static int UploadRecords(const PortSession *session, const TrackList *list)
 
 /* Records go out in order, one call each: a point that starts a track is
  * preceded by its header, startsTrack saying the header has gone. */
-static int SendTrackRecord(PortSession *session, int k)
+static int SendTrackRecord(PortSession *session, TransferState *work, int k)
 {
-    TrackList *list = RunningTransfer(session)->records.track;
+    TrackList *list = work->records.track;
     if (TrackHeaderType(session) == -1)
         return EncodeTrackPoint(session, &list->points[k]);
     const TrackPointRecord *point = &list->points[k - list->tracksSent];
@@ -175,17 +175,17 @@ static int SendTrackRecord(PortSession *session, int k)
     return length && SendPacket(session, PacketTrackHeader, data, length);
 }
 
-static void TrackUploadAcked(PortSession *session)
+static void TrackUploadAcked(PortSession *session, TransferState *work)
 {
-    SendNextRecord(session, UploadRecords(session, RunningTransfer(session)->records.track), SendTrackRecord,
+    SendNextRecord(session, work, UploadRecords(session, work->records.track), SendTrackRecord,
                    CommandTransferTracks, TrackUploadFailed);
 }
 
-void TrackUploadStep(PortSession *session, int code, const unsigned char *data, int length)
+void TrackUploadStep(PortSession *session, TransferState *work, int code, const unsigned char *data, int length)
 {
     (void)data;
     (void)length;
-    UploadStep(session, code, TrackUploadAcked, TrackUploadFailed);
+    UploadStep(session, work, code, TrackUploadAcked, TrackUploadFailed);
 }
 
 static int TrackHoldsOf(const PortSession *session)
@@ -194,9 +194,9 @@ static int TrackHoldsOf(const PortSession *session)
 }
 
 /* The host's callback with the point in the record its export hands on. */
-static int16_t CallDownloadCallback(PortSession *session, int32_t value, const TrackPointRecord *record)
+static int16_t CallDownloadCallback(PortSession *session, TransferState *work, int32_t value,
+                                    const TrackPointRecord *record)
 {
-    TransferState *work = RunningTransfer(session);
     if (work->kind->extended) {
         HalvexTrackExCallback callback = work->callback.trackEx;
         HostTrackPointEx point;
@@ -212,24 +212,23 @@ static int16_t CallDownloadCallback(PortSession *session, int32_t value, const T
 }
 
 /* The end of the points, whether all came or not. */
-static void HandOnEnd(PortSession *session)
+static void HandOnEnd(PortSession *session, TransferState *work)
 {
-    DisarmTimer(&RunningTransfer(session)->stallTimer);
+    DisarmTimer(&work->stallTimer);
     TrackPointRecord none;
     memset(&none, 0, sizeof none);
-    CallDownloadCallback(session, HalvexDownloadEnd, &none);
+    CallDownloadCallback(session, work, HalvexDownloadEnd, &none);
 }
 
 /* Hands a point to the host; 0 when the host stopped the download (or left
  * it by starting something else, or closing the port, from its callback). */
-static int HandOn(PortSession *session, const TrackPointRecord *record)
+static int HandOn(PortSession *session, TransferState *work, const TrackPointRecord *record)
 {
-    TransferState *work = RunningTransfer(session);
     work->recordsTaken++;
     /* The host counts points: the headers the count announced are not. */
     int32_t announced = work->recordsAnnounced < 0 ? 0 : work->recordsAnnounced;
-    uint32_t operation = session->operation;
-    int16_t goOn = CallDownloadCallback(session, announced - work->records.track->headers, record);
+    uint32_t operation = CurrentOperation(session);
+    int16_t goOn = CallDownloadCallback(session, work, announced - work->records.track->headers, record);
     if (!OperationContinues(session, operation))
         return 0;
     if (goOn != 0)
@@ -245,9 +244,8 @@ static int HandOn(PortSession *session, const TrackPointRecord *record)
  * never the same point at the same second, and at the end kept only as far
  * as the announced count says the receiver holds it. The download
  * keeps the last point handed on. */
-static void TakePoint(PortSession *session, const unsigned char *data, int length)
+static void TakePoint(PortSession *session, TransferState *work, const unsigned char *data, int length)
 {
-    TransferState *work = RunningTransfer(session);
     TrackList *last = work->records.track;
     if (PacketRepeated(session) && last->pointCount) {
         work->repeatsHeld++;
@@ -267,7 +265,7 @@ static void TakePoint(PortSession *session, const unsigned char *data, int lengt
     }
     last->startsTrack = 0;
     last->pointCount = 1;
-    if (HandOn(session, last->points))
+    if (HandOn(session, work, last->points))
         ErrorLog("Track=%lf lat=%lf, lon=%lf\n", last->points->time, last->points->latitude,
                  last->points->longitude);
 }
@@ -275,27 +273,26 @@ static void TakePoint(PortSession *session, const unsigned char *data, int lengt
 /* 0 when the host stopped the download while taking a held repeat. Points
  * missing are reported as the download's failure; the host, which has them
  * counted, can tell. */
-static int TakeHeldRepeats(PortSession *session)
+static int TakeHeldRepeats(PortSession *session, TransferState *work)
 {
-    TransferState *work = RunningTransfer(session);
     int keep = RepeatsToKeep(work, work->recordsTaken + work->repeatsHeld, work->repeatsHeld);
     work->repeatsHeld = 0;
     while (keep-- > 0)
-        if (!HandOn(session, work->records.track->points))
+        if (!HandOn(session, work, work->records.track->points))
             return 0;
     if (RecordsMissing(work, work->recordsTaken))
         ErrorLog("Track download request failed\n");
     return 1;
 }
 
-static int TakeTrackPacket(PortSession *session, int packetId, const unsigned char *data, int length)
+static int TakeTrackPacket(PortSession *session, TransferState *work, int packetId, const unsigned char *data,
+                           int length)
 {
     if (packetId == PacketTrackPoint) {
-        TakePoint(session, data, length);
+        TakePoint(session, work, data, length);
     } else if (packetId == PacketTrackHeader && !PacketRepeated(session)) {
         /* A header counts as a record and starts a track at the next
          * point; one sent again because our ACK was lost changes nothing. */
-        TransferState *work = RunningTransfer(session);
         TrackList *last = work->records.track;
         work->recordsTaken++;
         last->headers++;
@@ -306,27 +303,27 @@ static int TakeTrackPacket(PortSession *session, int packetId, const unsigned ch
     return 1;
 }
 
-static int FinishTrack(PortSession *session)
+static int FinishTrack(PortSession *session, TransferState *work)
 {
-    if (!TakeHeldRepeats(session))
+    if (!TakeHeldRepeats(session, work))
         return 0;
-    HandOnEnd(session);
+    HandOnEnd(session, work);
     return 1;
 }
 
-static void FailTrack(PortSession *session)
+static void FailTrack(PortSession *session, TransferState *work)
 {
     ErrorLog("Track download request failed\n");
-    uint32_t operation = session->operation;
-    HandOnEnd(session);
+    uint32_t operation = CurrentOperation(session);
+    HandOnEnd(session, work);
     EndTransfer(session, operation);
 }
 
 static const DownloadKind TrackDownload = {TakeTrackPacket, NULL, FinishTrack, FailTrack};
 
-void TrackDownloadStep(PortSession *session, int code, const unsigned char *data, int length)
+void TrackDownloadStep(PortSession *session, TransferState *work, int code, const unsigned char *data, int length)
 {
-    DownloadStep(session, code, data, length, &TrackDownload);
+    DownloadStep(session, work, code, data, length, &TrackDownload);
 }
 
 static int PrepareUpload(PortSession *session, const TransferRequest *request, TransferRecords *records,

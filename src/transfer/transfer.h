@@ -7,12 +7,12 @@
 #include "../port/session.h"
 #include "records.h"
 
-void WaypointUploadStep(PortSession *session, int code, const unsigned char *data, int length);
-void WaypointDownloadStep(PortSession *session, int code, const unsigned char *data, int length);
-void RouteUploadStep(PortSession *session, int code, const unsigned char *data, int length);
-void RouteDownloadStep(PortSession *session, int code, const unsigned char *data, int length);
-void TrackUploadStep(PortSession *session, int code, const unsigned char *data, int length);
-void TrackDownloadStep(PortSession *session, int code, const unsigned char *data, int length);
+void WaypointUploadStep(PortSession *session, TransferState *work, int code, const unsigned char *data, int length);
+void WaypointDownloadStep(PortSession *session, TransferState *work, int code, const unsigned char *data, int length);
+void RouteUploadStep(PortSession *session, TransferState *work, int code, const unsigned char *data, int length);
+void RouteDownloadStep(PortSession *session, TransferState *work, int code, const unsigned char *data, int length);
+void TrackUploadStep(PortSession *session, TransferState *work, int code, const unsigned char *data, int length);
+void TrackDownloadStep(PortSession *session, TransferState *work, int code, const unsigned char *data, int length);
 
 /* The host's callback of the transfer under way, by kind. */
 union TransferCallback {
@@ -102,21 +102,22 @@ void ReleaseTransfer(TransferState *work);
 struct DownloadKind {
     /* Takes a data packet of the download; 0 when its record could not be
      * kept. Packets of other kinds are passed over. */
-    int (*take)(PortSession *session, int packetId, const unsigned char *data, int length);
+    int (*take)(PortSession *session, TransferState *work, int packetId, const unsigned char *data, int length);
     /* On the transfer complete, first: drops the repeats the announced
      * count does not account for; 0 when records are missing, which fails
      * the download. Null: nothing to settle. */
-    int (*settle)(PortSession *session);
+    int (*settle)(PortSession *session, TransferState *work);
     /* Then hands the records to the host; 0 when the host stopped the
      * download. */
-    int (*finish)(PortSession *session);
+    int (*finish)(PortSession *session, TransferState *work);
     /* Ends the download with its failure report. */
-    void (*fail)(PortSession *session);
+    void (*fail)(PortSession *session, TransferState *work);
 };
 /* A download's handler: its progress noted, data packets taken, the end
  * logged with the count the transfer complete gives; an abort, or a record
  * that could not be kept (never dropped quietly), fails the download. */
-void DownloadStep(PortSession *session, int code, const unsigned char *data, int length, const DownloadKind *kind);
+void DownloadStep(PortSession *session, TransferState *work, int code, const unsigned char *data, int length,
+                  const DownloadKind *kind);
 /* Of the repeats of a download (packets equal to the one before, most often
  * sent again because our ACK was lost), how many the announced count says
  * are real records: received counts every packet taken, repeats included. */
@@ -130,16 +131,18 @@ int RecordsMissing(const TransferState *work, int records);
 void EndTransfer(PortSession *session, uint32_t operation);
 /* Ends an upload: the host told (status 0 done, 1 aborted), the session
  * ready; an abort is logged with failureLine. */
-void EndUpload(PortSession *session, int32_t status, const char *failureLine);
+void EndUpload(PortSession *session, TransferState *work, int32_t status, const char *failureLine);
 /* An upload's handler: onAck sends what follows the acknowledged packet;
  * an abort ends the upload; NAKs and time-outs are the link's to retry;
  * data packets are only logged. */
-void UploadStep(PortSession *session, int code, void (*onAck)(PortSession *session), const char *failureLine);
+void UploadStep(PortSession *session, TransferState *work, int code, void (*onAck)(PortSession *session, TransferState *work),
+                const char *failureLine);
 /* On an ACK of an upload of count records: record step - 1 (sendRecord),
  * then the transfer complete with command, then, on its ACK, the end. A
  * record that cannot be sent (no encoder for the type) ends the upload as
  * aborted, since no ACK would ever come. */
-void SendNextRecord(PortSession *session, int count, int (*sendRecord)(PortSession *session, int k),
+void SendNextRecord(PortSession *session, TransferState *work, int count,
+                    int (*sendRecord)(PortSession *session, TransferState *work, int k),
                     uint16_t command, const char *failureLine);
 
 /* Route headers in the receiver's type (200, 201, 202); 0 when the type is

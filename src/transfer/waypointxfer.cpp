@@ -26,28 +26,27 @@ static RouteRecord *ReadHostWaypoints(const TransferRequest *request)
 
 static const char WaypointUploadFailed[] = "Way point upload request failed\n";
 
-static int SendWaypoint(PortSession *session, int k)
+static int SendWaypoint(PortSession *session, TransferState *work, int k)
 {
-    RouteRecord *list = RunningTransfer(session)->records.waypoints;
+    RouteRecord *list = work->records.waypoints;
     return EncodeWaypoint(session, &list->waypoints[k], PacketWaypoint);
 }
 
-static void WaypointUploadAcked(PortSession *session)
+static void WaypointUploadAcked(PortSession *session, TransferState *work)
 {
-    SendNextRecord(session, RunningTransfer(session)->records.waypoints->waypointCount, SendWaypoint,
+    SendNextRecord(session, work, work->records.waypoints->waypointCount, SendWaypoint,
                    CommandTransferWaypoints, WaypointUploadFailed);
 }
 
-void WaypointUploadStep(PortSession *session, int code, const unsigned char *data, int length)
+void WaypointUploadStep(PortSession *session, TransferState *work, int code, const unsigned char *data, int length)
 {
     (void)data;
     (void)length;
-    UploadStep(session, code, WaypointUploadAcked, WaypointUploadFailed);
+    UploadStep(session, work, code, WaypointUploadAcked, WaypointUploadFailed);
 }
 
-static void CallDownloadCallback(PortSession *session, SAFEARRAY **array)
+static void CallDownloadCallback(TransferState *work, SAFEARRAY **array)
 {
-    TransferState *work = RunningTransfer(session);
     /* The two callbacks have the same shape; the array's records differ. */
     HalvexWaypointCallback callback =
         work->kind->extended ? (HalvexWaypointCallback)work->callback.waypointsEx : work->callback.waypoints;
@@ -57,39 +56,39 @@ static void CallDownloadCallback(PortSession *session, SAFEARRAY **array)
 
 /* Drops the repeats that the announced count does not account for; 0 when
  * records are missing. */
-static int SettleWaypointRepeats(PortSession *session)
+static int SettleWaypointRepeats(PortSession *, TransferState *work)
 {
-    RouteRecord *work = RunningTransfer(session)->records.waypoints;
+    RouteRecord *list = work->records.waypoints;
     int repeats = 0;
-    for (int i = 0; i < work->waypointCount; i++)
-        repeats += work->waypoints[i].repeated != 0;
-    int keep = RepeatsToKeep(RunningTransfer(session), work->waypointCount, repeats);
+    for (int i = 0; i < list->waypointCount; i++)
+        repeats += list->waypoints[i].repeated != 0;
+    int keep = RepeatsToKeep(work, list->waypointCount, repeats);
     int kept = 0;
-    for (int i = 0; i < work->waypointCount; i++) {
-        if (work->waypoints[i].repeated && keep-- <= 0)
+    for (int i = 0; i < list->waypointCount; i++) {
+        if (list->waypoints[i].repeated && keep-- <= 0)
             continue;
-        work->waypoints[kept] = work->waypoints[i];
-        work->waypoints[kept++].repeated = 0;
+        list->waypoints[kept] = list->waypoints[i];
+        list->waypoints[kept++].repeated = 0;
     }
-    work->waypointCount = kept;
-    return !RecordsMissing(RunningTransfer(session), kept);
+    list->waypointCount = kept;
+    return !RecordsMissing(work, kept);
 }
 
-static void FailDownload(PortSession *session)
+static void FailDownload(PortSession *session, TransferState *work)
 {
     ErrorLog("WayPt download request failed\n");
     SAFEARRAY *none = NULL;
-    uint32_t operation = session->operation;
-    CallDownloadCallback(session, &none);
+    uint32_t operation = CurrentOperation(session);
+    CallDownloadCallback(work, &none);
     EndTransfer(session, operation);
 }
 
-static int TakeWaypoint(PortSession *session, int packetId, const unsigned char *data, int length)
+static int TakeWaypoint(PortSession *session, TransferState *work, int packetId, const unsigned char *data, int length)
 {
     if (packetId != PacketWaypoint)
         return 1;
-    RouteRecord *work = RunningTransfer(session)->records.waypoints;
-    WaypointRecord *record = AppendRecord(&work->waypoints, &work->waypointCount);
+    RouteRecord *list = work->records.waypoints;
+    WaypointRecord *record = AppendRecord(&list->waypoints, &list->waypointCount);
     if (!record)
         return 0;
     DecodeWaypoint(ReceiverCaps(session), data, length, record);
@@ -98,22 +97,21 @@ static int TakeWaypoint(PortSession *session, int packetId, const unsigned char 
     return 1;
 }
 
-static int FinishWaypoints(PortSession *session)
+static int FinishWaypoints(PortSession *session, TransferState *work)
 {
     SAFEARRAY *array = NULL;
-    TransferState *work = RunningTransfer(session);
     const HostWaypointForm *form = WaypointFormOf(work);
     BuildWaypointArray(&array, work->records.waypoints, form, WaypointHolds(WaypointDataType(ReceiverCaps(session))));
-    CallDownloadCallback(session, &array);
+    CallDownloadCallback(work, &array);
     FreeWaypointArray(&array, form);
     return 1;
 }
 
 static const DownloadKind WaypointDownload = {TakeWaypoint, SettleWaypointRepeats, FinishWaypoints, FailDownload};
 
-void WaypointDownloadStep(PortSession *session, int code, const unsigned char *data, int length)
+void WaypointDownloadStep(PortSession *session, TransferState *work, int code, const unsigned char *data, int length)
 {
-    DownloadStep(session, code, data, length, &WaypointDownload);
+    DownloadStep(session, work, code, data, length, &WaypointDownload);
 }
 
 static int PrepareUpload(PortSession *, const TransferRequest *request, TransferRecords *records, uint16_t *word)
