@@ -183,7 +183,7 @@ TEST_F(Identification, AnArrayBeforeAnyProductDataIsAFailure)
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0].code, 2);
     EXPECT_EQ(ReceiverCaps(session), nullptr);
-    EXPECT_EQ(LinkObjective(session), ObjectiveProduct);
+    EXPECT_EQ(LinkObjective(session), ObjectiveReady) << "ended, the receiver unknown";
     EXPECT_EQ(Count("Product data request failed\n"), 1);
 }
 
@@ -215,7 +215,8 @@ TEST_F(Identification, AStrayNakEndsTheRequestWithExactlyOneReport)
     Feed(halvexsim::EncodePacket(255, {static_cast<uint8_t>(row.productId), static_cast<uint8_t>(row.productId >> 8),
                                        1, 0, 'X', 0}));
     EXPECT_EQ(calls.size(), 1u) << "product data that comes late reports nothing";
-    EXPECT_EQ(LinkObjective(session), ObjectiveProduct);
+    EXPECT_EQ(LinkObjective(session), ObjectiveReady);
+    EXPECT_EQ(ReceiverCaps(session), nullptr) << "nor makes the receiver known";
 }
 
 TEST_F(Identification, LineErrorsReachOnlyIdentificationCallbacks)

@@ -13,6 +13,8 @@
 #include "product.h"
 #include "pvt.h"
 
+static void AckTimeout(void *session);
+
 enum { DumpBytesPerLine = 340 };
 
 static void ReleasePendingFrame(PendingFrame *pending)
@@ -22,7 +24,8 @@ static void ReleasePendingFrame(PendingFrame *pending)
     pending->length = 0;
 }
 
-void SendFrame(PortSession *session, unsigned char *frame, int length)
+/* Sends a packet that needs an ACK; the session takes the frame. */
+static void SendFrame(PortSession *session, unsigned char *frame, int length)
 {
     PendingFrame *pending = &LinkOf(session)->pending;
     /* A new exchange replaces one still waiting for its ACK. */
@@ -47,7 +50,10 @@ int SendPacket(PortSession *session, int id, const unsigned char *data, int leng
     return 1;
 }
 
-void RetryOrAbort(PortSession *session, DWORD why)
+/* Sends the waiting frame again, or when its tries are spent ends the
+ * operation with its failure report, why (a Windows error code) saying what
+ * made it fail: no answer, or the receiver refusing the frame. */
+static void RetryOrAbort(PortSession *session, DWORD why)
 {
     PendingFrame *pending = &LinkOf(session)->pending;
     if (pending->retriesLeft == 0 || !pending->awaitingAck) {
@@ -63,7 +69,7 @@ void RetryOrAbort(PortSession *session, DWORD why)
     ArmTimer(&pending->ackTimer, session, AckTimeoutMs, AckTimeout);
 }
 
-void AckTimeout(void *context)
+static void AckTimeout(void *context)
 {
     PortSession *session = (PortSession *)context;
     PendingFrame *pending = &LinkOf(session)->pending;

@@ -130,15 +130,8 @@ void LinkReceive(PortSession *session, const unsigned char *bytes, int count);
 /* A complete frame from the decoder, DLE to ETX with doubled DLEs stored once. */
 void HandleFrame(PortSession *session, const unsigned char *frame, int count);
 
-/* Sends a packet that needs an ACK; the session takes the frame. */
-void SendFrame(PortSession *session, unsigned char *frame, int length);
 /* Encodes a packet and sends it with SendFrame; 0 when no memory was left. */
 int SendPacket(PortSession *session, int id, const unsigned char *data, int length);
-void AckTimeout(void *session);
-/* Sends the waiting frame again, or when its tries are spent ends the
- * operation with its failure report, why (a Windows error code) saying what
- * made it fail: no answer, or the receiver refusing the frame. */
-void RetryOrAbort(PortSession *session, DWORD why);
 /* Starts an objective on the link: whatever ran is cut off (its record
  * released), no packet before it can be repeated into it, and the running
  * entry and working record become these. */

@@ -14,6 +14,10 @@
 #include "fields.h"
 #include "link.h"
 
+static void SynthesizeProtocolArray(PortSession *session, const ProtocolCaps *row);
+
+static void ProductTimeout(void *session);
+
 enum { ModeTimeoutMs = 3000, SynthesizedEntries = 21 };
 
 static void ArmProductTimer(PortSession *session)
@@ -165,7 +169,7 @@ static void IdentificationStep(PortSession *session, TransferState *, int code, 
     ProductHandler(session, code, data, length);
 }
 
-void ProductTimeout(void *context)
+static void ProductTimeout(void *context)
 {
     PortSession *session = (PortSession *)context;
     LinkOf(session)->productTimer = NULL;
@@ -188,7 +192,7 @@ static int PutEntry(unsigned char *array, int entries, char tag, int number)
     return entries + 1;
 }
 
-void SynthesizeProtocolArray(PortSession *session, const ProtocolCaps *row)
+static void SynthesizeProtocolArray(PortSession *session, const ProtocolCaps *row)
 {
     unsigned char array[3 * SynthesizedEntries];
     int entries = 0;

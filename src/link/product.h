@@ -44,9 +44,7 @@ enum { ProductCapsRows = 50 };
 extern const ProtocolCaps ProductCapsTable[ProductCapsRows];
 
 void ProductHandler(PortSession *session, int code, const unsigned char *data, int length);
-void ProductTimeout(void *session);
 const ProtocolCaps *FindProductCaps(uint16_t productId, uint16_t softwareVersion);
-void SynthesizeProtocolArray(PortSession *session, const ProtocolCaps *row);
 /* New capabilities from a protocol array; null when no memory was left. */
 ProtocolCaps *ParseProtocolArray(const unsigned char *data, int length);
 /* Releases the product records and ends a product request's timer. */

@@ -35,7 +35,6 @@ void NmeaReceive(PortSession *session, const unsigned char *bytes, int count);
 /* Reports line errors to the host's NMEA callback. */
 void NmeaLineError(PortSession *session, DWORD errors);
 void NmeaSilenceTimer(void *session);
-void DispatchNmeaSentence(PortSession *session, const char *text);
 
 /* Live position: merges a sentence into the fix epoch under way, handing
  * the epoch to the host's position callback once it is whole. */

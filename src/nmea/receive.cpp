@@ -12,6 +12,8 @@
 #include "../host/strings.h"
 #include "nmea.h"
 
+static void DispatchNmeaSentence(PortSession *session, const char *text);
+
 enum AssemblerState { WaitingForDollar = 0, InSentence = 1, AfterCr = 2 };
 
 static void NmeaLeave(PortSession *session);
@@ -119,7 +121,7 @@ static void ArmSilenceTimer(PortSession *session)
     ArmTimer(&NmeaOf(session)->silenceTimer, session, SilenceMs, NmeaSilenceTimer);
 }
 
-void DispatchNmeaSentence(PortSession *session, const char *text)
+static void DispatchNmeaSentence(PortSession *session, const char *text)
 {
     ErrorLog("%s\n", text);
     uint32_t operation = CurrentOperation(session);

@@ -33,7 +33,7 @@ static DWORD RegisterSessionEvents(PortSession *session)
     return ERROR_SUCCESS;
 }
 
-void ConfigureLineDcb(DCB *dcb, DWORD baud)
+static void ConfigureLineDcb(DCB *dcb, DWORD baud)
 {
     /* Rebuilt from nothing: whatever the device reported is not kept. */
     memset(dcb, 0, sizeof *dcb);
@@ -83,7 +83,9 @@ static DWORD ConfigureLine(PortSession *session, DWORD baud)
     return ERROR_SUCCESS;
 }
 
-PortSession *OpenPortSession(const char *name, DWORD baud, HalvexPortCallback callback, DWORD *why)
+/* The open session, or null with why it could not be opened (a Windows
+ * error code); engine lock held. */
+static PortSession *OpenPortSession(const char *name, DWORD baud, HalvexPortCallback callback, DWORD *why)
 {
     PortSession *session = (PortSession *)calloc(1, sizeof *session);
     *why = ERROR_NOT_ENOUGH_MEMORY;

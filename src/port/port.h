@@ -5,12 +5,8 @@
 
 #include "session.h"
 
-/* The open session, or null with why it could not be opened (a Windows
- * error code); engine lock held. */
-PortSession *OpenPortSession(const char *name, DWORD baud, HalvexPortCallback callback, DWORD *why);
 /* Closes a live session; anything else is ignored. Engine lock held. */
 void ClosePortSession(PortSession *session);
-void ConfigureLineDcb(DCB *dcb, DWORD baud);
 
 /* Empties both queues of the line and ends what is under way on them. */
 void PurgePort(PortSession *session);

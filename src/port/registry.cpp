@@ -5,6 +5,8 @@
 #include "../engine/dispatch.h"
 #include "port.h"
 
+static void CloseAllSessions(void);
+
 static PortSession *liveSessions;
 static PortSession *retiredSessions;
 
@@ -66,7 +68,8 @@ void ReleaseClosedSessions(void)
     }
 }
 
-void CloseAllSessions(void)
+/* Dispatch thread, as it stops: closes whatever the host left open. */
+static void CloseAllSessions(void)
 {
     while (liveSessions)
         ClosePortSession(liveSessions);

@@ -27,7 +27,5 @@ uint32_t CurrentOperation(const PortSession *session);
 /* Dispatch thread, between waits: frees the retired sessions, once no wait
  * can be using their events. */
 void ReleaseClosedSessions(void);
-/* Dispatch thread, as it stops: closes whatever the host left open. */
-void CloseAllSessions(void);
 
 #endif

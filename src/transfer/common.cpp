@@ -12,6 +12,8 @@
 #include "marshal.h"
 #include "transfer.h"
 
+static void LogUnexpectedPacket(int code);
+
 int SendWord(PortSession *session, int packetId, uint16_t value)
 {
     unsigned char data[2];
@@ -245,7 +247,8 @@ void LogWaypoint(const WaypointRecord *record)
              record->comment);
 }
 
-void LogUnexpectedPacket(int code)
+/* An upload only logs the data packets that come its way. */
+static void LogUnexpectedPacket(int code)
 {
     /* The line keeps its historical format, whose 0 flag is redundant. */
 #pragma GCC diagnostic push

@@ -67,7 +67,8 @@ static void CreateHostArray(SAFEARRAY **handle, ULONG elementSize, int count)
     *handle = array;
 }
 
-void BstrFromPaddedText(BSTR *slot, const char *text)
+/* Text as a host string with the receiver's space padding taken off the end. */
+static void BstrFromPaddedText(BSTR *slot, const char *text)
 {
     size_t length = strlen(text);
     while (length && text[length - 1] == ' ')

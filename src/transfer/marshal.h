@@ -43,8 +43,6 @@ struct HostWaypointForm {
 extern const HostWaypointForm ClassicWaypoints;
 extern const HostWaypointForm ExtendedWaypoints;
 
-/* Text as a host string with the receiver's space padding taken off the end. */
-void BstrFromPaddedText(BSTR *slot, const char *text);
 
 void BuildWaypointArray(SAFEARRAY **handle, const RouteRecord *work, const HostWaypointForm *form, int holds);
 void BuildRouteArrays(SAFEARRAY **routes, SAFEARRAY **waypoints, const RouteList *list, const HostWaypointForm *form,

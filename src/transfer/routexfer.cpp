@@ -196,7 +196,7 @@ static void SendNextRoutePacket(PortSession *session, TransferState *work)
     }
 }
 
-void RouteUploadStep(PortSession *session, TransferState *work, int code, const unsigned char *data, int length)
+static void RouteUploadStep(PortSession *session, TransferState *work, int code, const unsigned char *data, int length)
 {
     (void)data;
     (void)length;

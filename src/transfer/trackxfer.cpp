@@ -54,7 +54,8 @@ void DecodeTrackPoint(int type, const unsigned char *data, int length, TrackPoin
         ReadMeasure(data, length, 20, &point->temperature, &point->set, HalvexHoldsTemperature);
 }
 
-int TrackHolds(int pointType, int headerType)
+/* The HalvexHolds... bits of the fields of those types. */
+static int TrackHolds(int pointType, int headerType)
 {
     int holds = HalvexHoldsTime;
     if (pointType == 301 || pointType == 302)
@@ -181,7 +182,7 @@ static void TrackUploadAcked(PortSession *session, TransferState *work)
                    CommandTransferTracks, TrackUploadFailed);
 }
 
-void TrackUploadStep(PortSession *session, TransferState *work, int code, const unsigned char *data, int length)
+static void TrackUploadStep(PortSession *session, TransferState *work, int code, const unsigned char *data, int length)
 {
     (void)data;
     (void)length;
@@ -321,7 +322,7 @@ static void FailTrack(PortSession *session, TransferState *work)
 
 static const DownloadKind TrackDownload = {TakeTrackPacket, NULL, FinishTrack, FailTrack};
 
-void TrackDownloadStep(PortSession *session, TransferState *work, int code, const unsigned char *data, int length)
+static void TrackDownloadStep(PortSession *session, TransferState *work, int code, const unsigned char *data, int length)
 {
     DownloadStep(session, work, code, data, length, &TrackDownload);
 }

@@ -7,12 +7,7 @@
 #include "../port/session.h"
 #include "records.h"
 
-void WaypointUploadStep(PortSession *session, TransferState *work, int code, const unsigned char *data, int length);
-void WaypointDownloadStep(PortSession *session, TransferState *work, int code, const unsigned char *data, int length);
-void RouteUploadStep(PortSession *session, TransferState *work, int code, const unsigned char *data, int length);
 void RouteDownloadStep(PortSession *session, TransferState *work, int code, const unsigned char *data, int length);
-void TrackUploadStep(PortSession *session, TransferState *work, int code, const unsigned char *data, int length);
-void TrackDownloadStep(PortSession *session, TransferState *work, int code, const unsigned char *data, int length);
 
 /* The host's callback of the transfer under way, by kind. */
 union TransferCallback {
@@ -160,15 +155,11 @@ int EncodeTrackPointData(int type, const TrackPointRecord *point, unsigned char 
 int EncodeTrackHeaderData(int type, int track, const TrackPointRecord *first, unsigned char *data);
 /* A D310 or D312 header's name, colour and display into first. */
 void DecodeTrackHeader(int type, const unsigned char *data, int length, TrackPointRecord *first);
-/* The HalvexHolds... bits of the fields of those types. */
-int TrackHolds(int pointType, int headerType);
 
 /* The receiver's date-and-time record (8 bytes: month, day, year, hour,
  * minute, second, UTC) as an OLE date; 0 when it is short or no date. */
 int DecodeDateTime(const unsigned char *data, int length, double *date);
 
 void LogWaypoint(const WaypointRecord *record);
-/* An upload only logs the data packets that come its way. */
-void LogUnexpectedPacket(int code);
 
 #endif

@@ -38,7 +38,7 @@ static void WaypointUploadAcked(PortSession *session, TransferState *work)
                    CommandTransferWaypoints, WaypointUploadFailed);
 }
 
-void WaypointUploadStep(PortSession *session, TransferState *work, int code, const unsigned char *data, int length)
+static void WaypointUploadStep(PortSession *session, TransferState *work, int code, const unsigned char *data, int length)
 {
     (void)data;
     (void)length;
@@ -109,7 +109,7 @@ static int FinishWaypoints(PortSession *session, TransferState *work)
 
 static const DownloadKind WaypointDownload = {TakeWaypoint, SettleWaypointRepeats, FinishWaypoints, FailDownload};
 
-void WaypointDownloadStep(PortSession *session, TransferState *work, int code, const unsigned char *data, int length)
+static void WaypointDownloadStep(PortSession *session, TransferState *work, int code, const unsigned char *data, int length)
 {
     DownloadStep(session, work, code, data, length, &WaypointDownload);
 }
