@@ -2,14 +2,14 @@
 # Installs the Debian packages that are missing: `build` (the default) for
 # the library, the simulator and the halvex tool; `test` for the whole test
 # suite besides (sanitizers, 32-bit and Windows builds, fuzzing, the real
-# serial drivers under qemu, the releases); `hw` for the real serial drivers
+# serial drivers under qemu, the releases, the patched Wine); `hw` for the real serial drivers
 # alone; `release` for scripts/release.sh (both DLLs and the Debian packages).
 set -euo pipefail
 build=(cmake g++ make libcli11-dev libpugixml-dev nlohmann-json3-dev libicu-dev)
 release=(g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   git debhelper dh-python python3 lintian)
 test=(googletest python3-gpxpy python3-pytest clang libclang-rt-14-dev g++-multilib
-  qemu-user pkg-config man-db wine wine64)
+  qemu-user pkg-config man-db wine wine64 dpkg-dev flex bison autoconf libunwind-dev)
 hw=(qemu-system-x86 busybox-static cpio libusbredirparser-dev pkg-config)
 case "${1:-build}" in
 build) packages=("${build[@]}") ;;

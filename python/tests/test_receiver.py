@@ -142,8 +142,11 @@ def test_ctrl_c_during_a_download_ends_it_within_a_second():
               "    except KeyboardInterrupt:\n"
               "        print('interrupted', rx.closed, flush=True)\n"
               "        raise\n")
+    # A test runner started in the background of a shell has Ctrl-C ignored,
+    # and a Python started so leaves it ignored: the child hears it as a user would.
     child = subprocess.Popen([sys.executable, "-c", script], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                             text=True, env=os.environ)
+                             text=True, env=os.environ,
+                             preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL))
     assert child.stdout.readline().strip() == "ready"
     time.sleep(1)
     child.send_signal(signal.SIGINT)
