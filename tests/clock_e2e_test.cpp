@@ -116,7 +116,9 @@ TEST_F(Clock, RefusedUnlessIdentifiedIdleAndKeepingAClock)
     receiver->Stop();
     receiver.reset();
 
-    session = Ready(halvexsim::Config{});
+    halvexsim::Config slow;
+    slow.faults.ackDelayMs = 1000; // the download is still under way when the clock is asked for
+    session = Ready(slow, 10000);
     ASSERT_EQ(HalvexDownloadWayPtInit(session, &waypointDownload), 1);
     EXPECT_EQ(HalvexGetTimeInit(session, &callback), 0);
     EXPECT_EQ(HalvexGetLastError(), HalvexErrorBusy);

@@ -13,6 +13,7 @@
 #include "engine/timerqueue.h"
 #include "errlog/errlog.h"
 #include "link/link.h"
+#include "link/state.h"
 #include "log_file.h"
 #include "portable.h"
 #include "port/port.h"

@@ -150,8 +150,9 @@ protected:
         LinkUnit::SetUp();
         calls.clear();
         Link()->objective = ObjectiveProduct;
-        Link()->step = 1; // a request under way
-        Link()->productCallback = Record;
+        // a request under way, its record as the export makes it
+        Link()->identification = static_cast<IdentificationRecord *>(calloc(1, sizeof(IdentificationRecord)));
+        Link()->identification->callback = Record;
     }
 };
 
@@ -173,7 +174,7 @@ TEST_F(Identification, ATableRowSynthesizesTheArrayInFamilyOrder)
         int16_t slot = row.protocolSlots[9 + family];
         EXPECT_EQ(ReceiverCaps(session)->protocolSlots[9 + family], slot == -1 ? -1 : family * 100 + slot);
     }
-    EXPECT_EQ(Link()->productTimer, nullptr);
+    EXPECT_EQ(Link()->identification, nullptr) << "identified: its record and timer are gone";
 }
 
 TEST_F(Identification, AnArrayBeforeAnyProductDataIsAFailure)
@@ -191,7 +192,7 @@ TEST_F(Identification, ShortProductDataReadsAsZeros)
 {
     Bytes data = {0x39};
     ProductHandler(session, 255 + 4, data.data(), 1);
-    EXPECT_NE(Link()->productTimer, nullptr) << "no row: the receiver's array is awaited";
+    EXPECT_NE(Link()->identification->timer, nullptr) << "no row: the receiver's array is awaited";
     Bytes array = Array({{'A', 100}});
     ProductHandler(session, 253 + 4, array.data(), 3);
     ASSERT_EQ(calls.size(), 1u);
@@ -206,11 +207,11 @@ TEST_F(Identification, AStrayNakEndsTheRequestWithExactlyOneReport)
     HalvexProductCallback callback = Record;
     ASSERT_EQ(HalvexGetProductInfoInit(session, &callback), 1);
     Feed(halvexsim::EncodePacket(6, {254, 0}));
-    ASSERT_NE(Link()->productTimer, nullptr);
+    ASSERT_NE(Link()->identification->timer, nullptr);
     Feed(halvexsim::EncodePacket(21, {254, 0}));
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0].code, 2);
-    EXPECT_EQ(Link()->productTimer, nullptr) << "no time-out left to report again";
+    EXPECT_EQ(Link()->identification, nullptr) << "ended: no time-out left to report again";
     const ProtocolCaps &row = ProductCapsTable[0];
     Feed(halvexsim::EncodePacket(255, {static_cast<uint8_t>(row.productId), static_cast<uint8_t>(row.productId >> 8),
                                        1, 0, 'X', 0}));

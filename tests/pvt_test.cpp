@@ -72,20 +72,16 @@ TEST_F(PvtPacket, OddLengthsAndBadTimesAreNotReadThrough)
     EXPECT_EQ(Count("--:--:-- - lat=0.000000"), 1);
 }
 
-TEST_F(PvtPacket, AReportRewindsNoTransferAndNoIdentification)
+TEST_F(PvtPacket, AReportLeavesAnIdentificationUnderWayAlone)
 {
     std::vector<unsigned char> record(64, 0);
-    Link()->objective = ObjectiveWaypointUpload;
-    Link()->step = 5;
-    PvtHandler(session, 55, record.data(), 64);
-    EXPECT_EQ(Link()->step, 5);
+    IdentificationRecord identification{};
     Link()->objective = ObjectiveProduct;
-    Link()->step = 1;
+    Link()->identification = &identification;
     PvtHandler(session, 55, record.data(), 64);
-    EXPECT_EQ(Link()->step, 1) << "an identification under way still reports";
-    Link()->objective = ObjectiveReady;
-    PvtHandler(session, 55, record.data(), 64);
-    EXPECT_EQ(Link()->step, 0);
+    EXPECT_EQ(Link()->objective, ObjectiveProduct);
+    EXPECT_EQ(Link()->identification, &identification) << "an identification under way still reports";
+    Link()->identification = nullptr; // the test's own
 }
 
 // A receiver's 64-byte report as it leaves the receiver: 3-D fix, below sea

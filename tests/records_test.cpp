@@ -299,7 +299,7 @@ TEST(HostArrays, RouteArraysNameTheirWaypointRuns)
     routes[0].waypoints = two;
     routes[2].waypointCount = 3;
     routes[2].waypoints = three;
-    RouteList list{3, 0, 5, routes, 0};
+    RouteList list{3, 5, routes};
     SAFEARRAY *routeArray = nullptr, *waypointArray = nullptr;
     BuildRouteArrays(&routeArray, &waypointArray, &list, &ClassicWaypoints, 0);
     ASSERT_NE(routeArray, nullptr);
@@ -316,7 +316,7 @@ TEST(HostArrays, RouteArraysNameTheirWaypointRuns)
     FreeWaypointArray(&waypointArray, &ClassicWaypoints);
     EXPECT_EQ(routeArray, nullptr);
 
-    RouteList empty{0, 0, 0, nullptr, 0};
+    RouteList empty{0, 0, nullptr};
     BuildRouteArrays(&routeArray, &waypointArray, &empty, &ClassicWaypoints, 0);
     ASSERT_NE(routeArray, nullptr);
     EXPECT_EQ(routeArray->rgsabound[0].cElements, 0u);

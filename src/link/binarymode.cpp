@@ -5,6 +5,7 @@
 #include "../errlog/errlog.h"
 #include "../port/port.h"
 #include "link.h"
+#include "state.h"
 #include "product.h"
 
 enum { LinkBaud = 9600, ETX = 0x03 };
@@ -64,8 +65,8 @@ void HalvexErrorProc(PortSession *session, DWORD errors)
     LinkState *link = LinkOf(session);
     if (link->objective == ObjectiveProduct) {
         HostProductInfo zero = {0, 0, NULL};
-        if (link->productCallback)
-            link->productCallback(HalvexProductLineError, (int32_t)errors, &zero);
+        if (link->identification && link->identification->callback)
+            link->identification->callback(HalvexProductLineError, (int32_t)errors, &zero);
         return;
     }
     if (link->objective > ObjectiveProduct) {

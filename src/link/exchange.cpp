@@ -10,6 +10,7 @@
 #include "../port/registry.h"
 #include "../port/port.h"
 #include "link.h"
+#include "state.h"
 #include "product.h"
 #include "pvt.h"
 
@@ -114,7 +115,6 @@ void ReturnToReady(PortSession *session)
     ReleaseObjectiveRecord(session);
     LinkState *link = LinkOf(session);
     link->entry = NULL;
-    link->step = 0;
     link->objective = ObjectiveReady;
 }
 
@@ -132,6 +132,7 @@ void DispatchByObjective(PortSession *session, int code, const unsigned char *da
 void ReleaseObjectiveRecord(PortSession *session)
 {
     LinkState *link = LinkOf(session);
+    ReleaseIdentification(link);
     TransferState *work = link->transfer;
     link->transfer = NULL;
     if (work && link->entry && link->entry->release)

@@ -6,6 +6,7 @@
 #include "../errlog/errlog.h"
 #include "../port/registry.h"
 #include "link.h"
+#include "state.h"
 
 enum { DLE = 0x10, ETX = 0x03 };
 enum ParseState { Hunting = 0, Collecting = 1, AfterDle = 2 };

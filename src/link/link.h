@@ -73,47 +73,6 @@ struct ObjectiveEntry {
     void (*release)(TransferState *work);
 };
 
-/* A frame being assembled from the bytes read. */
-struct FrameParser {
-    int32_t state;
-    int32_t count;
-    unsigned char *buffer; /* null between frames */
-};
-
-/* The frame sent last, kept for retransmission until its ACK. */
-struct PendingFrame {
-    unsigned char *frame;
-    int32_t length;
-    int32_t retriesLeft;
-    int32_t awaitingAck;
-    void *ackTimer;
-};
-
-/* The last data packet received, its id first: one equal to it is most
- * often the receiver sending it again because our ACK was lost, and
- * packetRepeated says so while that packet is dispatched. */
-struct RepeatWatch {
-    unsigned char lastPacket[256];
-    int32_t lastPacketLength; /* 0: none since the operation started */
-    int32_t packetRepeated;
-};
-
-struct LinkState : ModeState {
-    FrameParser parser;
-    PendingFrame pending;
-    RepeatWatch repeats;
-    int32_t objective;
-    int32_t step; /* identification: 1 while its request is under way */
-    const ObjectiveEntry *entry;
-    TransferState *transfer; /* the running objective's working record */
-    HalvexProductCallback productCallback;
-    void *productTimer; /* identification's wait for the receiver's data */
-    uint32_t savedBaud; /* the speed the line had before binary mode */
-    ProductRecords product;
-};
-
-/* The link's state, or null when binary mode does not have the line. */
-LinkState *LinkOf(const PortSession *session);
 /* The running objective; ObjectiveNone when binary mode does not have the line. */
 int LinkObjective(const PortSession *session);
 /* The running objective's working record, or null. */

@@ -13,6 +13,7 @@
 #include "../host/strings.h"
 #include "fields.h"
 #include "link.h"
+#include "state.h"
 
 static void SynthesizeProtocolArray(PortSession *session, const ProtocolCaps *row);
 
@@ -22,7 +23,7 @@ enum { ModeTimeoutMs = 3000, SynthesizedEntries = 21 };
 
 static void ArmProductTimer(PortSession *session)
 {
-    ArmTimer(&LinkOf(session)->productTimer, session, ModeTimeoutMs, ProductTimeout);
+    ArmTimer(&LinkOf(session)->identification->timer, session, ModeTimeoutMs, ProductTimeout);
     ErrorLog("Product timer started\n");
 }
 
@@ -40,9 +41,7 @@ const ProtocolCaps *ReceiverCaps(const PortSession *session)
 
 void ReleaseProductRecords(PortSession *session)
 {
-    LinkState *link = LinkOf(session);
-    DisarmTimer(&link->productTimer);
-    ProductRecords *product = &link->product;
+    ProductRecords *product = &LinkOf(session)->product;
     free(product->caps);
     free(product->productData);
     free(product->protocolArray);
@@ -61,11 +60,14 @@ static int KeepProtocolArray(ProductRecords *product, const unsigned char *data,
     return product->protocolArray != NULL;
 }
 
-static void CallProductCallback(PortSession *session, int32_t code, HostProductInfo *info)
+void ReleaseIdentification(LinkState *link)
 {
-    HalvexProductCallback callback = LinkOf(session)->productCallback;
-    if (callback)
-        callback(code, 0, info);
+    IdentificationRecord *identification = link->identification;
+    if (!identification)
+        return;
+    link->identification = NULL;
+    DisarmTimer(&identification->timer);
+    free(identification);
 }
 
 /* The one failure report of an identification: it ends there, so neither a
@@ -74,13 +76,13 @@ static void CallProductCallback(PortSession *session, int32_t code, HostProductI
  * "not identified". */
 static void ReportProductFailure(PortSession *session)
 {
-    LinkState *link = LinkOf(session);
-    DisarmTimer(&link->productTimer);
+    HalvexProductCallback callback = LinkOf(session)->identification->callback;
     ReleaseProductRecords(session);
-    ReturnToReady(session);
+    ReturnToReady(session); /* identification's record goes with the objective */
     PurgePort(session);
     HostProductInfo nothing = {0, 0, NULL};
-    CallProductCallback(session, HalvexProductFailed, &nothing);
+    if (callback)
+        callback(HalvexProductFailed, 0, &nothing);
     ErrorLog("Product data request failed\n");
 }
 
@@ -99,7 +101,7 @@ static void CompleteIdentification(PortSession *session, const unsigned char *da
 {
     LinkState *link = LinkOf(session);
     ProductRecords *product = &link->product;
-    DisarmTimer(&link->productTimer);
+    DisarmTimer(&link->identification->timer);
     ProtocolCaps *caps = product->productData ? ParseProtocolArray(data, length) : NULL;
     if (caps && !KeepProtocolArray(product, data, length)) {
         free(caps);
@@ -117,7 +119,9 @@ static void CompleteIdentification(PortSession *session, const unsigned char *da
                             ReadField<int16_t>(product->productData, 4, 2), NULL};
     BstrFromText(&info.description, (const char *)product->productData + 4);
     uint32_t operation = CurrentOperation(session);
-    CallProductCallback(session, HalvexProductIdentified, &info);
+    HalvexProductCallback callback = link->identification->callback;
+    if (callback)
+        callback(HalvexProductIdentified, 0, &info);
     SysFreeString(info.description);
     if (!OperationContinues(session, operation))
         return;
@@ -129,8 +133,8 @@ void ProductHandler(PortSession *session, int code, const unsigned char *data, i
 {
     LinkState *link = LinkOf(session);
     ProductRecords *product = &link->product;
-    if (link->step == 0)
-        return; /* reported as failed already: what comes late is ignored */
+    if (!link->identification)
+        return; /* ended already: what comes late is ignored */
     switch (code) {
     case DispatchAcked:
         ArmProductTimer(session);
@@ -139,7 +143,7 @@ void ProductHandler(PortSession *session, int code, const unsigned char *data, i
         ReportProductFailure(session);
         break;
     case PacketProductData + DispatchPacket: {
-        DisarmTimer(&link->productTimer);
+        DisarmTimer(&link->identification->timer);
         KeepProductData(product, data, length);
         if (!product->productData) {
             SetHalvexError(ERROR_NOT_ENOUGH_MEMORY);
@@ -172,7 +176,7 @@ static void IdentificationStep(PortSession *session, TransferState *, int code, 
 static void ProductTimeout(void *context)
 {
     PortSession *session = (PortSession *)context;
-    LinkOf(session)->productTimer = NULL;
+    LinkOf(session)->identification->timer = NULL;
     SetHalvexError(ERROR_TIMEOUT);
     ProductHandler(session, DispatchAborted, NULL, 0);
 }
@@ -275,10 +279,15 @@ int32_t HALVEX_CALL HalvexGetProductInfoInit(PortSession *session, HalvexProduct
         static const ObjectiveEntry identification = {IdentificationStep, NULL};
         EnterObjective(session, ObjectiveProduct, &identification, NULL);
         LinkState *link = LinkOf(session);
-        link->step = 1;
-        link->productCallback = callback ? *callback : NULL;
+        link->identification = (IdentificationRecord *)calloc(1, sizeof *link->identification);
         ReleaseProductRecords(session);
-        started = SendPacket(session, PacketProductRequest, NULL, 0);
+        if (link->identification) {
+            link->identification->callback = callback ? *callback : NULL;
+            started = SendPacket(session, PacketProductRequest, NULL, 0);
+        } else {
+            ReturnToReady(session);
+            started = 0;
+        }
     }
     if (why == ERROR_SUCCESS && !started)
         why = ERROR_NOT_ENOUGH_MEMORY;

@@ -10,6 +10,7 @@
 #include "../port/position.h"
 #include "fields.h"
 #include "link.h"
+#include "state.h"
 
 static const double DegreesPerRadian = 57.29577951307855;
 static const double KnotsPerMetreSecond = 1.9433507549523483;
@@ -135,12 +136,6 @@ void PvtHandler(PortSession *session, int code, const unsigned char *data, int l
     ErrorLog("%s - lat=%f lon=%f sog=%f cog=%f\n", clock, latitude, longitude, GroundSpeed(east, north),
              GroundCourse(east, north));
     ErrorLog("Pvt data received\n");
-    /* A report starts the link's step again only when nothing runs: during
-     * identification step says the request is under way, and cleared there
-     * it would leave the identification without its report for ever. */
-    LinkState *link = LinkOf(session);
-    if (link->objective < ObjectiveProduct)
-        link->step = 0;
     HostPosition fix;
     if (session->positionCallback && PvtFix(data, length, &fix))
         DeliverPosition(session, &fix);

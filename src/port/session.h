@@ -36,7 +36,11 @@ struct ModeState {
     const ModeHooks *hooks;
 };
 
+/* Fields are the port layer's own unless marked: as libuv's handles, a
+ * "read by" field may be read by the layers named and written only here,
+ * unless said. */
 struct PortSession {
+    /* private: the device, its overlapped operations and the read buffer */
     char portName[PortNameSize];
     HANDLE portHandle;
     OVERLAPPED waitOverlapped;
@@ -53,16 +57,20 @@ struct PortSession {
     int readAgain;
     PortWrite *writesInFlight; /* each write with its own bytes and OVERLAPPED */
     HalvexPortCallback portCallback;
-    /* Live position: the host's callback, null when no stream runs. The
-     * stream outlives a change of mode; each mode feeds it its own fixes. */
-    HalvexPositionCallback positionCallback;
-    /* Counts the operations started or stopped on the session, and the
-     * changes of mode, so that code that called a host callback can tell
-     * whether the host moved on. */
+    /* private, read through registry.h: counts the operations started or
+     * stopped on the session, and the changes of mode, so that code that
+     * called a host callback can tell whether the host moved on. */
     uint32_t operation;
-    ModeState *mode; /* null when no mode has the line */
-    HostLineCounts counts; /* kept by CountLine, for HalvexGetLineCounts */
-    PortSession *nextSession; /* in the registry, then in the list to free */
+    HostLineCounts counts; /* private: kept by CountLine, for HalvexGetLineCounts */
+    PortSession *nextSession; /* private: in the registry, then in the list to free */
+
+    /* read by link/ and nmea/, each to find its own record: null when no
+     * mode has the line; set by EnterMode and LeaveMode alone */
+    ModeState *mode;
+    /* read by nmea/ and link/, written by transfer/position.cpp: the live
+     * position's host callback, null when no stream runs. The stream
+     * outlives a change of mode; each mode feeds it its own fixes. */
+    HalvexPositionCallback positionCallback;
 };
 
 enum { ReadFlagNarrowed = 1 };

@@ -61,10 +61,8 @@ struct RouteRecord {
 
 struct RouteList {
     int32_t routeCount;
-    int32_t currentRoute; /* the route being uploaded */
     int32_t totalWaypoints;
     RouteRecord *routes; /* routeCount of them */
-    int32_t links;       /* downloads: route links taken (they carry nothing we keep) */
 };
 
 struct TrackPointRecord {
@@ -84,11 +82,7 @@ struct TrackPointRecord {
 struct TrackList {
     int32_t pointCount;
     TrackPointRecord *points;
-    /* Downloads: a track header came, so the next point starts a track.
-     * Uploads: the header of the next point has gone. */
-    int32_t startsTrack;
-    int32_t headers;    /* downloads: track headers taken; uploads: the tracks to send */
-    int32_t tracksSent; /* uploads: headers sent so far */
+    int32_t headers; /* downloads: track headers taken; uploads: the tracks to send */
     TrackPointRecord heading; /* downloads: the header of the track the next point starts */
 };
 

@@ -166,7 +166,7 @@ static void SendNextRoutePacket(PortSession *session, TransferState *work)
 {
     RouteList *list = work->records.routes;
     if (work->step >= 2) {
-        RouteRecord *route = &list->routes[list->currentRoute];
+        RouteRecord *route = &list->routes[work->currentRoute];
         int k = work->step - 2;
         if (k < PacketsAfterHeader(session, route)) {
             int linked = RouteLinkType(session) != -1;
@@ -178,17 +178,17 @@ static void SendNextRoutePacket(PortSession *session, TransferState *work)
                 FinishUpload(session, work, HalvexUploadAborted); /* a type we cannot send would stall */
             return;
         }
-        list->currentRoute++;
+        work->currentRoute++;
         work->step = 1;
     }
-    if (list->currentRoute < list->routeCount) {
-        if (EncodeRouteHeader(session, &list->routes[list->currentRoute]))
+    if (work->currentRoute < list->routeCount) {
+        if (EncodeRouteHeader(session, &list->routes[work->currentRoute]))
             work->step = 2;
         else
             FinishUpload(session, work, HalvexUploadAborted); /* likewise a header type we cannot send */
-    } else if (list->currentRoute == list->routeCount) {
+    } else if (work->currentRoute == list->routeCount) {
         if (SendWord(session, PacketXferComplete, CommandTransferRoutes))
-            list->currentRoute++;
+            work->currentRoute++;
         else
             FinishUpload(session, work, HalvexUploadAborted);
     } else {
@@ -262,7 +262,7 @@ static int SettleRouteRepeats(PortSession *, TransferState *work)
         for (int k = 0; k < list->routes[r].waypointCount; k++)
             repeats += list->routes[r].waypoints[k].repeated != 0;
     }
-    int keep = RepeatsToKeep(work, list->routeCount + list->totalWaypoints + list->links, repeats);
+    int keep = RepeatsToKeep(work, list->routeCount + list->totalWaypoints + work->links, repeats);
     int routes = 0;
     list->totalWaypoints = 0;
     for (int r = 0; r < list->routeCount; r++) {
@@ -288,7 +288,7 @@ static int SettleRouteRepeats(PortSession *, TransferState *work)
         list->totalWaypoints += kept;
     }
     list->routeCount = routes;
-    return !RecordsMissing(work, list->routeCount + list->totalWaypoints + list->links);
+    return !RecordsMissing(work, list->routeCount + list->totalWaypoints + work->links);
 }
 
 static int TakeRoutePacket(PortSession *session, TransferState *work, int packetId, const unsigned char *data,
@@ -303,7 +303,7 @@ static int TakeRoutePacket(PortSession *session, TransferState *work, int packet
     case PacketRouteLink:
         /* Links between route waypoints count as records; one sent again
          * (a waypoint always comes between two real ones) does not. */
-        list->links += !PacketRepeated(session);
+        work->links += !PacketRepeated(session);
         return 1;
     default:
         return 1;

@@ -164,15 +164,15 @@ static int SendTrackRecord(PortSession *session, TransferState *work, int k)
     TrackList *list = work->records.track;
     if (TrackHeaderType(session) == -1)
         return EncodeTrackPoint(session, &list->points[k]);
-    const TrackPointRecord *point = &list->points[k - list->tracksSent];
-    if (!point->startsTrack || list->startsTrack) {
-        list->startsTrack = 0;
+    const TrackPointRecord *point = &list->points[k - work->tracksSent];
+    if (!point->startsTrack || work->startsTrack) {
+        work->startsTrack = 0;
         return EncodeTrackPoint(session, point);
     }
     unsigned char data[TrackHeaderLimit];
-    int length = EncodeTrackHeaderData(TrackHeaderType(session), list->tracksSent + 1, point, data);
-    list->tracksSent++;
-    list->startsTrack = 1;
+    int length = EncodeTrackHeaderData(TrackHeaderType(session), work->tracksSent + 1, point, data);
+    work->tracksSent++;
+    work->startsTrack = 1;
     return length && SendPacket(session, PacketTrackHeader, data, length);
 }
 
@@ -257,14 +257,14 @@ static void TakePoint(PortSession *session, TransferState *work, const unsigned 
     work->repeatsHeld = 0;
     TrackPointRecord *point = last->points;
     DecodeTrackPoint(TrackPointType(ReceiverCaps(session)), data, length, point);
-    if (last->startsTrack) {
+    if (work->startsTrack) {
         point->newTrack = point->startsTrack = 1;
         point->set |= last->heading.set & HalvexHoldsTrackName;
         point->trackColour = last->heading.trackColour;
         point->trackDisplay = last->heading.trackDisplay;
         memcpy(point->trackName, last->heading.trackName, sizeof point->trackName);
     }
-    last->startsTrack = 0;
+    work->startsTrack = 0;
     last->pointCount = 1;
     if (HandOn(session, work, last->points))
         ErrorLog("Track=%lf lat=%lf, lon=%lf\n", last->points->time, last->points->latitude,
@@ -297,7 +297,7 @@ static int TakeTrackPacket(PortSession *session, TransferState *work, int packet
         TrackList *last = work->records.track;
         work->recordsTaken++;
         last->headers++;
-        last->startsTrack = 1;
+        work->startsTrack = 1;
         memset(&last->heading, 0, sizeof last->heading);
         DecodeTrackHeader(TrackHeaderType(session), data, length, &last->heading);
     }

@@ -43,6 +43,13 @@ struct TransferState {
     int32_t recordsAnnounced;
     int32_t recordsTaken;
     int32_t repeatsHeld;
+    /* Progress through the records, which hold data alone. */
+    int32_t currentRoute; /* route uploads: the route being sent */
+    int32_t links;        /* route downloads: route links taken (they carry nothing kept) */
+    /* Track downloads: a track header came, so the next point starts a
+     * track. Track uploads: the header of the next point has gone. */
+    int32_t startsTrack;
+    int32_t tracksSent; /* track uploads: headers sent so far */
 };
 
 /* The host's arrays of an upload: its records (waypoints, routes or track
