@@ -9,6 +9,7 @@
 #include "link/fields.h"
 #include "link/link.h"
 #include "link/product.h"
+#include "link/state.h"
 #include "port/port.h"
 #include "port/registry.h"
 
