@@ -4,7 +4,8 @@
 # reads, cancelled waits): the system's Wine with one library replaced, its
 # ntdll.so built from the distribution's own source of exactly the installed
 # version with scripts/wine/ntdll-serial.patch applied. The system's Wine is
-# not touched.
+# not touched; when apt has no source entry for the installed Wine's suite,
+# one is added (/etc/apt/sources.list.d/halvex32-wine-src.sources).
 #
 #   wine-serial.sh        prints the private loader's path as its last line
 #

@@ -107,11 +107,14 @@ protected:
             CloseCommPort(session);
         EngineRunning::TearDown();
     }
-    template <typename Predicate> static bool Hears(Predicate done, int milliseconds = 20000)
+    // Waits until done holds, read under the lock of what the callbacks
+    // record (heard's, unless another).
+    template <typename Predicate>
+    static bool Hears(Predicate done, int milliseconds = 20000, std::mutex &lock = heard.lock)
     {
         return WaitUntil(
             [&] {
-                std::lock_guard<std::mutex> hold(heard.lock);
+                std::lock_guard<std::mutex> hold(lock);
                 return done();
             },
             milliseconds);

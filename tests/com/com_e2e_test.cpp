@@ -134,12 +134,7 @@ protected:
     }
     template <typename Predicate> static bool Heard(Predicate done, int milliseconds = 20000)
     {
-        return WaitUntil(
-            [&] {
-                std::lock_guard<std::mutex> hold(more.lock);
-                return done();
-            },
-            milliseconds);
+        return Hears(done, milliseconds, more.lock);
     }
     // Waypoints of names and comments each receiver keeps whole.
     static std::vector<Waypoint> Short(int count)
