@@ -11,6 +11,8 @@
 #include <iostream>
 #include <string>
 
+#include <CLI/CLI.hpp>
+
 #include "options.h"
 
 int main(int argc, char **argv)

@@ -4,6 +4,8 @@
 #include <cctype>
 #include <sstream>
 
+#include <CLI/CLI.hpp>
+
 namespace halvexsim {
 
 std::optional<std::vector<ProtocolEntry>> ParseProtocols(const std::string &text)

@@ -2,9 +2,16 @@
 // halvex-sim and any host program that starts a simulator of its own.
 #pragma once
 
-#include <CLI/CLI.hpp>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "receiver.h"
+
+// CLI11 is a large header: only the files that parse a command line include it.
+namespace CLI {
+class App;
+}
 
 namespace halvexsim {
 
