@@ -13,6 +13,7 @@
 #include "detect.h"
 #include "errors.h"
 #include "hostrecords.h"
+#include "liberrors.h"
 #include "rendezvous.h"
 #include "sample.h"
 #include "terminal.h"
@@ -28,23 +29,15 @@ void CheckTransferSize(std::size_t records, const std::string &what)
                                        "; one transfer carries at most " + std::to_string(kTransferLimit));
 }
 
-// Why the library could not open the device, in the user's words.
+// Why the library could not open the device, in the user's words; a
+// Windows error the library passes on as it came is only a number.
 std::string OpenFailure(const std::string &device, int32_t why)
 {
     std::string start = "cannot open " + device + ": ";
-    switch (why) {
-    case HalvexErrorNoDevice:
-    case HalvexErrorNoPath:
-        return start + "it does not exist";
-    case HalvexErrorInUse:
-        return start + "it is in use by another program";
-    case HalvexErrorPermission:
-        return start + "permission denied (is the user in the dialout group?)";
-    case HalvexErrorNotSerial:
-        return start + "it is not a serial device";
-    default:
-        return start + "the system refused it as a serial port (error " + std::to_string(why) + ")";
-    }
+    for (const LibraryError &error : LibraryErrors())
+        if (error.code == why)
+            return start + error.sentence;
+    return start + "the system refused it as a serial port (error " + std::to_string(why) + ")";
 }
 
 // What the library learnt of the receiver as it identified it.
@@ -57,23 +50,6 @@ void TakeReceiverInfo(Product &product, const HostReceiverInfo &info)
     product.identWidth = info.identWidth;
     product.commentWidth = info.commentWidth;
     product.typesFromTable = info.typesSource == HalvexTypesFromTable;
-}
-
-// Why the library would not start an operation.
-std::string RefusalReason(int32_t why)
-{
-    switch (why) {
-    case HalvexErrorBusy:
-        return "another operation is running on the port";
-    case HalvexErrorNotReady:
-        return "the receiver is not identified";
-    case HalvexErrorBadArgument:
-        return "the data cannot be sent as it is";
-    case HalvexErrorNoMemory:
-        return "out of memory";
-    default:
-        return "error " + std::to_string(why);
-    }
 }
 
 } // namespace
@@ -173,23 +149,19 @@ void Connection::Refused(const std::string &what)
     // Only the library closes a session under us: when the device went away.
     if (why == HalvexErrorBadSession)
         Disconnected();
-    throw Failure(ExitFailure, "the library refused the " + what + ": " + RefusalReason(why));
+    throw Failure(ExitFailure, "the library refused the " + what + ": " + LibrarySentence(why));
 }
 
 void Connection::TransferFailed(const std::string &what, int32_t why)
 {
-    switch (why) {
-    case HalvexErrorRefused:
-        NoAnswer("refused the " + what + ": it rejected a packet on every try (a noisy line?)");
-    case HalvexErrorRecordsMissing:
-        NoAnswer("sent fewer records than it announced: the " + what + " lost some on the line");
-    case HalvexErrorNotSupported:
-        throw Failure(ExitFailure, "the " + what + " failed: the receiver's data type is not one the library speaks");
-    case HalvexErrorNoMemory:
-        throw Failure(ExitFailure, "the " + what + " failed: out of memory");
-    default: // a time-out, or the device gone (NoAnswer tells)
-        NoAnswer("stopped answering during the " + what);
-    }
+    // The library's own limits end the run plainly; what the receiver did
+    // on the line (refused, lost records) is said as NoAnswer says a
+    // silence, which also tells a device that went away.
+    if (why == HalvexErrorNotSupported || why == HalvexErrorNoMemory)
+        throw Failure(ExitFailure, "the " + what + " failed: " + LibrarySentence(why));
+    if (why == HalvexErrorRefused || why == HalvexErrorRecordsMissing)
+        NoAnswer("failed the " + what + ": " + LibrarySentence(why));
+    NoAnswer("stopped answering during the " + what);
 }
 
 void Connection::AwaitTransfer(const std::string &what, const std::function<void()> &tick)

@@ -12,6 +12,8 @@
 #include <cstring>
 
 #include "errors.h"
+#include "halvex32.h"
+#include "liberrors.h"
 
 namespace halvex {
 
@@ -53,21 +55,17 @@ int OpenLine(const std::string &device)
     return why ? -1 : fd;
 }
 
+// The system's refusal said as the library's open says it.
 std::string Reason(const std::string &device, int why)
 {
     std::string start = "cannot open " + device + ": ";
     switch (why) {
-    case ENOENT:
-        return start + "it does not exist";
+    case ENOENT: return start + LibrarySentence(HalvexErrorNoDevice);
     case EACCES:
-    case EPERM:
-        return start + "permission denied (is the user in the dialout group?)";
-    case EBUSY:
-        return start + "it is in use by another program";
-    case ENOTTY:
-        return start + "it is not a serial device";
-    default:
-        return start + std::strerror(why);
+    case EPERM: return start + LibrarySentence(HalvexErrorPermission);
+    case EBUSY: return start + LibrarySentence(HalvexErrorInUse);
+    case ENOTTY: return start + LibrarySentence(HalvexErrorNotSerial);
+    default: return start + std::strerror(why);
     }
 }
 

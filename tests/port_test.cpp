@@ -54,8 +54,8 @@ void LinkStandIn(PortSession *, const unsigned char *bytes, int count)
     routed.link.append(reinterpret_cast<const char *>(bytes), static_cast<size_t>(count));
 }
 
-const ModeHooks nmeaMode = {NmeaStandIn, nullptr, nullptr, nullptr};
-const ModeHooks linkMode = {LinkStandIn, nullptr, nullptr, nullptr};
+const ModeHooks nmeaMode = {NmeaStandIn, nullptr, nullptr, nullptr, nullptr};
+const ModeHooks linkMode = {LinkStandIn, nullptr, nullptr, nullptr, nullptr};
 ModeState nmeaStandIn = {&nmeaMode}, linkStandIn = {&linkMode};
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)

@@ -11,8 +11,9 @@
 enum { LinkBaud = 9600, ETX = 0x03 };
 
 static void StopHalvex(PortSession *session);
+static DWORD LinkReports(PortSession *session, int on);
 
-static const ModeHooks LinkMode = {LinkReceive, HalvexErrorProc, AbortExchange, StopHalvex};
+static const ModeHooks LinkMode = {LinkReceive, HalvexErrorProc, AbortExchange, StopHalvex, LinkReports};
 
 LinkState *LinkOf(const PortSession *session)
 {
@@ -24,6 +25,31 @@ int LinkObjective(const PortSession *session)
 {
     LinkState *link = LinkOf(session);
     return link ? link->objective : ObjectiveNone;
+}
+
+DWORD LinkReady(const PortSession *session)
+{
+    int objective = LinkObjective(session);
+    if (objective < ObjectiveReady || (objective == ObjectiveReady && !ReceiverCaps(session)))
+        return ERROR_NOT_READY;
+    return objective == ObjectiveReady ? ERROR_SUCCESS : ERROR_BUSY;
+}
+
+/* The receiver's position reports, switched by command. The command goes
+ * only to an idle receiver: sent during a transfer it would take the place
+ * of the transfer's frame awaiting its ACK, and the reports then go on
+ * arriving, and go nowhere. */
+static DWORD LinkReports(PortSession *session, int on)
+{
+    if (!on) {
+        if (LinkObjective(session) == ObjectiveReady)
+            SendWord(session, PacketCommand, CommandStopPvt);
+        return ERROR_SUCCESS;
+    }
+    DWORD why = LinkReady(session);
+    if (why == ERROR_SUCCESS && !SendWord(session, PacketCommand, CommandStartPvt))
+        why = ERROR_NOT_ENOUGH_MEMORY;
+    return why;
 }
 
 int PrepareLinkPort(PortSession *session)

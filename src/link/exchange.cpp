@@ -9,6 +9,7 @@
 #include "../errlog/lasterror.h"
 #include "../port/registry.h"
 #include "../port/port.h"
+#include "fields.h"
 #include "link.h"
 #include "state.h"
 #include "product.h"
@@ -49,6 +50,13 @@ int SendPacket(PortSession *session, int id, const unsigned char *data, int leng
     }
     SendFrame(session, frame, frameLength);
     return 1;
+}
+
+int SendWord(PortSession *session, int id, uint16_t value)
+{
+    unsigned char data[2];
+    WriteField<uint16_t>(data, value);
+    return SendPacket(session, id, data, 2);
 }
 
 /* Sends the waiting frame again, or when its tries are spent ends the

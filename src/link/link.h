@@ -75,6 +75,11 @@ struct ObjectiveEntry {
 
 /* The running objective; ObjectiveNone when binary mode does not have the line. */
 int LinkObjective(const PortSession *session);
+/* Whether the link can start a transfer or a command now: ERROR_SUCCESS;
+ * ERROR_NOT_READY when the receiver is not identified (never, or the
+ * identification failed) or binary mode does not have the line;
+ * ERROR_BUSY while another operation runs. */
+DWORD LinkReady(const PortSession *session);
 /* The running objective's working record, or null. */
 TransferState *RunningTransfer(const PortSession *session);
 /* Whether the packet being dispatched repeats the one before it. */
@@ -91,6 +96,8 @@ void HandleFrame(PortSession *session, const unsigned char *frame, int count);
 
 /* Encodes a packet and sends it with SendFrame; 0 when no memory was left. */
 int SendPacket(PortSession *session, int id, const unsigned char *data, int length);
+/* A packet of one 16-bit word (a command, a transfer's end), as SendPacket. */
+int SendWord(PortSession *session, int id, uint16_t value);
 /* Starts an objective on the link: whatever ran is cut off (its record
  * released), no packet before it can be repeated into it, and the running
  * entry and working record become these. */

@@ -3,12 +3,11 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "../engine/dispatch.h"
-#include "../engine/enginelock.h"
 #include "../engine/timerqueue.h"
 #include "../errlog/errlog.h"
 #include "../errlog/lasterror.h"
 #include "../port/port.h"
+#include "../port/portcall.h"
 #include "../port/registry.h"
 #include "../host/strings.h"
 #include "fields.h"
@@ -267,13 +266,11 @@ ProtocolCaps *ParseProtocolArray(const unsigned char *data, int length)
 
 int32_t HALVEX_CALL HalvexGetProductInfoInit(PortSession *session, HalvexProductCallback *callback)
 {
-    LockEngine();
-    int started = IsLiveSession(session);
-    DWORD why = started ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
-    if (started) {
-        ErrorLog("Product ID requested\n");
-        started = LinkOf(session) || PrepareLinkPort(session);
-    }
+    PortCall call(session);
+    if (!call.Ok())
+        return 0;
+    ErrorLog("Product ID requested\n");
+    int started = LinkOf(session) || PrepareLinkPort(session);
     if (started) {
         /* A transfer under way ends here, unreported. */
         static const ObjectiveEntry identification = {IdentificationStep, NULL};
@@ -289,10 +286,8 @@ int32_t HALVEX_CALL HalvexGetProductInfoInit(PortSession *session, HalvexProduct
             started = 0;
         }
     }
-    if (why == ERROR_SUCCESS && !started)
-        why = ERROR_NOT_ENOUGH_MEMORY;
-    UnlockEngine();
-    if (started)
-        WakeDispatcher();
-    return ExportResult(started, why);
+    if (!started)
+        return call.Fail(ERROR_NOT_ENOUGH_MEMORY);
+    call.wake = true;
+    return 1;
 }

@@ -137,6 +137,6 @@ void PvtHandler(PortSession *session, int code, const unsigned char *data, int l
              GroundCourse(east, north));
     ErrorLog("Pvt data received\n");
     HostPosition fix;
-    if (session->positionCallback && PvtFix(data, length, &fix))
+    if (PositionStreamRuns(session) && PvtFix(data, length, &fix))
         DeliverPosition(session, &fix);
 }

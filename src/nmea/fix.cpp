@@ -256,7 +256,7 @@ void NmeaFixSentence(PortSession *session, const char *text)
             if (pending) {
                 uint32_t operation = CurrentOperation(session);
                 Deliver(session, epoch);
-                if (!OperationContinues(session, operation) || nmea->fixEpoch != epoch || !session->positionCallback)
+                if (!OperationContinues(session, operation) || nmea->fixEpoch != epoch || !PositionStreamRuns(session))
                     return;
             }
             StartEpoch(epoch, fields[1]);

@@ -2,12 +2,11 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "../engine/dispatch.h"
-#include "../engine/enginelock.h"
 #include "../engine/timerqueue.h"
 #include "../errlog/errlog.h"
-#include "../errlog/lasterror.h"
 #include "../port/port.h"
+#include "../port/portcall.h"
+#include "../port/position.h"
 #include "../port/registry.h"
 #include "../host/strings.h"
 #include "nmea.h"
@@ -18,7 +17,15 @@ enum AssemblerState { WaitingForDollar = 0, InSentence = 1, AfterCr = 2 };
 
 static void NmeaLeave(PortSession *session);
 
-static const ModeHooks NmeaMode = {NmeaReceive, NmeaLineError, NULL, NmeaLeave};
+/* Sentences come whether or not a stream runs: a stream that starts or stops
+ * only drops the epoch under way. */
+static DWORD NmeaReports(PortSession *session, int)
+{
+    ForgetFixEpoch(session);
+    return ERROR_SUCCESS;
+}
+
+static const ModeHooks NmeaMode = {NmeaReceive, NmeaLineError, NULL, NmeaLeave, NmeaReports};
 
 NmeaState *NmeaOf(const PortSession *session)
 {
@@ -145,7 +152,7 @@ static void DispatchNmeaSentence(PortSession *session, const char *text)
     if (!OperationContinues(session, operation))
         return;
     ArmSilenceTimer(session);
-    if (session->positionCallback)
+    if (PositionStreamRuns(session))
         NmeaFixSentence(session, text);
 }
 
@@ -196,26 +203,18 @@ int EnterNmeaMode(PortSession *session, SAFEARRAY **table, HalvexNmeaCallback ca
 
 int32_t HALVEX_CALL StartNMEA(PortSession *session, SAFEARRAY **table, HalvexNmeaCallback *callback)
 {
-    LockEngine();
-    DWORD why = IsLiveSession(session) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
-    if (why == ERROR_SUCCESS && !EnterNmeaMode(session, table, callback ? *callback : NULL))
-        why = ERROR_NOT_ENOUGH_MEMORY;
-    int started = why == ERROR_SUCCESS;
-    UnlockEngine();
-    if (started)
-        WakeDispatcher();
-    return ExportResult(started, why);
+    PortCall call(session);
+    if (call.Ok() && !EnterNmeaMode(session, table, callback ? *callback : NULL))
+        return call.Fail(ERROR_NOT_ENOUGH_MEMORY);
+    call.wake = call.Ok();
+    return call.Ok();
 }
 
 void HALVEX_CALL StopNMEA(PortSession *session)
 {
-    LockEngine();
-    int live = IsLiveSession(session);
-    int stopped = live && NmeaOf(session);
-    if (stopped)
+    PortCall call(session);
+    if (call.Ok() && NmeaOf(session)) {
         LeaveMode(session);
-    UnlockEngine();
-    if (stopped)
-        WakeDispatcher();
-    SetHalvexError(live ? ERROR_SUCCESS : ERROR_INVALID_HANDLE);
+        call.wake = true;
+    }
 }

@@ -4,11 +4,9 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "../engine/enginelock.h"
 #include "../errlog/errlog.h"
-#include "../errlog/lasterror.h"
 #include "../port/port.h"
-#include "../port/registry.h"
+#include "../port/portcall.h"
 #include "../host/strings.h"
 #include "nmea.h"
 
@@ -16,24 +14,17 @@ enum { HostTrue = -1, HostFalse = 0 };
 
 int16_t HALVEX_CALL SendNMEA(PortSession *session, BSTR *text)
 {
-    LockEngine();
-    int16_t result = HostFalse;
+    PortCall call(session);
     char *bytes = NULL;
-    int live = IsLiveSession(session);
-    int length = live && text ? BytesFromBstr(*text, &bytes) : 0;
-    DWORD why = !live ? ERROR_INVALID_HANDLE : ERROR_INVALID_PARAMETER; /* nothing to send */
-    if (length > 0) {
-        if (WritePort(session, (const unsigned char *)bytes, length)) {
-            result = HostTrue;
-            why = ERROR_SUCCESS;
-        } else {
-            why = GetLastError();
-            ErrorLog("WriteFile() : error %u:\n", (unsigned)why);
-        }
+    int length = call.Ok() && text ? BytesFromBstr(*text, &bytes) : 0;
+    if (length <= 0) {
+        call.Fail(ERROR_INVALID_PARAMETER); /* nothing to send */
+    } else if (!WritePort(session, (const unsigned char *)bytes, length)) {
+        call.Fail(GetLastError());
+        ErrorLog("WriteFile() : error %u:\n", (unsigned)call.why);
     }
     free(bytes);
-    UnlockEngine();
-    return ExportResult(result, why);
+    return call.Ok() ? HostTrue : HostFalse;
 }
 
 /* "$" + body + "*" + two hex digits + CR LF, the checksum the exclusive or
@@ -50,9 +41,8 @@ static char *CompleteSentence(const char *bytes, int length)
 
 int16_t HALVEX_CALL SendNMEAChk(PortSession *session, SAFEARRAY **sentences)
 {
-    LockEngine();
-    int live = IsLiveSession(session);
-    SAFEARRAY *array = live && sentences ? *sentences : NULL;
+    PortCall call(session);
+    SAFEARRAY *array = call.Ok() && sentences ? *sentences : NULL;
     /* The count is read again after each element: the array is the host's. */
     for (ULONG i = 0; array && array->pvData && i < array->rgsabound[0].cElements; i++) {
         char *bytes;
@@ -70,6 +60,5 @@ int16_t HALVEX_CALL SendNMEAChk(PortSession *session, SAFEARRAY **sentences)
         }
         free(bytes);
     }
-    UnlockEngine();
-    return ExportResult<int16_t>(live ? HostTrue : HostFalse, live ? ERROR_SUCCESS : ERROR_INVALID_HANDLE);
+    return call.Ok() ? HostTrue : HostFalse;
 }

@@ -1,10 +1,8 @@
 /* What has crossed the line since the port was opened. */
 #include <stdint.h>
 
-#include "../engine/enginelock.h"
-#include "../errlog/lasterror.h"
 #include "port.h"
-#include "registry.h"
+#include "portcall.h"
 
 void CountLine(PortSession *session, int32_t HostLineCounts::*count, int32_t by)
 {
@@ -14,14 +12,10 @@ void CountLine(PortSession *session, int32_t HostLineCounts::*count, int32_t by)
 
 int32_t HALVEX_CALL HalvexGetLineCounts(PortSession *session, HostLineCounts *counts)
 {
-    LockEngine();
-    DWORD why = ERROR_SUCCESS;
-    if (!IsLiveSession(session))
-        why = ERROR_INVALID_HANDLE;
-    else if (!counts)
-        why = ERROR_INVALID_PARAMETER;
-    else
+    PortCall call(session);
+    if (call.Ok() && !counts)
+        return call.Fail(ERROR_INVALID_PARAMETER);
+    if (call.Ok())
         *counts = session->counts;
-    UnlockEngine();
-    return ExportResult(why == ERROR_SUCCESS, why);
+    return call.Ok();
 }

@@ -8,6 +8,7 @@
 #include "../errlog/errlog.h"
 #include "../errlog/lasterror.h"
 #include "port.h"
+#include "portcall.h"
 #include "registry.h"
 
 enum { QueueSize = 4096, ReadWaitMs = 3000 };
@@ -160,16 +161,16 @@ void ClosePortSession(PortSession *session)
 
 static PortSession *OpenExport(const char *name, int32_t baud, HalvexPortCallback callback)
 {
-    if (!name)
-        return ExportResult<PortSession *>(NULL, ERROR_INVALID_PARAMETER);
-    if (!EnsureDispatcher())
-        return ExportResult<PortSession *>(NULL, ERROR_NOT_READY);
-    DWORD why;
-    LockEngine();
-    PortSession *session = OpenPortSession(name, (DWORD)baud, callback, &why);
-    UnlockEngine();
-    WakeDispatcher();
-    return ExportResult(session, why);
+    /* The dispatch thread starts before the engine is locked: it takes the
+     * lock as it starts. */
+    int ready = name && EnsureDispatcher();
+    PortCall call;
+    if (!ready) {
+        call.why = name ? ERROR_NOT_READY : ERROR_INVALID_PARAMETER;
+        return NULL;
+    }
+    call.wake = true; /* the new port's events, or those of a failed open to free */
+    return OpenPortSession(name, (DWORD)baud, callback, &call.why);
 }
 
 PortSession *HALVEX_CALL OpenCommPort(const char *name, int32_t baud) { return OpenExport(name, baud, NULL); }
@@ -181,9 +182,6 @@ PortSession *HALVEX_CALL OpenCommPortEx(const char *name, int32_t baud, HalvexPo
 
 void HALVEX_CALL CloseCommPort(PortSession *session)
 {
-    LockEngine();
-    int live = IsLiveSession(session);
-    ClosePortSession(session);
-    UnlockEngine();
-    SetHalvexError(live ? ERROR_SUCCESS : ERROR_INVALID_HANDLE);
+    PortCall call(session);
+    ClosePortSession(session); /* wakes the dispatch thread itself */
 }

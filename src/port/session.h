@@ -28,6 +28,10 @@ struct ModeHooks {
     /* The mode gives the line back and frees its state, its timers ended and
      * whatever it had under way cut off without a report. */
     void (*leave)(PortSession *session);
+    /* The live position stream starts (on) or stops: the mode switches its
+     * reports to match. ERROR_SUCCESS, or why the stream cannot start in
+     * this mode now; what an "off" returns is not read. */
+    DWORD (*reports)(PortSession *session, int on);
 };
 
 /* The head of each mode's state record: the mode's own layer reaches the
@@ -67,9 +71,9 @@ struct PortSession {
     /* read by link/ and nmea/, each to find its own record: null when no
      * mode has the line; set by EnterMode and LeaveMode alone */
     ModeState *mode;
-    /* read by nmea/ and link/, written by transfer/position.cpp: the live
-     * position's host callback, null when no stream runs. The stream
-     * outlives a change of mode; each mode feeds it its own fixes. */
+    /* private, read through position.h: the live position's host callback,
+     * null when no stream runs. The stream outlives a change of mode; each
+     * mode feeds it its own fixes. */
     HalvexPositionCallback positionCallback;
 };
 

@@ -120,12 +120,8 @@ static const TransferKind ClockRequests = {ObjectiveClock, {ClockStep, ReleaseTr
 
 int32_t HALVEX_CALL HalvexGetTimeInit(PortSession *session, HalvexTimeCallback *callback)
 {
-    LockEngine();
-    int32_t started;
+    PortCall call(session);
     if (ReadyForTransfer(session) == ERROR_SUCCESS && !KeepsClock(session))
-        started = ExportResult(0, ERROR_NOT_SUPPORTED);
-    else
-        started = TransferExport(session, &ClockRequests, CallbackOf(callback, &TransferCallback::clock), NULL);
-    UnlockEngine();
-    return started;
+        return call.Fail(ERROR_NOT_SUPPORTED);
+    return StartTransfer(call, session, &ClockRequests, CallbackOf(callback, &TransferCallback::clock), NULL);
 }

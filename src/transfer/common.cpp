@@ -14,22 +14,9 @@
 
 static void LogUnexpectedPacket(int code);
 
-int SendWord(PortSession *session, int packetId, uint16_t value)
-{
-    unsigned char data[2];
-    WriteField<uint16_t>(data, value);
-    return SendPacket(session, packetId, data, 2);
-}
-
 DWORD ReadyForTransfer(const PortSession *session)
 {
-    if (!IsLiveSession(session))
-        return ERROR_INVALID_HANDLE;
-    int objective = LinkObjective(session);
-    /* Not identified (never, or the identification failed), or in NMEA mode. */
-    if (objective < ObjectiveReady || (objective == ObjectiveReady && !ReceiverCaps(session)))
-        return ERROR_NOT_READY;
-    return objective == ObjectiveReady ? ERROR_SUCCESS : ERROR_BUSY;
+    return IsLiveSession(session) ? LinkReady(session) : ERROR_INVALID_HANDLE;
 }
 
 void ReleaseTransfer(TransferState *work)
@@ -66,33 +53,33 @@ const HostWaypointForm *RequestForm(const TransferRequest *request)
     return request->extended ? &ExtendedWaypoints : &ClassicWaypoints;
 }
 
+int32_t StartTransfer(PortCall &call, PortSession *session, const TransferKind *kind, TransferCallback callback,
+                      const TransferRequest *request)
+{
+    if (call.Ok())
+        call.why = ReadyForTransfer(session);
+    if (!call.Ok())
+        return 0;
+    uint16_t word = 0;
+    TransferState *work = NewTransfer(session, kind, callback, request, &word);
+    /* An upload's arrays can be unusable (null, inconsistent, more records
+     * than a transfer carries); a download's record only lacks memory. */
+    if (!work)
+        return call.Fail(request ? ERROR_INVALID_PARAMETER : ERROR_NOT_ENOUGH_MEMORY);
+    EnterObjective(session, kind->objective, &kind->entry, work);
+    if (!SendWord(session, kind->packetId, word)) {
+        ReturnToReady(session);
+        return call.Fail(ERROR_NOT_ENOUGH_MEMORY);
+    }
+    call.wake = true;
+    return 1;
+}
+
 int32_t TransferExport(PortSession *session, const TransferKind *kind, TransferCallback callback,
                        const TransferRequest *request)
 {
-    LockEngine();
-    int started = 0;
-    DWORD why = ReadyForTransfer(session);
-    if (why == ERROR_SUCCESS) {
-        uint16_t word = 0;
-        TransferState *work = NewTransfer(session, kind, callback, request, &word);
-        /* An upload's arrays can be unusable (null, inconsistent, more
-         * records than a transfer carries); a download's record only
-         * lacks memory. */
-        if (!work) {
-            why = request ? ERROR_INVALID_PARAMETER : ERROR_NOT_ENOUGH_MEMORY;
-        } else {
-            EnterObjective(session, kind->objective, &kind->entry, work);
-            started = SendWord(session, kind->packetId, word);
-            if (!started) {
-                ReturnToReady(session);
-                why = ERROR_NOT_ENOUGH_MEMORY;
-            }
-        }
-    }
-    UnlockEngine();
-    if (started)
-        WakeDispatcher();
-    return ExportResult(started, why);
+    PortCall call(session);
+    return StartTransfer(call, session, kind, callback, request);
 }
 
 /* A receiver silent for as long as the library waits on its own frames

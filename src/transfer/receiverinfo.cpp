@@ -4,11 +4,9 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "../engine/enginelock.h"
-#include "../errlog/lasterror.h"
 #include "../link/fields.h"
 #include "../link/product.h"
-#include "../port/registry.h"
+#include "../port/portcall.h"
 #include "transfer.h"
 #include "waypointtypes.h"
 
@@ -51,17 +49,14 @@ static void FillReceiverInfo(const ProductRecords *product, HostReceiverInfo *in
 
 int32_t HALVEX_CALL HalvexGetReceiverInfo(PortSession *session, HostReceiverInfo *info)
 {
-    LockEngine();
-    DWORD why = ERROR_SUCCESS;
-    const ProductRecords *product = NULL;
-    if (!IsLiveSession(session))
-        why = ERROR_INVALID_HANDLE;
-    else if (!info)
-        why = ERROR_INVALID_PARAMETER;
-    else if (!(product = ReceiverProduct(session)) || !product->caps || !product->productData)
-        why = ERROR_NOT_READY;
-    else
-        FillReceiverInfo(product, info);
-    UnlockEngine();
-    return ExportResult(why == ERROR_SUCCESS, why);
+    PortCall call(session);
+    if (!call.Ok())
+        return 0;
+    if (!info)
+        return call.Fail(ERROR_INVALID_PARAMETER);
+    const ProductRecords *product = ReceiverProduct(session);
+    if (!product || !product->caps || !product->productData)
+        return call.Fail(ERROR_NOT_READY);
+    FillReceiverInfo(product, info);
+    return 1;
 }

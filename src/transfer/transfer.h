@@ -4,6 +4,7 @@
 #define HALVEX_TRANSFER_H
 
 #include "../link/link.h"
+#include "../port/portcall.h"
 #include "../port/session.h"
 #include "records.h"
 
@@ -71,7 +72,6 @@ template <typename Callback> TransferCallback CallbackOf(Callback *callback, Cal
 
 /* Sends a packet of one 16-bit word (records, transfer complete, command),
  * acknowledged and retransmitted; 0 when no memory was left. */
-int SendWord(PortSession *session, int packetId, uint16_t value);
 /* Why a transfer cannot start on the session now, or ERROR_SUCCESS. */
 DWORD ReadyForTransfer(const PortSession *session);
 /* Fills a transfer's records from the host's arrays and sets the word of
@@ -91,11 +91,14 @@ struct TransferKind {
 /* The kind's form of the host's waypoint records. */
 const struct HostWaypointForm *WaypointFormOf(const TransferState *work);
 const struct HostWaypointForm *RequestForm(const TransferRequest *request);
-/* The six transfer exports: under the engine lock, a live and ready session
- * prepares the working record, enters the objective and sends the first
- * packet (packetId with the word); then the dispatch thread is woken, so
- * that the packet's time-out is honoured. 1 when started; when the packet
- * cannot be sent the record is released and the session stays ready. */
+/* The body of every transfer export: a live and ready session prepares the
+ * working record, enters the objective and sends the first packet (packetId
+ * with the word), and the call wakes the dispatch thread, so that the
+ * packet's time-out is honoured. 1 when started; when the packet cannot be
+ * sent the record is released and the session stays ready. */
+int32_t StartTransfer(PortCall &call, PortSession *session, const TransferKind *kind, TransferCallback callback,
+                      const TransferRequest *request);
+/* A transfer export whose only check is StartTransfer's. */
 int32_t TransferExport(PortSession *session, const TransferKind *kind, TransferCallback callback,
                        const TransferRequest *request);
 /* Frees a working record, its records by kind and its timer ended. */
