@@ -7,6 +7,7 @@
 #include "e2e.h"
 #include "host.h"
 #include "engine/enginelock.h"
+#include "engine/timerqueue.h"
 #include "link/link.h"
 #include "link/product.h"
 #include "port/session.h"
@@ -274,6 +275,30 @@ TEST_F(Identify, ASilentReceiverIsGivenUpTwelveSecondsAfterTheFirstSend)
     EXPECT_EQ(Objective(session), ObjectiveReady) << "a failed identification ends, the receiver unknown";
     ExpectEachTransferRefusedAsNotIdentified(session);
     CloseCommPort(session);
+}
+
+TEST_F(Identify, ARetryWhoseTimeOutCannotBeArmedEndsTheRequestThere)
+{
+    halvexsim::Config config;
+    config.faults.silent = true;
+    PortSession *session = Connect(config);
+    ASSERT_NE(session, nullptr);
+    FailTimerCreation(2); // the first send's time-out is armed, the first retry's is not
+    auto start = Clock::now();
+    ASSERT_EQ(HalvexGetProductInfoInit(session, &callback), 1);
+    ASSERT_TRUE(WaitUntil([&] { return Calls() > 0; }, 6000));
+    FailTimerCreation(0);
+    std::chrono::duration<double> waited;
+    {
+        std::lock_guard<std::mutex> hold(heard.lock);
+        EXPECT_EQ(heard.code, 2);
+        EXPECT_EQ(heard.why, HalvexErrorNoMemory);
+        waited = heard.at - start;
+    }
+    EXPECT_GE(waited.count(), 2.9);
+    EXPECT_LT(waited.count(), 6.0) << "no wait for retries that could never time out";
+    EXPECT_EQ(receiver->Statistics().framesReceived, 1);
+    ExpectEachTransferRefusedAsNotIdentified(session);
 }
 
 TEST_F(Identify, ANakBringsTheSameFrameAgain)

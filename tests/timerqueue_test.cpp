@@ -156,4 +156,20 @@ TEST_F(TimerQueue, ACallbackMayArmItsSuccessor)
     EXPECT_EQ(NextTimeout(), INFINITE);
 }
 
+TEST_F(TimerQueue, ATimerThatCannotBeMadeLeavesItsSlotEmptyAndTheOldOneCancelled)
+{
+    void *slot = nullptr;
+    ASSERT_TRUE(ArmTimer(&slot, Tag(1), 10, Record));
+    FailTimerCreation(2); // the next one is made, the one after is not
+    EXPECT_TRUE(ArmTimer(&slot, Tag(2), 10, Record));
+    EXPECT_FALSE(ArmTimer(&slot, Tag(3), 10, Record));
+    EXPECT_EQ(slot, nullptr);
+    fakeNow += 50;
+    Pass();
+    EXPECT_TRUE(fired.empty()) << "a replaced timer never fires";
+    EXPECT_EQ(NextTimeout(), INFINITE);
+    EXPECT_TRUE(ArmTimer(&slot, Tag(4), 10, Record)) << "only the one creation fails";
+    DisarmTimer(&slot);
+}
+
 } // namespace

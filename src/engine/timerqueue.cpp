@@ -27,6 +27,7 @@ static DWORD nextTimeout = INFINITE;
 static int clockStarted;
 static DWORD lastTick;
 static TickSource tickSource;
+static int creationsBeforeFailure; /* 0: none fails */
 /* Host threads arm and cancel timers while the dispatch thread expires them.
  * Never held while a callback runs: callbacks arm and cancel timers. */
 static CRITICAL_SECTION queueLock;
@@ -82,6 +83,7 @@ void DeleteTimerQueue(void)
     FreeList(&activeTimers);
     FreeList(&expiredTimers);
     tickSource = NULL;
+    creationsBeforeFailure = 0;
     DeleteCriticalSection(&queueLock);
 }
 
@@ -149,9 +151,25 @@ void ExpireTimers(void)
     LeaveCriticalSection(&queueLock);
 }
 
+void FailTimerCreation(int nth)
+{
+    EnterCriticalSection(&queueLock);
+    creationsBeforeFailure = nth;
+    LeaveCriticalSection(&queueLock);
+}
+
+/* A timer entry, or null when no memory was left (or a test said so). */
+static Timer *NewTimer(void)
+{
+    EnterCriticalSection(&queueLock);
+    int fail = creationsBeforeFailure > 0 && --creationsBeforeFailure == 0;
+    LeaveCriticalSection(&queueLock);
+    return fail ? NULL : (Timer *)calloc(1, sizeof(Timer));
+}
+
 void *CreateTimer(void *context, int32_t milliseconds, TimerCallback callback)
 {
-    Timer *timer = (Timer *)calloc(1, sizeof *timer);
+    Timer *timer = NewTimer();
     if (!timer)
         return NULL;
     timer->remaining = milliseconds;
@@ -192,10 +210,11 @@ void DisarmTimer(void **slot)
     *slot = NULL;
 }
 
-void ArmTimer(void **slot, void *context, int32_t milliseconds, TimerCallback callback)
+int ArmTimer(void **slot, void *context, int32_t milliseconds, TimerCallback callback)
 {
     DisarmTimer(slot);
     *slot = CreateTimer(context, milliseconds, callback);
+    return *slot != NULL;
 }
 
 void *PopExpiredTimer(void **context, TimerCallback *callback)

@@ -26,29 +26,35 @@ static void ReleasePendingFrame(PendingFrame *pending)
     pending->length = 0;
 }
 
-/* Sends a packet that needs an ACK; the session takes the frame. */
-static void SendFrame(PortSession *session, unsigned char *frame, int length)
+/* Sends a packet that needs an ACK; the session takes the frame. 0 when its
+ * time-out could not be armed: a frame sent without one could wait for its
+ * ACK without end, so it is not sent. */
+static int SendFrame(PortSession *session, unsigned char *frame, int length)
 {
     PendingFrame *pending = &LinkOf(session)->pending;
     /* A new exchange replaces one still waiting for its ACK. */
     ReleasePendingFrame(pending);
-    ArmTimer(&pending->ackTimer, session, AckTimeoutMs, AckTimeout);
+    pending->awaitingAck = 0;
+    if (!ArmTimer(&pending->ackTimer, session, AckTimeoutMs, AckTimeout)) {
+        free(frame);
+        return 0;
+    }
     pending->frame = frame;
     pending->retriesLeft = Retransmissions;
     pending->length = length;
     pending->awaitingAck = 1;
     WritePort(session, frame, length);
+    return 1;
 }
 
 int SendPacket(PortSession *session, int id, const unsigned char *data, int length)
 {
     int frameLength;
     unsigned char *frame = EncodeFrame(id, data, length, &frameLength);
-    if (!frame) {
+    if (!frame || !SendFrame(session, frame, frameLength)) {
         SetHalvexError(ERROR_NOT_ENOUGH_MEMORY);
         return 0;
     }
-    SendFrame(session, frame, frameLength);
     return 1;
 }
 
@@ -65,7 +71,13 @@ int SendWord(PortSession *session, int id, uint16_t value)
 static void RetryOrAbort(PortSession *session, DWORD why)
 {
     PendingFrame *pending = &LinkOf(session)->pending;
-    if (pending->retriesLeft == 0 || !pending->awaitingAck) {
+    int retry = pending->retriesLeft > 0 && pending->awaitingAck;
+    /* A retry whose time-out cannot be armed would wait without end. */
+    if (retry && !ArmTimer(&pending->ackTimer, session, AckTimeoutMs, AckTimeout)) {
+        retry = 0;
+        why = ERROR_NOT_ENOUGH_MEMORY;
+    }
+    if (!retry) {
         pending->awaitingAck = 0;
         ErrorLog("Halvex Transfer Aborted\n");
         SetHalvexError(why);
@@ -75,7 +87,6 @@ static void RetryOrAbort(PortSession *session, DWORD why)
     pending->retriesLeft--;
     ErrorLog("Halvex retry\n");
     WritePort(session, pending->frame, pending->length);
-    ArmTimer(&pending->ackTimer, session, AckTimeoutMs, AckTimeout);
 }
 
 static void AckTimeout(void *context)

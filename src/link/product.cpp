@@ -20,9 +20,17 @@ static void ProductTimeout(void *session);
 
 enum { ModeTimeoutMs = 3000, SynthesizedEntries = 21 };
 
+static void ReportProductFailure(PortSession *session);
+
+/* The wait for the receiver's data; without its time-out it could last
+ * without end, so identification fails at once instead. */
 static void ArmProductTimer(PortSession *session)
 {
-    ArmTimer(&LinkOf(session)->identification->timer, session, ModeTimeoutMs, ProductTimeout);
+    if (!ArmTimer(&LinkOf(session)->identification->timer, session, ModeTimeoutMs, ProductTimeout)) {
+        SetHalvexError(ERROR_NOT_ENOUGH_MEMORY);
+        ReportProductFailure(session);
+        return;
+    }
     ErrorLog("Product timer started\n");
 }
 
@@ -281,10 +289,9 @@ int32_t HALVEX_CALL HalvexGetProductInfoInit(PortSession *session, HalvexProduct
         if (link->identification) {
             link->identification->callback = callback ? *callback : NULL;
             started = SendPacket(session, PacketProductRequest, NULL, 0);
-        } else {
-            ReturnToReady(session);
-            started = 0;
         }
+        if (!started) /* nothing went out: nothing to wait for */
+            ReturnToReady(session);
     }
     if (!started)
         return call.Fail(ERROR_NOT_ENOUGH_MEMORY);

@@ -123,9 +123,12 @@ void NmeaReceive(PortSession *session, const unsigned char *bytes, int count)
     }
 }
 
+/* A silence report not armed is only a report missed: NMEA mode goes on, and
+ * the next sentence arms it again. */
 static void ArmSilenceTimer(PortSession *session)
 {
-    ArmTimer(&NmeaOf(session)->silenceTimer, session, SilenceMs, NmeaSilenceTimer);
+    if (!ArmTimer(&NmeaOf(session)->silenceTimer, session, SilenceMs, NmeaSilenceTimer))
+        ErrorLog("No memory for the silence timer\n");
 }
 
 static void DispatchNmeaSentence(PortSession *session, const char *text)
@@ -196,8 +199,13 @@ int EnterNmeaMode(PortSession *session, SAFEARRAY **table, HalvexNmeaCallback ca
     nmea->hooks = &NmeaMode;
     nmea->table = table;
     nmea->callback = callback;
+    /* Armed before the mode changes, so that the line stays as it was when
+     * it cannot be; it cannot fire before this export lets the engine go. */
+    if (!ArmTimer(&nmea->silenceTimer, session, SilenceMs, NmeaSilenceTimer)) {
+        free(nmea);
+        return 0;
+    }
     EnterMode(session, nmea); /* binary mode hands the line back */
-    ArmSilenceTimer(session);
     return 1;
 }
 

@@ -93,7 +93,11 @@ static void ClockStep(PortSession *session, TransferState *work, int code, const
 {
     switch (code) {
     case DispatchAcked:
-        ArmTimer(&work->stallTimer, session, ClockAnswerMs, ClockSilent);
+        /* Without the time-out the wait for the answer could last without end. */
+        if (!ArmTimer(&work->stallTimer, session, ClockAnswerMs, ClockSilent)) {
+            SetHalvexError(ERROR_NOT_ENOUGH_MEMORY);
+            ClockFailed(session, work);
+        }
         break;
     case DispatchAborted:
         ClockFailed(session, work);

@@ -119,11 +119,15 @@ static int NoteDownloadProgress(PortSession *session, TransferState *work, int c
         ErrorLog("Command taken as acknowledged by the download's first packet\n");
         SettlePendingFrame(session);
     }
-    if (code == DispatchAcked || code >= DispatchPacket) {
-        ArmTimer(&work->stallTimer, session, DownloadSilenceMs, DownloadStalled);
-    }
-    if (code == PacketXferComplete + DispatchPacket || code == DispatchAborted)
+    if (code == PacketXferComplete + DispatchPacket || code == DispatchAborted) {
         DisarmTimer(&work->stallTimer);
+    } else if ((code == DispatchAcked || code >= DispatchPacket) &&
+               !ArmTimer(&work->stallTimer, session, DownloadSilenceMs, DownloadStalled)) {
+        /* Without its silence timer the download could wait without end. */
+        SetHalvexError(ERROR_NOT_ENOUGH_MEMORY);
+        DispatchByObjective(session, DispatchAborted, NULL, 0);
+        return 0;
+    }
     if (code != PacketRecords + DispatchPacket)
         return 1;
     if (!PacketRepeated(session)) {
