@@ -13,21 +13,22 @@
 #include <ctime>
 #include <iostream>
 
-#include "connection.h"
-#include "demo.h"
-#include "errors.h"
-#include "fitting.h"
-#include "gpx.h"
-#include "detect.h"
-#include "identify.h"
-#include "nmeawatch.h"
-#include "output.h"
-#include "ports.h"
-#include "position.h"
-#include "receiverclock.h"
+#include "commands/demo.h"
+#include "commands/identify.h"
+#include "commands/nmeawatch.h"
+#include "commands/ports.h"
+#include "commands/position.h"
+#include "commands/transfer.h"
+#include "gpx/fitting.h"
+#include "gpx/gpx.h"
+#include "gpx/output.h"
 #include "options.h"
-#include "terminal.h"
-#include "usage.h"
+#include "receiver/connection.h"
+#include "receiver/detect.h"
+#include "receiver/receiverclock.h"
+#include "terminal/errors.h"
+#include "terminal/terminal.h"
+#include "terminal/usage.h"
 
 using namespace halvex;
 
@@ -236,56 +237,6 @@ int Nmea(Options options, const Command &command)
     return 0;
 }
 
-int Upload(const Options &options, const Command &command)
-{
-    Gpx gpx = ReadGpx(command.input); // checked whole before the port is opened
-    FitOptions fit = command.fit;
-    fit.upload = command.waypointsPut->parsed() ? Records::Waypoints
-                 : command.routesPut->parsed()  ? Records::Routes
-                                                : Records::Tracks;
-    CheckSomethingToSend(gpx, fit, command.input);
-    if (fit.upload == Records::Tracks)
-        CheckTrackTimes(gpx, fit);
-    Connection connection(options);
-    // Texts are cut and names kept apart as far as the receiver's types keep them.
-    FitForReceiver(gpx, connection.Identify(), fit);
-    auto upload = [&](std::size_t count, const char *records, auto send) {
-        Progress progress("Uploading " + std::to_string(count) + " " + records + " to " + connection.Device());
-        send([&] { progress.Running(); });
-        progress.Done(std::to_string(count) + " " + records + " sent");
-    };
-    if (fit.upload == Records::Waypoints)
-        upload(gpx.waypoints.size(), "waypoints", [&](auto tick) { connection.UploadWaypoints(gpx.waypoints, tick); });
-    else if (fit.upload == Records::Routes)
-        upload(gpx.routes.size(), "routes", [&](auto tick) { connection.UploadRoutes(gpx.routes, tick); });
-    else
-        upload(gpx.trackPoints.size(), "track points", [&](auto tick) { connection.UploadTrack(gpx.trackPoints, tick); });
-    return 0;
-}
-
-int Download(const Options &options, const Command &command)
-{
-    Output output(command.output); // a path that cannot be written is said before minutes of download
-    Connection connection(options);
-    Gpx gpx;
-    if (command.waypointsGet->parsed()) {
-        Progress progress("Downloading waypoints from " + connection.Device());
-        gpx.waypoints = connection.DownloadWaypoints([&] { progress.Running(); });
-        progress.Done(std::to_string(gpx.waypoints.size()) + " waypoints");
-    } else if (command.routesGet->parsed()) {
-        Progress progress("Downloading routes from " + connection.Device());
-        gpx.routes = connection.DownloadRoutes([&] { progress.Running(); });
-        progress.Done(std::to_string(gpx.routes.size()) + " routes");
-    } else {
-        Progress progress("Downloading the track from " + connection.Device());
-        gpx.trackPoints = connection.DownloadTrack([&](int done, int total) { progress.Update(done, total); });
-        progress.Done(std::to_string(gpx.trackPoints.size()) + " points");
-        CorrectTrackDates(connection, gpx.trackPoints, *ParseRollover(command.rollover), command.fit.strict);
-    }
-    output.Write(GpxText(gpx));
-    return 0;
-}
-
 int RunDetect(const Options &options, bool json)
 {
     std::unique_ptr<BuiltInReceiver> simulator;
@@ -321,9 +272,17 @@ int Run(Options options, const Command &command)
         return Position(options, command.position);
     if (command.time->parsed())
         return ShowTime(options, command.json);
-    if (command.waypointsPut->parsed() || command.routesPut->parsed() || command.tracksPut->parsed())
-        return Upload(options, command);
-    return Download(options, command);
+    if (command.waypointsPut->parsed() || command.routesPut->parsed() || command.tracksPut->parsed()) {
+        FitOptions fit = command.fit;
+        fit.upload = command.waypointsPut->parsed() ? Records::Waypoints
+                     : command.routesPut->parsed()  ? Records::Routes
+                                                    : Records::Tracks;
+        return Upload(options, command.input, fit);
+    }
+    Records records = command.waypointsGet->parsed() ? Records::Waypoints
+                      : command.routesGet->parsed()  ? Records::Routes
+                                                     : Records::Tracks;
+    return Download(options, records, command.output, command.rollover, command.fit.strict);
 }
 
 // Options that mean nothing to the command given, which a user would

@@ -24,7 +24,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "gpx.h"
+#include "gpx/gpx.h"
 #include "pty.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // What detection makes of the bytes a line carries.
 #include <gtest/gtest.h>
 
-#include "heard.h"
+#include "receiver/heard.h"
 
 namespace {
 

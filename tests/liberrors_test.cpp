@@ -8,7 +8,7 @@
 #include <sstream>
 #include <string>
 
-#include "liberrors.h"
+#include "receiver/liberrors.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // tracks get moves, and how it says so.
 #include <gtest/gtest.h>
 
-#include "rollover.h"
+#include "receiver/rollover.h"
 
 namespace {
 
