@@ -123,10 +123,11 @@ protected:
         config.faults.dropFraction = drop;
         config.faults.corruptFraction = corrupt;
         config.faults.seed = cell.seed;
-        // Well above the host's time to answer, even under a sanitizer: an ACK
-        // that came after the frame was sent again would be taken for the
-        // ACK of the next frame, as on any line without sequence numbers.
-        config.faults.resendMs = 300;
+        // Well above the host's time to answer, even under a sanitizer with
+        // three suites' tests to a core: an ACK that came after the frame was
+        // sent again would be taken for the ACK of the next frame, as on any
+        // line without sequence numbers.
+        config.faults.resendMs = 1000;
         return config;
     }
     int StartDownload(const Cell &cell, PortSession *session)
@@ -224,11 +225,15 @@ protected:
         ClearHeard();
         int before = Finals();
         Store sent = Sample(cell, records, 500);
-        if ((isUpload ? StartUpload(cell, session, sent) : StartDownload(cell, session)) != 1)
+        if ((isUpload ? StartUpload(cell, session, sent) : StartDownload(cell, session)) != 1) {
+            ADD_FAILURE() << "the transfer was refused: error " << HalvexGetLastError();
             return Mismatch;
+        }
         // Nothing here waits long: a stalled transfer fails within 12 s.
-        if (!WaitUntil([&] { return Finals() == before + 1; }, 600000))
+        if (!WaitUntil([&] { return Finals() == before + 1; }, 600000)) {
+            ADD_FAILURE() << "no final callback";
             return Mismatch;
+        }
         if (isUpload) {
             std::lock_guard<std::mutex> hold(heard.lock);
             if (heard.uploads.back().first != 0)
@@ -236,8 +241,15 @@ protected:
         } else if (DownloadFailed(cell)) {
             return Failed;
         }
-        if (!isUpload)
-            return HostHolds(cell, held) ? Exact : Mismatch;
+        if (!isUpload) {
+            if (HostHolds(cell, held))
+                return Exact;
+            std::lock_guard<std::mutex> hold(heard.lock);
+            ADD_FAILURE() << "a download reported as done gave other data: " << heard.waypoints.size()
+                          << " waypoints, " << heard.routes.size() << " routes, " << heard.points.size()
+                          << " track points";
+            return Mismatch;
+        }
         held = sent;
         return SameStore(cell, receiver->StoredData(), held) ? Exact : Mismatch;
     }
