@@ -59,9 +59,10 @@ scripts/hw-test.sh build
 # The sanitizer builds leave out the tool, which the native suite runs as a
 # user does: its own code is host code, and building it twice more would
 # cost minutes. They are optimised at -O1, as the sanitizers advise, which
-# compiles a quarter faster than -O2.
-sanitized=(-DHALVEX_TOOL=OFF "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g -DNDEBUG")
-run_suite build-tsan "${sanitized[@]}" -DCMAKE_CXX_FLAGS="-fsanitize=thread -g" \
+# compiles a quarter faster than -O2, and carry line tables alone (-g1): a
+# report still names file and line, and the build takes a fifth less.
+sanitized=(-DHALVEX_TOOL=OFF "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG")
+run_suite build-tsan "${sanitized[@]}" -DCMAKE_CXX_FLAGS="-fsanitize=thread -g1" \
   -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread -DCMAKE_SHARED_LINKER_FLAGS=-fsanitize=thread
 # The 32-bit unit tests: record layouts, arithmetic, codecs, the platform
 # layer. Some kernels cannot run 32-bit code (no IA-32 emulation); there they
@@ -82,7 +83,7 @@ else
   echo "this kernel cannot run 32-bit code: the 32-bit unit tests run under qemu-i386"
   qemu-i386 -L / build-m32/tests/unit_tests --gtest_filter='-Serial.*' --gtest_brief=1
 fi
-run_suite build-asan "${sanitized[@]}" -DCMAKE_CXX_FLAGS="-fsanitize=address,undefined -fno-sanitize-recover=all -g" \
+run_suite build-asan "${sanitized[@]}" -DCMAKE_CXX_FLAGS="-fsanitize=address,undefined -fno-sanitize-recover=all -g1" \
   -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" \
   -DCMAKE_SHARED_LINKER_FLAGS="-fsanitize=address,undefined"
 

@@ -151,7 +151,7 @@ TEST_F(Decoding, RouteHeadersInEachType)
     CopyText(route.comment, sizeof route.comment, "north loop");
     routeType = 201;
     UseType(103);
-    ASSERT_EQ(SendRouteHeader(session, &route), 1);
+    ASSERT_EQ(EncodeRouteHeader(session, &route), 1);
     Bytes expected = {2};
     std::string text = "NORTH LOOP" + std::string(10, ' ');
     expected.insert(expected.end(), text.begin(), text.end());
@@ -166,12 +166,12 @@ TEST_F(Decoding, RouteHeadersInEachType)
     UseType(103);
     route = RouteRecord{};
     route.number = 3;
-    SendRouteHeader(session, &route);
+    EncodeRouteHeader(session, &route);
     Bytes route3 = {'R', 'o', 'u', 't', 'e', ' ', '3', 0};
     EXPECT_EQ(SentData(session), route3);
     std::string longIdent(300, 'i');
     CopyText(route.ident, sizeof route.ident, longIdent.c_str());
-    SendRouteHeader(session, &route);
+    EncodeRouteHeader(session, &route);
     EXPECT_EQ(SentData(session).size(), 255u) << "254 characters and the NUL";
     RouteRecord back;
     Bytes sent = SentData(session);
@@ -189,7 +189,7 @@ TEST_F(Decoding, RouteHeadersInEachType)
     routeType = 299;
     free(Link()->product.caps);
     UseType(103);
-    EXPECT_EQ(SendRouteHeader(session, &route), 0) << "an unknown header type sends nothing";
+    EXPECT_EQ(EncodeRouteHeader(session, &route), 0) << "an unknown header type sends nothing";
 }
 
 TEST_F(Decoding, ARouteWaypointBeforeAnyHeaderIsIgnored)

@@ -45,7 +45,7 @@ static int EncodeRouteLink(PortSession *session)
 }
 
 /* Sends the route's header; 0 when the type is unknown (nothing sent). */
-int SendRouteHeader(PortSession *session, const RouteRecord *route)
+int EncodeRouteHeader(PortSession *session, const RouteRecord *route)
 {
     unsigned char data[D202IdentLimit + 1];
     int length;
@@ -182,7 +182,7 @@ static void SendNextRoutePacket(PortSession *session, TransferState *work)
         work->step = 1;
     }
     if (work->currentRoute < list->routeCount) {
-        if (SendRouteHeader(session, &list->routes[work->currentRoute]))
+        if (EncodeRouteHeader(session, &list->routes[work->currentRoute]))
             work->step = 2;
         else
             FinishUpload(session, work, HalvexUploadAborted); /* likewise a header type we cannot send */

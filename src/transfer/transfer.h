@@ -152,7 +152,7 @@ void SendNextRecord(PortSession *session, TransferState *work, int count,
 
 /* Route headers in the receiver's type (200, 201, 202); 0 when the type is
  * unknown and nothing was sent. */
-int SendRouteHeader(PortSession *session, const RouteRecord *route);
+int EncodeRouteHeader(PortSession *session, const RouteRecord *route);
 void DecodeRouteHeader(const ProtocolCaps *caps, const unsigned char *data, int length, RouteRecord *route);
 /* The receiver's track point type: 301 or 302 where it says so, else 300. */
 int TrackPointType(const ProtocolCaps *caps);
