@@ -34,9 +34,8 @@ void CheckTransferSize(std::size_t records, const std::string &what)
 std::string OpenFailure(const std::string &device, int32_t why)
 {
     std::string start = "cannot open " + device + ": ";
-    for (const LibraryError &error : LibraryErrors())
-        if (error.code == why)
-            return start + error.sentence;
+    if (const LibraryError *error = FindLibraryError(why))
+        return start + error->sentence;
     return start + "the system refused it as a serial port (error " + std::to_string(why) + ")";
 }
 

@@ -33,12 +33,18 @@ const std::vector<LibraryError> &LibraryErrors()
 
 #undef HALVEX_ERROR
 
-std::string LibrarySentence(int32_t code)
+const LibraryError *FindLibraryError(int32_t code)
 {
     for (const LibraryError &error : LibraryErrors())
         if (error.code == code)
-            return error.sentence;
-    return "error " + std::to_string(code);
+            return &error;
+    return nullptr;
+}
+
+std::string LibrarySentence(int32_t code)
+{
+    const LibraryError *error = FindLibraryError(code);
+    return error ? error->sentence : "error " + std::to_string(code);
 }
 
 } // namespace halvex

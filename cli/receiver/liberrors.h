@@ -19,6 +19,9 @@ struct LibraryError {
 // Every code the library gives, in the header's order.
 const std::vector<LibraryError> &LibraryErrors();
 
+// The code's row, or null for a code the library does not name.
+const LibraryError *FindLibraryError(int32_t code);
+
 // The tool's sentence for a code; "error N" for a code the library does not
 // name (a Windows error passed on as it came).
 std::string LibrarySentence(int32_t code);

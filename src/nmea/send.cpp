@@ -17,14 +17,17 @@ int16_t HALVEX_CALL SendNMEA(PortSession *session, BSTR *text)
     PortCall call(session);
     char *bytes = NULL;
     int length = call.Ok() && text ? BytesFromBstr(*text, &bytes) : 0;
+    /* The result is the write's own: a failed write whose error reads 0
+     * must not read as sent. */
+    int sent = length > 0 && WritePort(session, (const unsigned char *)bytes, length);
     if (length <= 0) {
         call.Fail(ERROR_INVALID_PARAMETER); /* nothing to send */
-    } else if (!WritePort(session, (const unsigned char *)bytes, length)) {
+    } else if (!sent) {
         call.Fail(GetLastError());
-        ErrorLog("WriteFile() : error %u:\n", (unsigned)call.why);
+        ErrorLog("WriteFile() : error %u:\n", (unsigned)GetLastError());
     }
     free(bytes);
-    return call.Ok() ? HostTrue : HostFalse;
+    return sent ? HostTrue : HostFalse;
 }
 
 /* "$" + body + "*" + two hex digits + CR LF, the checksum the exclusive or

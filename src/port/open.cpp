@@ -161,8 +161,8 @@ void ClosePortSession(PortSession *session)
 
 static PortSession *OpenExport(const char *name, int32_t baud, HalvexPortCallback callback)
 {
-    /* The dispatch thread starts before the engine is locked: it takes the
-     * lock as it starts. */
+    /* The dispatch thread is started, and waited for, before the engine is
+     * locked: no export waits on the lock meanwhile. */
     int ready = name && EnsureDispatcher();
     PortCall call;
     if (!ready) {

@@ -70,8 +70,6 @@ template <typename Callback> TransferCallback CallbackOf(Callback *callback, Cal
     return call;
 }
 
-/* Sends a packet of one 16-bit word (records, transfer complete, command),
- * acknowledged and retransmitted; 0 when no memory was left. */
 /* Why a transfer cannot start on the session now, or ERROR_SUCCESS. */
 DWORD ReadyForTransfer(const PortSession *session);
 /* Fills a transfer's records from the host's arrays and sets the word of
